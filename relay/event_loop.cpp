@@ -1,0 +1,186 @@
+#include "relay/event_loop.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace {
+
+constexpr int kMaxEvents = 256;
+// Registrations of the loop's own descriptors carry generation 0, which no
+// user registration ever gets.
+constexpr uint32_t kInternal = 0;
+
+int64_t nowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+uint64_t pack(int fd, uint32_t generation) {
+  return (uint64_t(generation) << 32) | uint32_t(fd);
+}
+
+bool addInternal(int epollFd, int fd) {
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = pack(fd, kInternal);
+  return epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+}  // namespace
+
+CEventLoop::CEventLoop() {
+  epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+  timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (ok() && !(addInternal(epollFd_, timerFd_) && addInternal(epollFd_, wakeFd_))) {
+    close(epollFd_);
+    epollFd_ = -1;
+  }
+}
+
+CEventLoop::~CEventLoop() {
+  for (int fd : {wakeFd_, timerFd_, epollFd_})
+    if (fd >= 0) close(fd);
+}
+
+bool CEventLoop::add(int fd, uint32_t events, CEventHandler* handler) {
+  if (fd < 0 || !handler) {
+    errno = EINVAL;
+    return false;
+  }
+  if (size_t(fd) >= slots_.size()) slots_.resize(size_t(fd) + 1);
+  uint32_t generation = nextGeneration_++;
+  if (nextGeneration_ == kInternal) nextGeneration_ = 1;
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = pack(fd, generation);
+  if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+  slots_[size_t(fd)] = Slot{handler, generation};
+  return true;
+}
+
+bool CEventLoop::modify(int fd, uint32_t events) {
+  uint32_t generation = this->generation(fd);
+  if (generation == 0) {
+    errno = ENOENT;
+    return false;
+  }
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.u64 = pack(fd, generation);
+  return epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &ev) == 0;
+}
+
+void CEventLoop::remove(int fd) {
+  if (generation(fd) == 0) return;
+  // Removed before the descriptor is closed, as epoll requires.
+  epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+  slots_[size_t(fd)] = Slot{};
+}
+
+uint32_t CEventLoop::generation(int fd) const {
+  if (fd < 0 || size_t(fd) >= slots_.size()) return 0;
+  return slots_[size_t(fd)].generation;
+}
+
+bool CEventLoop::isRegistered(int fd, uint32_t generation) const {
+  return generation != 0 && this->generation(fd) == generation;
+}
+
+CEventLoop::TimerId CEventLoop::addTimer(int64_t delayMs, std::function<void()> callback) {
+  TimerId id = nextTimer_++;
+  timers_.emplace(id, Timer{nowMs() + (delayMs > 0 ? delayMs : 0), std::move(callback)});
+  armTimerFd();
+  return id;
+}
+
+void CEventLoop::cancelTimer(TimerId id) {
+  if (timers_.erase(id)) armTimerFd();
+}
+
+void CEventLoop::armTimerFd() {
+  itimerspec spec{};
+  if (!timers_.empty()) {
+    int64_t earliest = timers_.begin()->second.deadlineMs;
+    for (const auto& [id, timer] : timers_)
+      if (timer.deadlineMs < earliest) earliest = timer.deadlineMs;
+    // An absolute time of zero would disarm the timer; one millisecond is due.
+    if (earliest <= 0) earliest = 1;
+    spec.it_value.tv_sec = earliest / 1000;
+    spec.it_value.tv_nsec = (earliest % 1000) * 1000000;
+  }
+  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
+void CEventLoop::runDueTimers() {
+  uint64_t expirations = 0;
+  while (read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+  }
+  int64_t now = nowMs();
+  std::vector<TimerId> due;
+  for (const auto& [id, timer] : timers_)
+    if (timer.deadlineMs <= now) due.push_back(id);
+  for (TimerId id : due) {
+    // A callback may cancel a later timer of this batch, so look it up afresh.
+    auto it = timers_.find(id);
+    if (it == timers_.end()) continue;
+    std::function<void()> callback = std::move(it->second.callback);
+    timers_.erase(it);
+    callback();
+  }
+  armTimerFd();
+}
+
+void CEventLoop::wake() {
+  uint64_t one = 1;
+  ssize_t r = ::write(wakeFd_, &one, sizeof one);
+  (void)r;  // a full counter means a wake-up is pending already
+}
+
+void CEventLoop::drainWake() {
+  uint64_t value = 0;
+  while (read(wakeFd_, &value, sizeof value) < 0 && errno == EINTR) {
+  }
+}
+
+void CEventLoop::quit() {
+  quit_ = true;
+  wake();
+}
+
+void CEventLoop::run() {
+  quit_ = false;
+  while (!quit_) runOnce(-1);
+}
+
+void CEventLoop::deliver(uint64_t data, uint32_t events) {
+  int fd = int(uint32_t(data));
+  uint32_t generation = uint32_t(data >> 32);
+  if (generation == kInternal) {
+    if (fd == timerFd_) runDueTimers();
+    if (fd == wakeFd_) drainWake();
+    return;
+  }
+  // An earlier handler of this batch may have removed (and the kernel reused)
+  // the descriptor; only the registration the event was queued for counts.
+  if (!isRegistered(fd, generation)) return;
+  slots_[size_t(fd)].handler->handleEvents(events);
+}
+
+int CEventLoop::runOnce(int timeoutMs) {
+  if (dispatching_) return 0;
+  epoll_event events[kMaxEvents];
+  int n = epoll_wait(epollFd_, events, kMaxEvents, timeoutMs);
+  if (n <= 0) return 0;  // EINTR or nothing ready
+  dispatching_ = true;
+  ++batch_;
+  for (int i = 0; i < n; ++i) deliver(events[i].data.u64, events[i].events);
+  dispatching_ = false;
+  return n;
+}

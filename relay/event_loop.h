@@ -1,0 +1,88 @@
+#pragma once
+// A small level-triggered epoll reactor: descriptors with interest masks and
+// handlers, one-shot timers and a wake-up. It knows nothing about streams or
+// the user interface; another loop joins it by watching fd() and calling
+// dispatchReady().
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <vector>
+
+class CEventHandler {
+ public:
+  // events: the EPOLL* bits the kernel reported for the descriptor.
+  virtual void handleEvents(uint32_t events) = 0;
+
+ protected:
+  ~CEventHandler() = default;
+};
+
+class CEventLoop {
+ public:
+  using TimerId = uint64_t;
+
+  CEventLoop();
+  ~CEventLoop();
+  CEventLoop(const CEventLoop&) = delete;
+  CEventLoop& operator=(const CEventLoop&) = delete;
+
+  // False when the kernel refused the epoll, timer or wake descriptor.
+  bool ok() const { return epollFd_ >= 0 && timerFd_ >= 0 && wakeFd_ >= 0; }
+  // The descriptor another loop watches for readability.
+  int fd() const { return epollFd_; }
+
+  // Registration; the loop does not own the handler or the descriptor.
+  // Each registration gets a new generation, so an event queued for a
+  // descriptor that was removed (and perhaps reused) is never delivered.
+  bool add(int fd, uint32_t events, CEventHandler* handler);
+  bool modify(int fd, uint32_t events);
+  void remove(int fd);
+  uint32_t generation(int fd) const;
+  bool isRegistered(int fd, uint32_t generation) const;
+
+  // One-shot timers, run from the loop.
+  TimerId addTimer(int64_t delayMs, std::function<void()> callback);
+  void cancelTimer(TimerId id);
+
+  // Safe from a signal handler or another thread.
+  void wake();
+
+  // Runs until quit(); for headless use.
+  void run();
+  void quit();
+  // Waits at most timeoutMs (-1: no bound) and dispatches one batch.
+  int runOnce(int timeoutMs);
+  // Dispatches what is ready now, without waiting. Does nothing when called
+  // from inside a dispatch.
+  int dispatchReady() { return runOnce(0); }
+  // Sequence number of the batch being (or last) dispatched.
+  uint64_t batch() const { return batch_; }
+
+ private:
+  struct Slot {
+    CEventHandler* handler = nullptr;
+    uint32_t generation = 0;
+  };
+  struct Timer {
+    int64_t deadlineMs;
+    std::function<void()> callback;
+  };
+  class InternalHandler;
+
+  void runDueTimers();
+  void armTimerFd();
+  void drainWake();
+  void deliver(uint64_t data, uint32_t events);
+
+  int epollFd_ = -1;
+  int timerFd_ = -1;
+  int wakeFd_ = -1;
+  std::vector<Slot> slots_;
+  uint32_t nextGeneration_ = 1;
+  std::map<TimerId, Timer> timers_;
+  TimerId nextTimer_ = 1;
+  uint64_t batch_ = 0;
+  bool dispatching_ = false;
+  bool quit_ = false;
+};

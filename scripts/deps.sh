@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build needs, only when one is missing, so it is
+# safe to run again. Usage: scripts/deps.sh build|test|bench
+set -euo pipefail
+
+build_pkgs=(cmake g++ make pkg-config libgtest-dev qt6-base-dev libc-ares-dev fonts-ipafont-gothic)
+test_pkgs=(xvfb xdotool trayer imagemagick xauth)
+bench_pkgs=(socat rinetd haproxy nginx libnginx-mod-stream)
+
+wanted=("${build_pkgs[@]}")
+case "${1:-build}" in
+  test) wanted+=("${test_pkgs[@]}") ;;
+  bench) wanted+=("${bench_pkgs[@]}") ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

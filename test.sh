@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds every test with AddressSanitizer and UndefinedBehaviorSanitizer and runs them.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh test
+
+build=build-test
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUILLEX_SANITIZE=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+# Any sanitizer report ends the test that raised it, so a report fails the run.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export QT_QPA_PLATFORM=offscreen
+cd "$build"
+ctest --output-on-failure -j2 "$@"
