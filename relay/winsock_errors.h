@@ -6,9 +6,9 @@ namespace ws {
 
 constexpr int INVALID_SOCKET = -1;
 constexpr int SOCKET_ERROR = -1;
-constexpr int SOCK_STREAM = 1;
-constexpr int SOL_SOCKET = 0xFFFF;
-constexpr int SO_REUSEADDR = 4;
+constexpr int WS_SOCK_STREAM = 1;
+constexpr int WS_SOL_SOCKET = 0xFFFF;
+constexpr int WS_SO_REUSEADDR = 4;
 constexpr int SD_BOTH = 2;
 
 constexpr int WSAEINTR = 10004;

@@ -1,0 +1,441 @@
+#include "relay/async_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace {
+
+CEventLoop* gLoop = nullptr;
+std::vector<CAsyncSocket*> gHandles;  // open socket objects by descriptor
+int gSpareFd = -1;                    // freed to shed a caller when descriptors run out
+
+// Whether the registration a handler was called for still stands; read from
+// locals only, because the handler may have destroyed the object.
+struct Liveness {
+  CEventLoop* loop;
+  int fd;
+  uint32_t generation;
+  bool alive() const { return loop->isRegistered(fd, generation); }
+};
+
+void openSpareFd() {
+  if (gSpareFd < 0) gSpareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// With no descriptor left, a waiting caller stays queued and a level-triggered
+// listener would be reported ready forever. Free the spare descriptor, accept
+// the caller into it and close it at once.
+void shedOneCaller(int listenFd) {
+  if (gSpareFd < 0) return;
+  close(gSpareFd);
+  gSpareFd = -1;
+  int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd >= 0) close(fd);
+  openSpareFd();
+}
+
+// Relayed bytes must not wait for an acknowledgement of earlier ones.
+void setNoDelay(int fd) {
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+bool parseDotted(const char* text, in_addr& out) { return inet_pton(AF_INET, text, &out) == 1; }
+
+bool endpointText(const sockaddr_in& sa, std::string& address, unsigned& port) {
+  char text[INET_ADDRSTRLEN];
+  if (!inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text)) return false;
+  address = text;
+  port = ntohs(sa.sin_port);
+  return true;
+}
+
+int failWith(int wsaError) {
+  ws::WSASetLastError(wsaError);
+  return ws::SOCKET_ERROR;
+}
+
+}  // namespace
+
+void CAsyncSocket::setEventLoop(CEventLoop* loop) {
+  gLoop = loop;
+  openSpareFd();
+}
+
+CEventLoop* CAsyncSocket::eventLoop() { return gLoop; }
+
+CAsyncSocket* CAsyncSocket::FromHandle(int handle) {
+  if (handle < 0 || size_t(handle) >= gHandles.size()) return nullptr;
+  return gHandles[size_t(handle)];
+}
+
+CAsyncSocket::~CAsyncSocket() { CAsyncSocket::Close(); }
+
+void CAsyncSocket::attachHandle(int handle) {
+  m_hSocket = handle;
+  if (size_t(handle) >= gHandles.size()) gHandles.resize(size_t(handle) + 1, nullptr);
+  gHandles[size_t(handle)] = this;
+}
+
+bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bindAddress) {
+  in_addr address{};
+  address.s_addr = htonl(INADDR_ANY);
+  bool bindToAddress = bindAddress && *bindAddress;
+  if (m_hSocket >= 0 || type != ws::WS_SOCK_STREAM || port > 65535 ||
+      (bindToAddress && !parseDotted(bindAddress, address)))
+    return failWith(ws::WSAEINVAL) == 0;
+
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return ws::setLastErrorFromErrno() == 0;
+  int one = 1;
+  // Here the option only works when set before bind: it lets a port be
+  // listened on again while connections of its last run linger.
+  if (port != 0) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  // An unbound socket is bound to any address at connect; binding early would
+  // pin an ephemeral port per socket and exhaust them under load.
+  if (port != 0 || bindToAddress) {
+    if (port == 0) ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(uint16_t(port));
+    sa.sin_addr = address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+      ws::setLastErrorFromErrno();
+      close(fd);
+      return false;
+    }
+  }
+  attachHandle(fd);
+  selected_ = events;
+  phase_ = Phase::Created;
+  return true;
+}
+
+bool CAsyncSocket::registerWithLoop(Phase phase) {
+  phase_ = phase;
+  uint32_t interest = wantedInterest();
+  if (!gLoop || !gLoop->add(m_hSocket, interest, this)) {
+    ws::WSASetLastError(gLoop ? ws::fromErrno(errno) : ws::WSAENOTSOCK);
+    return false;
+  }
+  generation_ = gLoop->generation(m_hSocket);
+  registered_ = interest;
+  return true;
+}
+
+bool CAsyncSocket::Accept(CAsyncSocket& connected) {
+  int fd;
+  do {
+    fd = accept4(m_hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    int err = errno;
+    if (err == EMFILE || err == ENFILE) shedOneCaller(m_hSocket);
+    errno = err;
+    ws::setLastErrorFromErrno();
+    return false;
+  }
+  connected.Close();
+  connected.attachHandle(fd);
+  connected.selected_ = selected_;
+  connected.wantWrite_ = true;  // an accepted socket gets one OnSend
+  setNoDelay(fd);
+  if (!connected.registerWithLoop(Phase::Connected)) {
+    int err = ws::WSAGetLastError();
+    connected.Close();
+    ws::WSASetLastError(err);
+    return false;
+  }
+  return true;
+}
+
+bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
+  if (m_hSocket < 0) return failWith(ws::WSAENOTSOCK) == 0;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(uint16_t(port));
+  if (port > 65535 || !parseDotted(host.c_str(), sa.sin_addr)) return failWith(ws::WSAEINVAL) == 0;
+
+  setNoDelay(m_hSocket);
+  if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+    wantWrite_ = true;  // the connection is established: one OnSend follows
+    return registerWithLoop(Phase::Connected);
+  }
+  // An interrupted connect goes on asynchronously, like one in progress.
+  if (errno != EINPROGRESS && errno != EINTR) return ws::setLastErrorFromErrno() == 0;
+  if (!registerWithLoop(Phase::Connecting)) return false;
+  ws::WSASetLastError(ws::WSAEWOULDBLOCK);
+  return false;
+}
+
+int CAsyncSocket::Receive(void* buffer, int length, int flags) {
+  if (m_hSocket < 0) return failWith(ws::WSAENOTSOCK);
+  if (gLoop) lastReceiveBatch_ = gLoop->batch();
+  if (length <= 0) return 0;
+  ssize_t n;
+  do {
+    n = recv(m_hSocket, buffer, size_t(length), flags);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    ws::setLastErrorFromErrno();
+    return ws::SOCKET_ERROR;
+  }
+  if (n == 0) {
+    // End of stream: nothing more will be read, so stop watching for it.
+    ws::WSASetLastError(0);
+    peerDone_ = true;
+    updateInterest();
+  }
+  return int(n);
+}
+
+int CAsyncSocket::Send(const void* buffer, int length, int flags) {
+  if (m_hSocket < 0) return failWith(ws::WSAENOTSOCK);
+  ssize_t n;
+  do {
+    n = send(m_hSocket, buffer, size_t(length), flags | MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n >= 0) return int(n);
+  if (ws::setLastErrorFromErrno() == ws::WSAEWOULDBLOCK) {
+    wantWrite_ = true;  // OnSend follows when there is room
+    updateInterest();
+  }
+  return ws::SOCKET_ERROR;
+}
+
+void CAsyncSocket::Close() {
+  if (m_hSocket < 0) return;
+  if (generation_ != 0 && gLoop) gLoop->remove(m_hSocket);
+  if (size_t(m_hSocket) < gHandles.size()) gHandles[size_t(m_hSocket)] = nullptr;
+  close(m_hSocket);
+  m_hSocket = ws::INVALID_SOCKET;
+  phase_ = Phase::Unopened;
+  selected_ = 0;
+  wantWrite_ = false;
+  peerDone_ = false;
+  registered_ = 0;
+  generation_ = 0;
+}
+
+bool CAsyncSocket::GetPeerName(std::string& address, unsigned& port) {
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  if (getpeername(m_hSocket, reinterpret_cast<sockaddr*>(&sa), &length) != 0)
+    return ws::setLastErrorFromErrno() == 0;
+  return endpointText(sa, address, port);
+}
+
+bool CAsyncSocket::GetSockName(std::string& address, unsigned& port) {
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  if (getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&sa), &length) != 0)
+    return ws::setLastErrorFromErrno() == 0;
+  return endpointText(sa, address, port);
+}
+
+bool CAsyncSocket::AsyncSelect(long events) {
+  if (m_hSocket < 0) return failWith(ws::WSAENOTSOCK) == 0;
+  selected_ = events;
+  updateInterest();
+  return true;
+}
+
+uint32_t CAsyncSocket::wantedInterest() const {
+  switch (phase_) {
+    case Phase::Listening:
+      return (selected_ & FD_ACCEPT) ? uint32_t(EPOLLIN) : 0u;
+    case Phase::Connecting:
+      return EPOLLOUT;
+    case Phase::Connected: {
+      uint32_t interest = 0;
+      // Reading paused or the peer done: a half-closed socket would report
+      // readable on every wait, so it is not watched for reading at all.
+      if (!peerDone_ && (selected_ & FD_READ)) interest |= EPOLLIN | EPOLLRDHUP;
+      if (!peerDone_ && (selected_ & FD_OOB)) interest |= EPOLLPRI;
+      if (wantWrite_ && (selected_ & FD_WRITE)) interest |= EPOLLOUT;
+      return interest;
+    }
+    default:
+      return 0;
+  }
+}
+
+void CAsyncSocket::updateInterest() {
+  if (generation_ == 0 || !gLoop) return;
+  uint32_t interest = wantedInterest();
+  if (interest == registered_) return;
+  if (gLoop->modify(m_hSocket, interest)) registered_ = interest;
+}
+
+void CAsyncSocket::handleEvents(uint32_t events) {
+  switch (phase_) {
+    case Phase::Listening:
+      if (selected_ & FD_ACCEPT) OnAccept(0);
+      return;
+    case Phase::Connecting:
+      handleConnecting(events);
+      return;
+    case Phase::Connected:
+      handleConnected(events);
+      return;
+    default:
+      return;
+  }
+}
+
+void CAsyncSocket::handleConnecting(uint32_t events) {
+  if (!(events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) return;
+  int err = 0;
+  socklen_t length = sizeof err;
+  getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &length);
+  if (err == 0 && (events & (EPOLLERR | EPOLLHUP))) err = ECONNREFUSED;
+  if (err != 0) {
+    // A failed connect reports hang-up forever: stop watching it.
+    gLoop->remove(m_hSocket);
+    generation_ = 0;
+    registered_ = 0;
+    phase_ = Phase::Created;
+    int code = ws::fromErrno(err);
+    ws::WSASetLastError(code);
+    if (selected_ & FD_CONNECT) OnConnect(code);
+    return;
+  }
+  Liveness live{gLoop, m_hSocket, generation_};
+  phase_ = Phase::Connected;
+  if (selected_ & FD_CONNECT) OnConnect(0);
+  if (!live.alive()) return;
+  // The connection is established and writable: its one OnSend is due now.
+  wantWrite_ = false;
+  if (selected_ & FD_WRITE) OnSend(0);
+  if (live.alive()) updateInterest();
+}
+
+void CAsyncSocket::handleConnected(uint32_t events) {
+  Liveness live{gLoop, m_hSocket, generation_};
+  if ((events & EPOLLPRI) && (selected_ & FD_OOB)) {
+    OnOutOfBandData(0);
+    if (!live.alive()) return;
+    discardUrgentByte();
+  }
+  if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+    deliverReadable(events);
+    if (!live.alive()) return;
+  }
+  if ((events & EPOLLOUT) && wantWrite_) {
+    wantWrite_ = false;
+    if (selected_ & FD_WRITE) OnSend(0);
+    if (!live.alive()) return;
+  }
+  updateInterest();
+}
+
+void CAsyncSocket::discardUrgentByte() {
+  // Urgent data is not relayed; reading it clears the priority event.
+  char byte;
+  ssize_t r = recv(m_hSocket, &byte, 1, MSG_OOB | MSG_DONTWAIT);
+  (void)r;
+}
+
+void CAsyncSocket::reportClose(int nErrorCode) {
+  peerDone_ = true;
+  updateInterest();
+  if (selected_ & FD_CLOSE) OnClose(nErrorCode);
+}
+
+void CAsyncSocket::deliverReadable(uint32_t events) {
+  if (events & EPOLLERR) {
+    int err = 0;
+    socklen_t length = sizeof err;
+    getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &length);
+    if (err != 0) {
+      int code = ws::fromErrno(err);
+      ws::WSASetLastError(code);
+      reportClose(code);
+      return;
+    }
+  }
+  bool reading = !peerDone_ && (selected_ & FD_READ);
+  if (!reading) {
+    // Hang-up is reported whatever the interest; with reading paused or the
+    // end already seen, the connection is gone.
+    if (events & EPOLLHUP) reportClose(ws::WSAECONNRESET);
+    return;
+  }
+  if (events & (EPOLLRDHUP | EPOLLHUP)) {
+    deliverPeerState(events);
+    return;
+  }
+  // A read earlier in this batch may have consumed what the event announced.
+  if (gLoop && lastReceiveBatch_ == gLoop->batch()) {
+    pollfd p{m_hSocket, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0) return;
+  }
+  OnReceive(0);
+}
+
+// The peer has closed or hung up: data still waiting comes first, and the
+// close is reported only once nothing is left to read.
+void CAsyncSocket::deliverPeerState(uint32_t events) {
+  char byte;
+  ssize_t n = recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n > 0) {
+    OnReceive(0);
+  } else if (n == 0) {
+    ws::WSASetLastError(0);
+    reportClose(0);
+  } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    reportClose(ws::setLastErrorFromErrno());
+  } else if (events & EPOLLHUP) {
+    reportClose(ws::WSAECONNRESET);
+  }
+}
+
+void CAsyncSocket::OnReceive(int) {}
+void CAsyncSocket::OnSend(int) {}
+void CAsyncSocket::OnOutOfBandData(int) {}
+void CAsyncSocket::OnAccept(int) {}
+void CAsyncSocket::OnConnect(int) {}
+void CAsyncSocket::OnClose(int) {}
+
+namespace ws {
+
+int listen(int handle, int backlog) {
+  if (::listen(handle, backlog) != 0) {
+    setLastErrorFromErrno();
+    return SOCKET_ERROR;
+  }
+  CAsyncSocket* socket = CAsyncSocket::FromHandle(handle);
+  if (socket && socket->phase_ == CAsyncSocket::Phase::Created &&
+      !socket->registerWithLoop(CAsyncSocket::Phase::Listening))
+    return SOCKET_ERROR;
+  return 0;
+}
+
+int setsockopt(int handle, int level, int option, const void* value, int length) {
+  if (level != WS_SOL_SOCKET || option != WS_SO_REUSEADDR) return failWith(WSAENOPROTOOPT);
+  if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, value, socklen_t(length)) != 0) {
+    setLastErrorFromErrno();
+    return SOCKET_ERROR;
+  }
+  return 0;
+}
+
+int shutdown(int handle, int how) {
+  int mode = how == SD_BOTH ? SHUT_RDWR : how == 1 ? SHUT_WR : SHUT_RD;
+  if (::shutdown(handle, mode) != 0) {
+    setLastErrorFromErrno();
+    return SOCKET_ERROR;
+  }
+  return 0;
+}
+
+}  // namespace ws

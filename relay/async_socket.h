@@ -1,0 +1,92 @@
+#pragma once
+// An event-driven, non-blocking IPv4 TCP socket: the engine's socket class.
+// Notifications arrive from the process's event loop, one at a time, on the
+// loop's thread. After Close (or destruction) no notification reaches the
+// object, not even one already queued for its descriptor.
+//
+// The object owns its descriptor; the event loop does not.
+
+#include <cstdint>
+#include <string>
+
+#include "relay/event_loop.h"
+#include "relay/winsock_errors.h"
+
+class CAsyncSocket;
+namespace ws {
+int listen(int handle, int backlog);
+}
+
+class CAsyncSocket : private CEventHandler {
+ public:
+  enum : long { FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16, FD_CLOSE = 32 };
+  static constexpr long ALL_EVENTS = 63;
+
+  // The loop every socket registers with; set once before any socket opens.
+  static void setEventLoop(CEventLoop* loop);
+  static CEventLoop* eventLoop();
+  // The open socket object that holds a handle, or null.
+  static CAsyncSocket* FromHandle(int handle);
+
+  CAsyncSocket() = default;
+  CAsyncSocket(const CAsyncSocket&) = delete;
+  CAsyncSocket& operator=(const CAsyncSocket&) = delete;
+  virtual ~CAsyncSocket();
+
+  // Opens and binds. bindAddress must be a dotted IPv4 literal (null or empty:
+  // any address); anything else fails with WSAEINVAL and leaves the object
+  // unopened.
+  bool Create(unsigned port = 0, int type = ws::WS_SOCK_STREAM, long events = ALL_EVENTS,
+              const char* bindAddress = nullptr);
+  virtual bool Accept(CAsyncSocket& connected);
+  // host must be a dotted IPv4 literal; names are resolved by the caller.
+  // True: connected at once; false with WSAEWOULDBLOCK: OnConnect follows.
+  bool Connect(const std::string& host, unsigned port);
+  virtual int Receive(void* buffer, int length, int flags = 0);
+  virtual int Send(const void* buffer, int length, int flags = 0);
+  virtual void Close();
+  bool GetPeerName(std::string& address, unsigned& port);
+  bool GetSockName(std::string& address, unsigned& port);
+  // Chooses which of the FD_* notifications are delivered.
+  bool AsyncSelect(long events = ALL_EVENTS);
+
+  int m_hSocket = ws::INVALID_SOCKET;
+
+ protected:
+  virtual void OnReceive(int nErrorCode);
+  virtual void OnSend(int nErrorCode);
+  virtual void OnOutOfBandData(int nErrorCode);
+  virtual void OnAccept(int nErrorCode);
+  virtual void OnConnect(int nErrorCode);
+  virtual void OnClose(int nErrorCode);
+
+ private:
+  enum class Phase { Unopened, Created, Listening, Connecting, Connected };
+
+  friend int ws::listen(int handle, int backlog);
+  void handleEvents(uint32_t events) override;
+  void handleConnecting(uint32_t events);
+  void handleConnected(uint32_t events);
+  void deliverReadable(uint32_t events);
+  void deliverPeerState(uint32_t events);
+  void reportClose(int nErrorCode);
+  void discardUrgentByte();
+  bool registerWithLoop(Phase phase);
+  uint32_t wantedInterest() const;
+  void updateInterest();
+  void attachHandle(int handle);
+
+  Phase phase_ = Phase::Unopened;
+  long selected_ = 0;
+  bool wantWrite_ = false;      // OnSend is owed once the socket is writable
+  bool peerDone_ = false;       // end of stream or close already reported
+  uint32_t registered_ = 0;     // interest mask the loop holds
+  uint32_t generation_ = 0;     // loop registration, 0 when none
+  uint64_t lastReceiveBatch_ = 0;
+};
+
+// The Winsock calls the engine makes on a handle, with Winsock numbering.
+namespace ws {
+int setsockopt(int handle, int level, int option, const void* value, int length);
+int shutdown(int handle, int how);
+}  // namespace ws

@@ -1,0 +1,149 @@
+#include "relay/tcp_sock_stream.h"
+
+#include <cstring>
+
+#include "relay/trace.h"
+
+namespace {
+// Each buffer is reserved this much beyond its nominal size.
+constexpr int kBufferSlack = 1024;
+constexpr long kReadEvents = CAsyncSocket::FD_READ | CAsyncSocket::FD_CLOSE;
+}  // namespace
+
+CTcpSockStream::CTcpSockStream() { QTRACE("CTcpSockStream::CTcpSockStream() STREAM を生成\n"); }
+
+CTcpSockStream::~CTcpSockStream() { QTRACE("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"); }
+
+void CTcpSockStream::setBufferSize(int kbytes) {
+  recvBufferSize = kbytes * 1024;
+  sendBufferSize = kbytes * 1024;
+  // Not value-initialised: pages no byte has touched cost no memory.
+  if (!recvBuffer) recvBuffer.reset(new char[size_t(recvBufferSize) + kBufferSlack]);
+  if (!sendBuffer) sendBuffer.reset(new char[size_t(sendBufferSize) + kBufferSlack]);
+}
+
+void CTcpSockStream::writeSendBuffer(const char* data, int size) {
+  if (size < 0 || size > getSendFreeSize()) return;
+  std::memcpy(sendBuffer.get() + sRemainCount, data, size_t(size));
+  sRemainCount += unsigned(size);
+  if (sRemainCount > usedBuffPeak) usedBuffPeak = sRemainCount;
+}
+
+bool CTcpSockStream::writeSendBuffer2Socket() {
+  QTRACE("CTcpSockStream::writeSendBuffer2Socket() sRemainCount=%d\n", int(sRemainCount));
+  int sent = 0;
+  while (sRemainCount > 0) {
+    sent = Send(sendBuffer.get(), int(sRemainCount), 0);
+    QTRACE("★SEND reqSize=%d, sendSize=%d\n", int(sRemainCount), sent);
+    if (sent == ws::SOCKET_ERROR) break;
+    QTRACE("●--●SEND BUFFER SendSize=%d\n", sent);
+    sRemainCount -= unsigned(sent);
+    if (sRemainCount > 0) std::memmove(sendBuffer.get(), sendBuffer.get() + sent, sRemainCount);
+  }
+  // Room again: the pair may read what it left waiting in its socket.
+  if (pairSocket && pairSocket->readingPaused_ && getSendFreeSize() > 0) pairSocket->resumeReading();
+  if (sent != ws::SOCKET_ERROR) return true;
+
+  int err = ws::WSAGetLastError();
+  if (err == ws::WSAEWOULDBLOCK) {
+    // The rest goes out at the next OnSend.
+    QTRACE("SEND BLOCK kind=%s, sRemainCount=%d\n", kind.c_str(), int(sRemainCount));
+    return true;
+  }
+  QTRACE("★●▲Error:CTcpSockStream::writeSendBuffer() err=%d\n", err);
+  if (parent) parent->notifyOnError(index, kind, err);
+  return false;
+}
+
+void CTcpSockStream::pauseReading() {
+  readingPaused_ = true;
+  AsyncSelect(ALL_EVENTS & ~kReadEvents);
+}
+
+void CTcpSockStream::resumeReading() {
+  readingPaused_ = false;
+  AsyncSelect(ALL_EVENTS);
+}
+
+void CTcpSockStream::relayReceived(int count) {
+  pairSocket->writeSendBuffer(recvBuffer.get(), count);
+  if (pairSocket->state == STATE_CONNECTED) pairSocket->writeSendBuffer2Socket();
+}
+
+void CTcpSockStream::OnReceive(int nErrorCode) {
+  if (nErrorCode != 0) {
+    if (parent) parent->notifyOnError(index, kind, nErrorCode);
+    QTRACE("Error:CTcpSockStream::OnReceive() nErrorCode=%d, err=%d\n", nErrorCode, ws::WSAGetLastError());
+    return;
+  }
+  if (!pairSocket) {
+    QTRACE("Error:CTcpSockStream::OnReceive() NOT PairSocket\n");
+    return;
+  }
+  int free = pairSocket->getSendFreeSize();
+  if (free <= 0) {
+    QTRACE("Error:CTcpSockStream::OnReceive() SendBuffer FULL PairSocket\n");
+    pauseReading();
+    return;
+  }
+  int n = Receive(recvBuffer.get(), free, 0);
+  if (n >= 1) {
+    relayReceived(n);
+    return;
+  }
+  int err = ws::WSAGetLastError();
+  if (n == ws::SOCKET_ERROR) {
+    if (err == ws::WSAEWOULDBLOCK) return;
+    QTRACE("Error:CTcpSockStream::OnReceive() err=%d\n", err);
+    if (parent) parent->notifyOnError(index, kind, err);
+    return;
+  }
+  // End of stream: an orderly close, so bytes already received from this
+  // peer still reach the other side.
+  QTRACE("SIZE ZERO Error:CTcpSockStream::OnReceive() err=%d\n", err);
+  OnClose(0);
+}
+
+void CTcpSockStream::OnSend(int nErrorCode) {
+  QTRACE("★★★★★ONSEND START kind = %s, nErrorCode=%d\n", kind.c_str(), nErrorCode);
+  if (nErrorCode != 0) return;
+  if (!writeSendBuffer2Socket()) return;
+  if (sRemainCount == 0 && pairSocket && pairSocket->closePending == 1) {
+    QTRACE("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n");
+    pairSocket->OnClose(0);
+  }
+}
+
+void CTcpSockStream::OnClose(int nErrorCode) {
+  if (nErrorCode != 0) {
+    if (parent) parent->notifyOnError(index, kind, nErrorCode);
+    return;
+  }
+  if (!parent) return;
+  unsigned int remain = pairSocket ? pairSocket->sRemainCount : 0;
+  if (remain == 0 || pairSocket->closePending != 0) {
+    parent->notifyOnClose(index, kind);
+    return;
+  }
+  closePending = 1;
+  QTRACE("■■■■■CTcpSockStream::OnClose() SendRemain=%ld\n", long(remain));
+}
+
+void CTcpSockStream::OnAccept(int nErrorCode) {
+  if (nErrorCode != 0) {
+    QTRACE("Error:CTcpSockStream::OnAccept() err=%d\n", ws::WSAGetLastError());
+    return;
+  }
+  if (parent) parent->notifyOnAccept(index, kind);
+}
+
+void CTcpSockStream::OnConnect(int nErrorCode) {
+  if (nErrorCode == 0 && parent) {
+    parent->notifyOnConnect(index, kind);
+    return;
+  }
+  if (parent) parent->notifyOnError(index, kind, nErrorCode);
+  QTRACE("Error:CTcpSockStream::OnConnect() err=%d\n", ws::WSAGetLastError());
+}
+
+void CTcpSockStream::OnOutOfBandData(int) { QTRACE("-----------OnOutOfBandData()\n"); }

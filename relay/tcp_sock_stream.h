@@ -1,0 +1,65 @@
+#pragma once
+// One TCP connection of the relay with a send buffer of its own. Bytes that
+// arrive on a stream go into its pair's send buffer and out through the pair's
+// socket, so each direction holds its bytes in exactly one place.
+//
+// A stream owns its two buffers. It does not own its parent or its pair, and
+// it never destroys itself or its pair: only the parent does.
+
+#include <memory>
+#include <string>
+
+#include "relay/async_socket.h"
+#include "relay/tcp_sock_stream_parent.h"
+
+class CTcpSockStream : public CAsyncSocket {
+ public:
+  enum { STATE_NEW = 0, STATE_CONNECTING = 1, STATE_CONNECTED = 2 };
+
+  CTcpSockStream();
+  ~CTcpSockStream() override;
+
+  void setKind(const std::string& kind) { this->kind = kind; }
+  void setBufferSize(int kbytes);
+  int getSendFreeSize() const { return sendBufferSize - int(sRemainCount); }
+  void writeSendBuffer(const char* data, int size);
+  // The flush. False when a send error was reported to the parent: the pair
+  // is gone by then.
+  bool writeSendBuffer2Socket();
+  std::string getBindIp() const { return bindIp; }
+  std::string getPeerAddress() const { return peerAddress; }
+
+  int state = STATE_NEW;
+  std::string kind;
+  int index = 0;
+  CTcpSockStreamParent* parent = nullptr;
+  CTcpSockStream* pairSocket = nullptr;
+  std::unique_ptr<char[]> recvBuffer;
+  int recvBufferSize = 0;
+  std::unique_ptr<char[]> sendBuffer;
+  int sendBufferSize = 0;
+  unsigned int sRemainCount = 0;
+  unsigned int usedBuffPeak = 0;
+  std::string bindIp;
+  int bindPort = 0;
+  std::string peerAddress;
+  int peerPort = 0;
+  int closePending = 0;
+
+ protected:
+  void OnReceive(int nErrorCode) override;
+  void OnSend(int nErrorCode) override;
+  void OnOutOfBandData(int nErrorCode) override;
+  void OnAccept(int nErrorCode) override;
+  void OnConnect(int nErrorCode) override;
+  void OnClose(int nErrorCode) override;
+
+ private:
+  // Reading waits while the pair's buffer is full, so the sender is held back
+  // by TCP flow control instead of by a busy loop.
+  void pauseReading();
+  void resumeReading();
+  void relayReceived(int count);
+
+  bool readingPaused_ = false;
+};

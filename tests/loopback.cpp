@@ -1,0 +1,206 @@
+#include "tests/loopback.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "relay/event_loop.h"
+#include "relay/trace.h"
+
+namespace loopback {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? int(left) : 0;
+}
+
+bool waitReadable(int fd, int timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  int r;
+  do {
+    r = poll(&p, 1, timeoutMs);
+  } while (r < 0 && errno == EINTR);
+  return r > 0;
+}
+
+sockaddr_in loopbackAddress(uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return sa;
+}
+
+}  // namespace
+
+Fd& Fd::operator=(Fd&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+Fd::~Fd() {
+  if (fd_ >= 0) close(fd_);
+}
+
+int Fd::release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+Fd listenAny(uint16_t& port, int backlog) {
+  Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in sa = loopbackAddress(0);
+  if (bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd.get(), backlog) != 0)
+    return Fd();
+  socklen_t length = sizeof sa;
+  getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &length);
+  port = ntohs(sa.sin_port);
+  return fd;
+}
+
+// A blocked send gives up in the end, so a broken relay fails a test instead of hanging it.
+void boundBlockingCalls(int fd) {
+  timeval tv{20, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+Fd connectTo(uint16_t port, int receiveBuffer) {
+  Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (receiveBuffer) setReceiveBuffer(fd.get(), receiveBuffer);
+  boundBlockingCalls(fd.get());
+  sockaddr_in sa = loopbackAddress(port);
+  if (connect(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return Fd();
+  return fd;
+}
+
+Fd acceptOne(int listenFd, int timeoutMs) {
+  if (!waitReadable(listenFd, timeoutMs)) return Fd();
+  Fd fd(accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+  if (fd) boundBlockingCalls(fd.get());
+  return fd;
+}
+
+void setSendBuffer(int fd, int bytes) { setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes); }
+void setReceiveBuffer(int fd, int bytes) { setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
+
+void resetOnClose(int fd) {
+  linger l{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+}
+
+bool writeAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+bool readExact(int fd, void* data, size_t size, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    if (!waitReadable(fd, remainingMs(deadline))) return false;
+    ssize_t n = recv(fd, p, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+bool readToEnd(int fd, std::string& out, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  char chunk[65536];
+  for (;;) {
+    if (!waitReadable(fd, remainingMs(deadline))) return false;
+    ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    out.append(chunk, size_t(n));
+  }
+}
+
+bool atEndOfStream(int fd, int timeoutMs) {
+  if (!waitReadable(fd, timeoutMs)) return false;
+  char byte;
+  return recv(fd, &byte, 1, MSG_PEEK) == 0;
+}
+
+std::vector<char> pattern(size_t size, uint32_t seed) {
+  std::vector<char> bytes(size);
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    bytes[i] = char(x);
+  }
+  return bytes;
+}
+
+bool pumpUntil(CEventLoop& loop, const std::function<bool()>& done, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    int left = remainingMs(deadline);
+    if (left == 0) return done();
+    loop.runOnce(left < 5 ? left : 5);
+  }
+  return true;
+}
+
+int pumpFor(CEventLoop& loop, int millis) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(millis);
+  int events = 0;
+  for (int left = millis; left > 0; left = remainingMs(deadline)) events += loop.runOnce(left);
+  return events;
+}
+
+TraceCapture::TraceCapture() : file_(std::tmpfile()) {
+  trace::setStream(file_);
+  trace::setEnabled(true);
+}
+
+TraceCapture::~TraceCapture() {
+  trace::setEnabled(false);
+  trace::setStream(nullptr);
+  std::fclose(file_);
+}
+
+std::string TraceCapture::text() const {
+  std::fflush(file_);
+  long end = std::ftell(file_);
+  std::string out(size_t(end), '\0');
+  std::rewind(file_);
+  size_t n = std::fread(out.data(), 1, out.size(), file_);
+  out.resize(n);
+  std::fseek(file_, 0, SEEK_END);
+  return out;
+}
+
+size_t TraceCapture::count(const std::string& line) const {
+  std::string all = text();
+  size_t n = 0;
+  for (size_t pos = all.find(line); pos != std::string::npos; pos = all.find(line, pos + line.size())) ++n;
+  return n;
+}
+
+}  // namespace loopback

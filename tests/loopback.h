@@ -1,0 +1,68 @@
+#pragma once
+// Plain blocking sockets on 127.0.0.1 for the far ends of relay tests, and
+// bounded waits that pump the relay's event loop.
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+class CEventLoop;
+
+namespace loopback {
+
+// A descriptor closed on destruction.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(other.release()) {}
+  Fd& operator=(Fd&& other) noexcept;
+  ~Fd();
+  int get() const { return fd_; }
+  int release();
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// A listener on 127.0.0.1 with a port the kernel chose.
+Fd listenAny(uint16_t& port, int backlog = 64);
+Fd connectTo(uint16_t port, int receiveBuffer = 0);  // blocking connect
+Fd acceptOne(int listenFd, int timeoutMs);   // invalid on timeout
+void setSendBuffer(int fd, int bytes);
+void setReceiveBuffer(int fd, int bytes);
+void resetOnClose(int fd);                   // close() then sends a reset
+
+bool writeAll(int fd, const void* data, size_t size);
+// Reads exactly size bytes, or fails on end of stream, error or timeout.
+bool readExact(int fd, void* data, size_t size, int timeoutMs);
+// Reads until end of stream; false on error or timeout.
+bool readToEnd(int fd, std::string& out, int timeoutMs);
+// True when the peer has closed and nothing is left to read.
+bool atEndOfStream(int fd, int timeoutMs);
+
+// Deterministic bytes that differ with position and seed, so a lost,
+// repeated or reordered chunk shows.
+std::vector<char> pattern(size_t size, uint32_t seed);
+
+// Runs the loop until done() holds or the time runs out; returns done().
+bool pumpUntil(CEventLoop& loop, const std::function<bool()>& done, int timeoutMs = 10000);
+// Runs the loop for the given time and returns how many events it dispatched.
+int pumpFor(CEventLoop& loop, int millis);
+
+// Captures the debug trace for the life of the object.
+class TraceCapture {
+ public:
+  TraceCapture();
+  ~TraceCapture();
+  std::string text() const;
+  size_t count(const std::string& line) const;
+
+ private:
+  std::FILE* file_;
+};
+
+}  // namespace loopback

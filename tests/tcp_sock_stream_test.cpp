@@ -1,0 +1,293 @@
+// Streams paired by a one-pair test parent, over real sockets on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "relay/event_loop.h"
+#include "relay/tcp_sock_stream.h"
+#include "tests/loopback.h"
+#include "tests/mini_relay.h"
+
+using namespace loopback;
+
+namespace {
+
+constexpr size_t kMiB = 1024 * 1024;
+
+bool contains(const std::vector<std::string>& calls, const std::string& call) {
+  return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+long cpuMillis() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000L +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000L;
+}
+
+// A blocking transfer on its own thread while the test thread pumps the relay.
+class Transfer {
+ public:
+  template <class F>
+  explicit Transfer(F work) : thread_([this, work] { ok_ = work(); done_ = true; }) {}
+  ~Transfer() { thread_.join(); }
+  bool done() const { return done_; }
+  bool ok() const { return ok_; }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::atomic<bool> ok_{false};
+  std::thread thread_;
+};
+
+class StreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CAsyncSocket::setEventLoop(&loop);
+    destination = listenAny(destinationPort);
+    ASSERT_TRUE(destination);
+  }
+  void TearDown() override {
+    relay.reset();
+    CAsyncSocket::setEventLoop(nullptr);
+  }
+
+  CMiniRelay& startRelay(int kbytes) {
+    relay = std::make_unique<CMiniRelay>(destinationPort, kbytes);
+    EXPECT_TRUE(relay->start());
+    return *relay;
+  }
+
+  // Connects a client through the relay; the pair exists afterwards.
+  Fd connectClient(int receiveBuffer = 0) {
+    Fd client = connectTo(relay->port(), receiveBuffer);
+    EXPECT_TRUE(pumpUntil(loop, [&] { return relay->acceptStream != nullptr; }));
+    return client;
+  }
+
+  // Waits until the outgoing stream is connected and accepts its far side.
+  Fd acceptServer() {
+    EXPECT_TRUE(pumpUntil(loop, [&] {
+      return relay->connectStream && relay->connectStream->state == CTcpSockStream::STATE_CONNECTED;
+    }));
+    return acceptOne(destination.get(), 5000);
+  }
+
+  CEventLoop loop;
+  Fd destination;
+  uint16_t destinationPort = 0;
+  std::unique_ptr<CMiniRelay> relay;
+};
+
+TEST_F(StreamTest, BulkBothWaysArrivesIntactThroughPartialSendsAndFullBuffers) {
+  CMiniRelay& r = startRelay(16);
+  r.socketSendBuffer = 4096;  // forces partial sends and would-block
+  TraceCapture trace;
+  Fd client = connectClient();
+  Fd server = acceptServer();
+  ASSERT_TRUE(server);
+
+  const std::vector<char> up = pattern(8 * kMiB, 1), down = pattern(8 * kMiB, 2);
+  std::vector<char> gotUp(up.size()), gotDown(down.size());
+  {
+    Transfer sendUp([&] { return writeAll(client.get(), up.data(), up.size()); });
+    Transfer sendDown([&] { return writeAll(server.get(), down.data(), down.size()); });
+    Transfer readUp([&] { return readExact(server.get(), gotUp.data(), gotUp.size(), 60000); });
+    Transfer readDown([&] { return readExact(client.get(), gotDown.data(), gotDown.size(), 60000); });
+    EXPECT_TRUE(pumpUntil(loop, [&] { return readUp.done() && readDown.done(); }, 60000));
+    EXPECT_TRUE(sendUp.ok() && sendDown.ok() && readUp.ok() && readDown.ok());
+  }
+  EXPECT_TRUE(gotUp == up);
+  EXPECT_TRUE(gotDown == down);
+  EXPECT_GT(trace.count("SEND BLOCK kind="), 0u);
+  EXPECT_GT(trace.count("Error:CTcpSockStream::OnReceive() SendBuffer FULL PairSocket\n"), 0u);
+  EXPECT_EQ(r.connectStream->usedBuffPeak, 16u * 1024);
+}
+
+TEST_F(StreamTest, DestinationThatDoesNotReadHoldsTheSenderBackWithoutSpinning) {
+  setReceiveBuffer(destination.get(), 4096);
+  CMiniRelay& r = startRelay(64);
+  r.socketSendBuffer = 4096;
+  Fd client = connectClient();
+  Fd server = acceptServer();
+  ASSERT_TRUE(server);
+
+  const std::vector<char> data = pattern(2 * kMiB, 3);
+  std::vector<char> got(data.size());
+  Transfer send([&] { return writeAll(client.get(), data.data(), data.size()); });
+  CTcpSockStream* out = r.connectStream;
+  ASSERT_TRUE(pumpUntil(loop, [&] { return out->sRemainCount == unsigned(out->sendBufferSize); }));
+  EXPECT_EQ(out->usedBuffPeak, 64u * 1024);
+
+  // Reading has stopped: the loop sleeps instead of polling the full buffer.
+  long cpuBefore = cpuMillis();
+  int events = pumpFor(loop, 300);
+  EXPECT_LT(events, 10);
+  EXPECT_LT(cpuMillis() - cpuBefore, 60);
+  EXPECT_EQ(out->sRemainCount, unsigned(out->sendBufferSize));
+
+  Transfer receive([&] { return readExact(server.get(), got.data(), got.size(), 30000); });
+  EXPECT_TRUE(pumpUntil(loop, [&] { return receive.done(); }, 30000));
+  EXPECT_TRUE(receive.ok());
+  EXPECT_TRUE(got == data);
+  EXPECT_LE(out->usedBuffPeak, unsigned(out->sendBufferSize));
+}
+
+TEST_F(StreamTest, BytesSentWhileConnectingWaitAndGoOutOnceConnected) {
+  CMiniRelay& r = startRelay(128);
+  r.connectAtAccept = false;
+  Fd client = connectClient();
+  ASSERT_TRUE(writeAll(client.get(), "hello relay", 11));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 11; }));
+  EXPECT_EQ(r.connectStream->state, CTcpSockStream::STATE_CONNECTING);
+
+  r.connectOutgoing();
+  Fd server = acceptServer();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 0; }));
+  char got[11];
+  ASSERT_TRUE(readExact(server.get(), got, sizeof got, 5000));
+  EXPECT_EQ(std::string(got, 11), "hello relay");
+}
+
+TEST_F(StreamTest, ClientCloseWithBytesPendingWaitsForTheFlush) {
+  CMiniRelay& r = startRelay(128);
+  r.connectAtAccept = false;
+  TraceCapture trace;
+  Fd client = connectClient();
+  ASSERT_TRUE(writeAll(client.get(), "0123456789", 10));
+  client = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream->closePending == 1; }));
+  EXPECT_EQ(trace.count("■■■■■CTcpSockStream::OnClose() SendRemain=10\n"), 1u);
+  EXPECT_FALSE(contains(r.calls, "close acceptSocket"));
+
+  r.connectOutgoing();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return contains(r.calls, "close acceptSocket"); }));
+  EXPECT_EQ(trace.count("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n"), 1u);
+  EXPECT_EQ(r.acceptStream, nullptr);
+  Fd server = acceptOne(destination.get(), 5000);
+  std::string got;
+  ASSERT_TRUE(readToEnd(server.get(), got, 5000));
+  EXPECT_EQ(got, "0123456789");
+}
+
+TEST_F(StreamTest, SecondCloseWithBytesInBothBuffersClosesThePairAtOnce) {
+  setReceiveBuffer(destination.get(), 4096);
+  CMiniRelay& r = startRelay(4096);
+  r.socketSendBuffer = 4096;
+  Fd client = connectClient(4096);
+  Fd server = acceptServer();
+  ASSERT_TRUE(server);
+  unsigned remainUp = 0, remainDown = 0;
+  r.beforeTeardown = [&] {
+    remainUp = r.connectStream->sRemainCount;
+    remainDown = r.acceptStream->sRemainCount;
+  };
+
+  const std::vector<char> data = pattern(2 * kMiB, 4);
+  {
+    Transfer send([&] { return writeAll(client.get(), data.data(), data.size()) && shutdown(client.get(), SHUT_WR) == 0; });
+    ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream->closePending == 1; }));
+  }
+  EXPECT_GT(r.connectStream->sRemainCount, 0u);
+  {
+    Transfer send([&] { return writeAll(server.get(), data.data(), data.size()) && shutdown(server.get(), SHUT_WR) == 0; });
+    ASSERT_TRUE(pumpUntil(loop, [&] { return contains(r.calls, "close connectSocket"); }));
+  }
+  EXPECT_GT(remainUp, 0u);
+  EXPECT_GT(remainDown, 0u);
+  EXPECT_EQ(r.connectStream, nullptr);
+}
+
+TEST_F(StreamTest, SendOneMebibyteThenCloseDeliversEveryByte) {
+  startRelay(128);
+  Fd client = connectClient();
+  Fd server = acceptServer();
+  ASSERT_TRUE(server);
+  const std::vector<char> data = pattern(kMiB, 5);
+  std::string got;
+  {
+    Transfer send([&] {
+      bool ok = writeAll(client.get(), data.data(), data.size());
+      client = Fd();
+      return ok;
+    });
+    Transfer receive([&] { return readToEnd(server.get(), got, 30000); });
+    EXPECT_TRUE(pumpUntil(loop, [&] { return receive.done(); }, 30000));
+    EXPECT_TRUE(receive.ok());
+  }
+  EXPECT_EQ(got.size(), data.size());
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), got.begin(), got.end()));
+}
+
+TEST_F(StreamTest, ResetTearsThePairDownThroughNotifyOnError) {
+  CMiniRelay& r = startRelay(128);
+  Fd client = connectClient();
+  Fd server = acceptServer();
+  ASSERT_TRUE(server);
+  resetOnClose(client.get());
+  client = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream == nullptr; }));
+  EXPECT_TRUE(contains(r.calls, "error acceptSocket 10054"));
+  EXPECT_TRUE(atEndOfStream(server.get(), 5000));
+}
+
+TEST_F(StreamTest, UrgentDataOnlyTracesAndNormalDataKeepsFlowing) {
+  startRelay(128);
+  TraceCapture trace;
+  Fd client = connectClient();
+  Fd server = acceptServer();
+  ASSERT_TRUE(server);
+  ASSERT_TRUE(writeAll(client.get(), "abc", 3));
+  ASSERT_EQ(send(client.get(), "!", 1, MSG_OOB), 1);
+  ASSERT_TRUE(writeAll(client.get(), "def", 3));
+  char got[6];
+  Transfer receive([&] { return readExact(server.get(), got, sizeof got, 5000); });
+  EXPECT_TRUE(pumpUntil(loop, [&] { return receive.done(); }));
+  EXPECT_TRUE(receive.ok());
+  EXPECT_EQ(std::string(got, 6), "abcdef");
+  EXPECT_EQ(trace.count("-----------OnOutOfBandData()\n"), 1u);
+  EXPECT_LT(pumpFor(loop, 100), 5);  // the priority event does not repeat
+}
+
+TEST_F(StreamTest, TraceOfAWholeConnectionLife) {
+  CMiniRelay& r = startRelay(128);
+  r.connectAtAccept = false;
+  TraceCapture trace;
+  Fd client = connectClient();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return trace.count("ONSEND START kind = acceptSocket") == 1; }));
+  ASSERT_TRUE(writeAll(client.get(), std::string(100, 'u').data(), 100));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 100; }));
+  r.connectOutgoing();
+  Fd server = acceptServer();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 0; }));
+  char up[100];
+  ASSERT_TRUE(readExact(server.get(), up, 100, 5000));
+  ASSERT_TRUE(writeAll(server.get(), std::string(50, 'd').data(), 50));
+  char down[50];
+  Transfer receive([&] { return readExact(client.get(), down, 50, 5000); });
+  ASSERT_TRUE(pumpUntil(loop, [&] { return receive.done(); }));
+  client = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream == nullptr; }));
+
+  EXPECT_EQ(trace.text(),
+            "CTcpSockStream::CTcpSockStream() STREAM を生成\n"
+            "CTcpSockStream::CTcpSockStream() STREAM を生成\n"
+            "★★★★★ONSEND START kind = acceptSocket, nErrorCode=0\n"
+            "CTcpSockStream::writeSendBuffer2Socket() sRemainCount=0\n"
+            "★★★★★ONSEND START kind = connectSocket, nErrorCode=0\n"
+            "CTcpSockStream::writeSendBuffer2Socket() sRemainCount=100\n"
+            "★SEND reqSize=100, sendSize=100\n"
+            "●--●SEND BUFFER SendSize=100\n"
+            "CTcpSockStream::writeSendBuffer2Socket() sRemainCount=50\n"
+            "★SEND reqSize=50, sendSize=50\n"
+            "●--●SEND BUFFER SendSize=50\n"
+            "CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"
+            "CTcpSockStream::~CTcpSockStream() STREAM を破棄\n");
+  EXPECT_EQ(r.calls, (std::vector<std::string>{"accept", "connect connectSocket", "close acceptSocket"}));
+}
+
+}  // namespace
