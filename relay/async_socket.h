@@ -52,7 +52,8 @@ class CAsyncSocket : private CEventHandler {
 
   int m_hSocket = ws::INVALID_SOCKET;
 
- protected:
+  // Notifications. Public because a stream finishes its pair's close by
+  // calling the pair's OnClose.
   virtual void OnReceive(int nErrorCode);
   virtual void OnSend(int nErrorCode);
   virtual void OnOutOfBandData(int nErrorCode);

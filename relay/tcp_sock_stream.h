@@ -46,7 +46,6 @@ class CTcpSockStream : public CAsyncSocket {
   int peerPort = 0;
   int closePending = 0;
 
- protected:
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
   void OnOutOfBandData(int nErrorCode) override;

@@ -1,5 +1,6 @@
 // Streams paired by a one-pair test parent, over real sockets on 127.0.0.1.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -288,6 +289,34 @@ TEST_F(StreamTest, TraceOfAWholeConnectionLife) {
             "CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"
             "CTcpSockStream::~CTcpSockStream() STREAM を破棄\n");
   EXPECT_EQ(r.calls, (std::vector<std::string>{"accept", "connect connectSocket", "close acceptSocket"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StreamTest, EndOfStreamIsAnOrderlyCloseThatKeepsPendingBytes) {
+  CMiniRelay& r = startRelay(128);
+  r.connectAtAccept = false;
+  TraceCapture trace;
+  Fd client = connectClient();
+  ASSERT_TRUE(writeAll(client.get(), "0123456789", 10));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 10; }));
+  client = Fd();
+  // The end of stream reaches the stream through a receive of 0 bytes.
+  pollfd p{r.acceptStream->m_hSocket, POLLRDHUP, 0};
+  ASSERT_EQ(poll(&p, 1, 5000), 1);
+  r.acceptStream->OnReceive(0);
+  EXPECT_EQ(trace.count("SIZE ZERO Error:CTcpSockStream::OnReceive() err=0\n"), 1u);
+  ASSERT_NE(r.acceptStream, nullptr);
+  EXPECT_EQ(r.acceptStream->closePending, 1);
+
+  r.connectOutgoing();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream == nullptr; }));
+  Fd server = acceptOne(destination.get(), 5000);
+  std::string got;
+  ASSERT_TRUE(readToEnd(server.get(), got, 5000));
+  EXPECT_EQ(got, "0123456789");
 }
 
 }  // namespace

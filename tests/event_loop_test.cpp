@@ -1,0 +1,116 @@
+// The reactor and the socket layer's delivery rules.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "relay/async_socket.h"
+#include "relay/event_loop.h"
+#include "tests/loopback.h"
+
+using namespace loopback;
+
+namespace {
+
+TEST(EventLoopTest, TimersRunOnceInDeadlineOrderAndCanBeCancelled) {
+  CEventLoop loop;
+  ASSERT_TRUE(loop.ok());
+  std::vector<int> fired;
+  loop.addTimer(30, [&] { fired.push_back(30); });
+  loop.addTimer(10, [&] { fired.push_back(10); });
+  CEventLoop::TimerId cancelled = loop.addTimer(20, [&] { fired.push_back(20); });
+  loop.cancelTimer(cancelled);
+  ASSERT_TRUE(pumpUntil(loop, [&] { return fired.size() == 2; }, 2000));
+  EXPECT_EQ(fired, (std::vector<int>{10, 30}));
+  EXPECT_LT(pumpFor(loop, 50), 2);  // nothing left armed
+}
+
+TEST(EventLoopTest, QuitFromATimerEndsRun) {
+  CEventLoop loop;
+  loop.addTimer(5, [&] { loop.quit(); });
+  loop.run();  // returns, or the test times out
+  SUCCEED();
+}
+
+// Records every notification; the first to run destroys its twin and opens
+// a new socket that takes the twin's descriptor number.
+class CProbe : public CAsyncSocket {
+ public:
+  void OnReceive(int) override { event("receive"); }
+  void OnSend(int) override { event("send"); }
+  void OnClose(int) override { event("close"); }
+  void event(const char* what) {
+    log->push_back(name + " " + what);
+    if (onEvent) onEvent();
+  }
+  std::string name;
+  std::vector<std::string>* log = nullptr;
+  std::function<void()> onEvent;
+};
+
+TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescriptorIsReused) {
+  CEventLoop loop;
+  CAsyncSocket::setEventLoop(&loop);
+  std::vector<std::string> log;
+  CAsyncSocket listener;
+  ASSERT_TRUE(listener.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, "127.0.0.1"));
+  ASSERT_EQ(ws::listen(listener.m_hSocket, 5), 0);
+  std::string address;
+  unsigned port = 0;
+  listener.GetSockName(address, port);
+
+  Fd peerX = connectTo(uint16_t(port)), peerY = connectTo(uint16_t(port)), peerZ = connectTo(uint16_t(port));
+  std::unique_ptr<CProbe> probes[2] = {std::make_unique<CProbe>(), std::make_unique<CProbe>()};
+  for (int i = 0; i < 2; ++i) {
+    probes[i]->name = i == 0 ? "x" : "y";
+    probes[i]->log = &log;
+    ASSERT_TRUE(listener.Accept(*probes[i]));
+  }
+  ASSERT_TRUE(pumpUntil(loop, [&] { return log.size() == 2; }));  // the two OnSend after accept
+  log.clear();
+
+  auto reuse = std::make_unique<CProbe>();
+  reuse->name = "reuse";
+  reuse->log = &log;
+  int twinFd = -1;
+  bool acted = false;
+  for (int i = 0; i < 2; ++i) {
+    probes[i]->onEvent = [&, i] {
+      if (acted) return;
+      acted = true;
+      twinFd = probes[1 - i]->m_hSocket;
+      probes[1 - i].reset();
+      ASSERT_TRUE(listener.Accept(*reuse));  // the kernel hands out the lowest free number
+    };
+  }
+  // Both become readable before the loop looks, so both land in one batch.
+  ASSERT_TRUE(writeAll(peerX.get(), "x", 1));
+  ASSERT_TRUE(writeAll(peerY.get(), "y", 1));
+  pollfd p[2] = {{probes[0]->m_hSocket, POLLIN, 0}, {probes[1]->m_hSocket, POLLIN, 0}};
+  ASSERT_TRUE(pumpUntil(loop, [&] { return poll(p, 2, 0) == 2; }, 1000));
+  loop.runOnce(1000);
+
+  ASSERT_EQ(reuse->m_hSocket, twinFd);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_TRUE(log[0] == "x receive" || log[0] == "y receive");
+  probes[0].reset();
+  probes[1].reset();
+  reuse.reset();
+  CAsyncSocket::setEventLoop(nullptr);
+}
+
+TEST(AsyncSocketTest, CreateWithAHostNameAsBindAddressFailsWithInvalidArgument) {
+  CEventLoop loop;
+  CAsyncSocket::setEventLoop(&loop);
+  CAsyncSocket socket;
+  EXPECT_FALSE(socket.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, "localhost"));
+  EXPECT_EQ(ws::WSAGetLastError(), ws::WSAEINVAL);
+  EXPECT_EQ(socket.m_hSocket, ws::INVALID_SOCKET);
+  EXPECT_FALSE(socket.Connect("localhost", 80));  // nothing to connect with
+  CAsyncSocket::setEventLoop(nullptr);
+}
+
+}  // namespace
