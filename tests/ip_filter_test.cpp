@@ -138,21 +138,6 @@ TEST(IpFilterSlots, CountsBeyondTheListsAreBounded) {
   EXPECT_EQ(f.checkAddress("5.5.5.5"), 0);
 }
 
-TEST(IpFilterSlots, CopyTakesModeCountsAndEveryEntry) {
-  CIpFilter original = individual({"1.1.1.1"}, {"2.2.2.2"});
-  original.setEnableIp(7, "hidden");
-  CIpFilter copy;
-  copy = original;
-  original.setEnableIp(0, "3.3.3.3");
-  original.mode = 0;
-  EXPECT_EQ(copy.mode, CIpFilter::FILTER_INDIVIDUAL);
-  EXPECT_EQ(copy.enableIpCount, 1);
-  EXPECT_EQ(copy.refuseIpCount, 1);
-  EXPECT_EQ(copy.getEnableIp(0), "1.1.1.1");
-  EXPECT_EQ(copy.getEnableIp(7), "hidden");
-  EXPECT_EQ(copy.getRefuseIp(0), "2.2.2.2");
-}
-
 // ---- Differential test against a deliberately naive model ----
 
 struct ModelEntry {
