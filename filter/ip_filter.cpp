@@ -58,10 +58,14 @@ bool validIndex(int index) { return index >= 0 && index < MAX_FILTER_ENTRIES; }
 
 int CIpFilter::checkAddress(const std::string& address) const {
   switch (mode) {
-    case FILTER_LOCALHOST: return isLocalhost(address) ? 1 : 0;
-    case FILTER_LAN: return isLan(address) ? 1 : 0;
-    case FILTER_INDIVIDUAL: return checkIndividual(address) ? 1 : 0;
-    default: return 1;
+    case FILTER_LOCALHOST:
+      return isLocalhost(address) ? 1 : 0;
+    case FILTER_LAN:
+      return isLan(address) ? 1 : 0;
+    case FILTER_INDIVIDUAL:
+      return checkIndividual(address) ? 1 : 0;
+    default:
+      return 1;
   }
 }
 
@@ -81,8 +85,8 @@ void CIpFilter::setRefuseIp(int index, const std::string& text) {
   if (validIndex(index)) refuseIp[index] = text;
 }
 
-bool CIpFilter::parseEntry(const std::string& text, uint8_t& a, uint8_t& b, uint8_t& c,
-                           uint8_t& d, int& prefix) {
+bool CIpFilter::parseEntry(const std::string& text, uint8_t& a, uint8_t& b, uint8_t& c, uint8_t& d,
+                           int& prefix) {
   a = b = c = d = 0;
   prefix = 32;
   const size_t slash = text.find('/');
@@ -108,11 +112,16 @@ bool CIpFilter::isLan(const std::string& address) {
   uint8_t p[4];
   if (!splitAddress(address, p)) return false;
   switch (p[0]) {
-    case 10: return true;
-    case 172: return p[1] >= 16 && p[1] <= 31;
-    case 192: return p[1] == 168 || (p[1] == 0 && p[2] == 2);
-    case 127: return true;
-    default: return false;
+    case 10:
+      return true;
+    case 172:
+      return p[1] >= 16 && p[1] <= 31;
+    case 192:
+      return p[1] == 168 || (p[1] == 0 && p[2] == 2);
+    case 127:
+      return true;
+    default:
+      return false;
   }
 }
 

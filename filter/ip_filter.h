@@ -32,8 +32,8 @@ class CIpFilter {
   void setRefuseIp(int index, const std::string& text);
 
   // Parses "a.b.c.d" or "a.b.c.d/n". On failure the outputs are 0.0.0.0/32.
-  static bool parseEntry(const std::string& text, uint8_t& a, uint8_t& b, uint8_t& c,
-                         uint8_t& d, int& prefix);
+  static bool parseEntry(const std::string& text, uint8_t& a, uint8_t& b, uint8_t& c, uint8_t& d,
+                         int& prefix);
 
   int mode = FILTER_ALL;
   // Counts may come from a hand-edited profile: every loop bounds them to

@@ -1,12 +1,10 @@
 #include "port/port_setting.h"
 
 #include <algorithm>
-#include <functional>
 #include <utility>
 #include <vector>
 
 #include "port/profile_file.h"
-#include "relay/trace.h"
 
 namespace {
 
@@ -17,9 +15,10 @@ constexpr int kDefaultBufferSize = 128;
 
 int clampCount(int count) { return std::clamp(count, 0, MAX_FILTER_ENTRIES); }
 
-void readEntries(const CProfile& p, const std::string& section, const std::string& key,
-                 int count, std::string* slots) {
-  for (int i = 0; i < count; ++i) slots[i] = p.getString(section, key + std::to_string(i), kDefaultEntry);
+void readEntries(const CProfile& p, const std::string& section, const std::string& key, int count,
+                 std::string* slots) {
+  for (int i = 0; i < count; ++i)
+    slots[i] = p.getString(section, key + std::to_string(i), kDefaultEntry);
 }
 
 // Collects the keys in write order, so a refused text leaves the profile untouched.
@@ -46,19 +45,6 @@ void addEntries(CSectionWriter& w, const std::string& countKey, const std::strin
   const int n = clampCount(count);
   w.number(countKey, n);
   for (int i = 0; i < n; ++i) w.text(entryKey + std::to_string(i), slots[i]);
-}
-
-bool saveWith(const std::string& path, const std::function<bool(CProfile&)>& edit) {
-  CProfile profile;
-  if (!readProfileFile(path, profile)) {
-    QTRACE("Profile write failed: %s: old file unreadable, left as it was\n", path.c_str());
-    return false;
-  }
-  if (!edit(profile)) {
-    QTRACE("Profile write failed: %s: a text holds a line break\n", path.c_str());
-    return false;
-  }
-  return writeProfileFile(path, profile);
 }
 
 CProfile loadOrEmpty(const std::string& path) {
@@ -124,7 +110,8 @@ CPortSetting loadPortSetting(const std::string& path, int portIndex) {
 }
 
 bool savePortSetting(const std::string& path, int portIndex, const CPortSetting& setting) {
-  return saveWith(path, [&](CProfile& p) { return writePortSetting(p, portIndex, setting); });
+  return updateProfileFile(path,
+                           [&](CProfile& p) { return writePortSetting(p, portIndex, setting); });
 }
 
 CSystemSetting loadSystemSetting(const std::string& path) {
@@ -132,5 +119,5 @@ CSystemSetting loadSystemSetting(const std::string& path) {
 }
 
 bool saveSystemSetting(const std::string& path, const CSystemSetting& setting) {
-  return saveWith(path, [&](CProfile& p) { return writeSystemSetting(p, setting); });
+  return updateProfileFile(path, [&](CProfile& p) { return writeSystemSetting(p, setting); });
 }

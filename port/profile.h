@@ -41,10 +41,10 @@ class CProfile {
 
   // Sets KEY=value, touching no other line. A missing key is added after the
   // last non-blank line of its section; a missing section is added at the end,
-  // after an empty line unless the profile is empty or already ends with one. Refuses (returns false,
-  // changes nothing) names or values that would not read back as written:
-  // line breaks anywhere, '=' or a leading '[' in a key, ']' in a section,
-  // empty or blank-padded names.
+  // after an empty line unless the profile is empty or already ends with one.
+  // Refuses (returns false, changes nothing) names or values that would not
+  // read back as written: line breaks anywhere, '=' or a leading '[' in a key,
+  // ']' in a section, empty or blank-padded names.
   bool setString(const std::string& section, const std::string& key, const std::string& value);
 
  private:
@@ -53,8 +53,8 @@ class CProfile {
     std::string end;   // "\n", "\r\n", or "" for a last line without one
   };
 
-  size_t findSection(const std::string& section) const;  // header index or npos
-  size_t sectionEnd(size_t header) const;                 // index after its last line
+  size_t findSection(const std::string& section) const;  // header index, or npos
+  size_t sectionEnd(size_t header) const;                // index after its last line
   size_t findKey(size_t header, const std::string& key) const;
   std::string newLineEnd() const;
   void insertLine(size_t at, std::string text);

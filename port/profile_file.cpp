@@ -61,10 +61,15 @@ int createTemp(const std::string& path, std::string& tempPath) {
   return -1;
 }
 
+std::string directoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // The directory entry of the rename must reach the disk too.
 void syncDirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string dir = directoryOf(path);
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
@@ -104,8 +109,10 @@ bool writeProfileFile(const std::string& path, const CProfile& profile) {
   if (fd < 0) return failWrite(path, "create", errno);
   const char* step = nullptr;
   int error = 0;
-  if (!writeAll(fd, profile.bytes())) step = "write";
-  else if (::fsync(fd) != 0) step = "sync";
+  if (!writeAll(fd, profile.bytes()))
+    step = "write";
+  else if (::fsync(fd) != 0)
+    step = "sync";
   if (step) error = errno;
   if (::close(fd) != 0 && !step) {
     step = "close";
@@ -137,10 +144,15 @@ std::string getProfileString(const std::string& section, const std::string& key,
   return profile.getString(section, key, defaultValue);
 }
 
+bool updateProfileFile(const std::string& path, const std::function<bool(CProfile&)>& edit) {
+  CProfile profile;
+  if (!readProfileFile(path, profile)) return failWrite(path, "old file unreadable, kept", 0);
+  if (!edit(profile)) return failWrite(path, "a name or value cannot be stored", 0);
+  return writeProfileFile(path, profile);
+}
+
 bool writeProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& path) {
-  CProfile profile;
-  if (!readProfileFile(path, profile)) return failWrite(path, "old file unreadable, left as it was", 0);
-  if (!profile.setString(section, key, value)) return failWrite(path, "name or value not storable on one line", 0);
-  return writeProfileFile(path, profile);
+  return updateProfileFile(
+      path, [&](CProfile& profile) { return profile.setString(section, key, value); });
 }

@@ -5,6 +5,7 @@
 // disk never leaves a half-written profile; a failed write leaves the old file
 // as it was and writes a trace line.
 
+#include <functional>
 #include <string>
 
 #include "port/profile.h"
@@ -15,6 +16,11 @@ bool readProfileFile(const std::string& path, CProfile& profile);
 
 // Replaces the file with the profile's bytes, keeping its permission bits.
 bool writeProfileFile(const std::string& path, const CProfile& profile);
+
+// Reads the file, applies `edit` and writes the result as one replacement.
+// Nothing is written (and a trace line says why) when the old file cannot be
+// read or `edit` refuses.
+bool updateProfileFile(const std::string& path, const std::function<bool(CProfile&)>& edit);
 
 // One key at a time, argument order as the private-profile calls have it.
 int getProfileInt(const std::string& section, const std::string& key, int defaultValue,
