@@ -11,6 +11,8 @@
 class CEventLoop;
 
 class CQtLoopAdapter : public QObject {
+  Q_OBJECT
+
  public:
   explicit CQtLoopAdapter(CEventLoop& loop, QObject* parent = nullptr);
 

@@ -10,6 +10,8 @@ class CIpConditionDlg;
 class CIpFilter;
 
 class CFilterConditionDlg : public QDialog {
+  Q_OBJECT
+
  public:
   explicit CFilterConditionDlg(QWidget* parent = nullptr);
 

@@ -11,6 +11,8 @@
 class QListWidget;
 
 class CIpConditionDlg : public QWidget {
+  Q_OBJECT
+
  public:
   // Created hidden; the owner places and shows it.
   explicit CIpConditionDlg(QWidget* parent);

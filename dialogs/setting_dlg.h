@@ -28,6 +28,8 @@ struct CSettingValues {
 };
 
 class CSettingDlg : public QDialog {
+  Q_OBJECT
+
  public:
   explicit CSettingDlg(QWidget* parent = nullptr);
 

@@ -12,6 +12,8 @@
 class QLineEdit;
 
 class CIpAddressEdit : public QFrame {
+  Q_OBJECT
+
  public:
   explicit CIpAddressEdit(QWidget* parent = nullptr);
 

@@ -4,14 +4,16 @@
 // whenever the position is asked for: a whole number within the range
 // becomes the position, anything else leaves the previous one in force.
 
+#include <QLineEdit>
 #include <QPointer>
 #include <QWidget>
 #include <optional>
 
-class QLineEdit;
 class QToolButton;
 
 class CSpinButton : public QWidget {
+  Q_OBJECT
+
  public:
   explicit CSpinButton(QWidget* parent = nullptr);
 

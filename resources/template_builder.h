@@ -47,7 +47,7 @@ void buildDialog(QWidget* window, int templateId);
 QWidget* findControl(const QWidget* window, int id);
 template <class T>
 T* control(const QWidget* window, int id) {
-  return dynamic_cast<T*>(findControl(window, id));
+  return qobject_cast<T*>(findControl(window, id));
 }
 
 // The button group of the radio buttons that starts with firstId; a button's
