@@ -73,7 +73,9 @@ std::optional<long long> CSpinButton::parseNumber(const QString& text, bool thou
 }
 
 bool CSpinButton::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == buddy_ && arrowKeys_ && isEnabled() && event->type() == QEvent::KeyPress) {
+  // The event type is tested first: the buddy may be half destroyed when
+  // its last events pass through here, and must not be touched then.
+  if (event->type() == QEvent::KeyPress && arrowKeys_ && isEnabled() && watched == buddy_) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Up || key == Qt::Key_Down) {
       step(key == Qt::Key_Up ? 1 : -1);
