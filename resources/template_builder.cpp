@@ -135,6 +135,19 @@ class CRadioGrouper {
   int index_ = 0;
 };
 
+// Arrows that overlap their buddy's right end take that part from it, so
+// the last digits are not hidden beneath them.
+void fitBuddy(QWidget* widget) {
+  auto* spin = qobject_cast<CSpinButton*>(widget);
+  QLineEdit* buddy = spin ? spin->buddy() : nullptr;
+  if (!buddy) return;
+  QRect area = buddy->geometry();
+  if (spin->x() > area.left() && spin->x() <= area.right()) {
+    area.setRight(spin->x() - 1);
+    buddy->setGeometry(area);
+  }
+}
+
 }  // namespace
 
 CDialogUnits::CDialogUnits(const QFont& font) {
@@ -163,6 +176,7 @@ void buildDialog(QWidget* window, const DialogTemplate& t) {
     QWidget* widget = createControl(c, window);
     if (c.id != kNoId) widget->setObjectName(QString::number(c.id));
     widget->setGeometry(units.map(c.x, c.y, c.width, c.height));
+    fitBuddy(widget);
     if (c.style & kHidden) widget->hide();
     grouper.add(c, widget);
   }

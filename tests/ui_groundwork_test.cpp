@@ -64,7 +64,10 @@ TEST(TemplateBuilderTest, BuildsEveryControlAtItsRectangleFindableById) {
   const CDialogUnits units(dialog.font());
   EXPECT_EQ(dialog.size(), units.size(191, 186));
   EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("QUILLEX設定"));
-  EXPECT_EQ(findControl(&dialog, IDC_BUFFER_SIZE)->geometry(), units.map(13, 67, 44, 12));
+  EXPECT_EQ(findControl(&dialog, IDC_LISTEN_PORT)->geometry(), units.map(13, 29, 33, 12));
+  // An edit that runs under its spin's arrows ends where they begin.
+  EXPECT_EQ(findControl(&dialog, IDC_BUFFER_SIZE)->geometry(),
+            QRect(QPoint(units.x(13), units.y(67)), QPoint(units.x(54) - 1, units.y(67) + units.y(12) - 1)));
   EXPECT_TRUE(control<QPushButton>(&dialog, IDOK)->isDefault());
   EXPECT_FALSE(control<QPushButton>(&dialog, IDCANCEL)->isDefault());
   EXPECT_TRUE(control<CIpAddressEdit>(&dialog, IDC_LISTEN_BIND_ADDRESS));
