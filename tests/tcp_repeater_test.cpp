@@ -2,10 +2,14 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -291,6 +295,61 @@ TEST_F(RepeaterTest, TwoHundredConcurrentConnectionsEachGetTheirOwnBytes) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(*std::max_element(counts.counts.begin(), counts.counts.end()), kConnections);
   ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
+}
+
+}  // namespace
+
+namespace {
+
+// Takes every free descriptor number below a lowered limit, and gives them
+// back with the old limit.
+class CDescriptorsExhausted {
+ public:
+  CDescriptorsExhausted() {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    int highest = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+      highest = std::max(highest, std::atoi(entry.path().filename().c_str()));
+    rlimit lowered = saved_;
+    lowered.rlim_cur = rlim_t(highest) + 1;
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers_.push_back(fd);
+  }
+  ~CDescriptorsExhausted() {
+    for (int fd : fillers_) close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+
+ private:
+  rlimit saved_{};
+  std::vector<int> fillers_;
+};
+
+TEST_F(RepeaterTest, RunningOutOfDescriptorsShedsCallersWithoutSpinning) {
+  CTcpRepeater& r = start();
+  {
+    // The sanitizers need a descriptor to check a type they meet for the
+    // first time; let them meet every type of the relay path beforehand.
+    auto [client, server] = relayedConnection(r);
+    EXPECT_TRUE(echoes(loop, client.get(), server.get(), "before", "the shortage"));
+    client = Fd();
+    ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
+  }
+  Fd clients[3];
+  for (Fd& c : clients) c = Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  {
+    CDescriptorsExhausted exhausted;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(portOf(r));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (Fd& c : clients) ASSERT_EQ(connect(c.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    EXPECT_LT(pumpFor(loop, 300), 20);  // each caller is shed once, then the loop sleeps
+    for (Fd& c : clients) EXPECT_TRUE(atEndOfStream(c.get(), 0));
+    EXPECT_TRUE(r.connectionTable.empty());
+  }
+  auto [client, server] = relayedConnection(r);  // and the port serves again
+  EXPECT_TRUE(echoes(loop, client.get(), server.get(), "after", "the shortage"));
 }
 
 }  // namespace
