@@ -5,7 +5,8 @@
 namespace {
 
 const DialogTemplate* const kAllTemplates[] = {
-    &kAboutTemplate,          &kMainTemplate,        &kSettingTemplate,
+    &kAboutTemplate,          &kMainTemplate,        &kPortTemplate,
+    &kSettingTemplate,
     &kStatusTemplate,         &kFilterConditionTemplate,
     &kIpConditionTemplate,    &kPropertyTemplate,
 };

@@ -6,6 +6,7 @@
 
 extern const DialogTemplate kAboutTemplate;           // 100
 extern const DialogTemplate kMainTemplate;            // 102
+extern const DialogTemplate kPortTemplate;            // 130
 extern const DialogTemplate kSettingTemplate;         // 131
 extern const DialogTemplate kStatusTemplate;          // 132
 extern const DialogTemplate kFilterConditionTemplate; // 134
