@@ -15,11 +15,15 @@
 #include <QRadioButton>
 #include <QRawFont>
 #include <QSet>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextDocumentFragment>
 
+#include "app/about_dlg.h"
+#include "app/propaty_dlg.h"
 #include "app/qt_loop_adapter.h"
 #include "dialogs/dialog_texts.h"
+#include "dialogs/status_dlg.h"
 #include "relay/event_loop.h"
 #include "resources/dialog_font.h"
 #include "resources/ip_address_edit.h"
@@ -171,6 +175,26 @@ TEST(FontCoverageTest, TheDialogFontHasAGlyphForEveryCharacterShown) {
     expectFontCovers(window.font(), textsOf(&window));
   }
   expectFontCovers(dialogFont(), settingMessages());
+}
+
+// What these dialogs fill in when they open: the version line, the column headings.
+TEST(FontCoverageTest, TheShellAndStatusDialogsCoverWhatTheyFillInWhenOpened) {
+  CAboutDlg about;
+  CPropatyDlg properties;
+  CStatusDlg status;
+  for (QDialog* dialog : std::initializer_list<QDialog*>{&about, &properties, &status}) {
+    dialog->show();
+    QStringList texts = textsOf(dialog);
+    if (auto* table = dialog->findChild<QTableWidget*>()) {
+      ASSERT_GT(table->columnCount(), 0);
+      for (int column = 0; column < table->columnCount(); ++column) {
+        texts << table->horizontalHeaderItem(column)->text();
+      }
+    }
+    expectFontCovers(dialog->font(), texts);
+    dialog->hide();
+  }
+  EXPECT_EQ(about.versionLine, QString::fromUtf8("クイレクス Ver.:1- 1- 1- 115"));
 }
 
 // Counts and drains readiness of a pipe's read end.

@@ -1,0 +1,98 @@
+#include "dialogs/status_dlg.h"
+
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <array>
+
+#include "relay/tcp_repeater.h"
+#include "resources/resource_ids.h"
+#include "resources/template_builder.h"
+
+namespace {
+
+struct CColumn {
+  const char* heading;
+  Qt::Alignment alignment;
+  int width;  // pixels
+};
+
+constexpr std::array<CColumn, 10> kColumns = {{
+    {"AcceptPeer", Qt::AlignLeft, 80},
+    {"Port", Qt::AlignRight, 50},
+    {"BindIp", Qt::AlignLeft, 80},
+    {"Port", Qt::AlignRight, 50},
+    {"UsedBuff", Qt::AlignRight, 70},
+    {"BindIp", Qt::AlignLeft, 80},
+    {"Port", Qt::AlignRight, 50},
+    {"ConnectPeer", Qt::AlignLeft, 80},
+    {"Port", Qt::AlignRight, 50},
+    {"UsedBuff", Qt::AlignRight, 70},
+}};
+
+// The ten cells of one pair, in column order.
+std::array<QString, 10> cellsOf(const CTcpStreamPair& pair) {
+  const CTcpSockStream& in = *pair.acceptStream;
+  const CTcpSockStream& out = *pair.connectStream;
+  return {QString::fromStdString(in.getPeerAddress()), QString::number(in.peerPort),
+          QString::fromStdString(in.getBindIp()),      QString::number(in.bindPort),
+          QString::number(in.usedBuffPeak),            QString::fromStdString(out.getBindIp()),
+          QString::number(out.bindPort),               QString::fromStdString(out.getPeerAddress()),
+          QString::number(out.peerPort),               QString::number(out.usedBuffPeak)};
+}
+
+}  // namespace
+
+CStatusDlg::CStatusDlg(QWidget* parent) : QDialog(parent) {
+  buildDialog(this, IDD_STATUS);
+  connectionList = control<QTableWidget>(this, IDC_CONNECTION_LIST);
+  // "閉じる" is the OK command; it only closes.
+  connect(control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void CStatusDlg::setVisible(bool visible) {
+  if (visible && !initialised_) {
+    initialised_ = true;
+    OnInitDialog();
+  }
+  QDialog::setVisible(visible);
+}
+
+void CStatusDlg::OnInitDialog() {
+  connectionList->setShowGrid(true);
+  connectionList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  connectionList->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Rows as tight as a report list's, not Qt's roomier default.
+  connectionList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  insertColumns();
+  if (repeater) insertRows();
+}
+
+void CStatusDlg::insertColumns() {
+  QHeaderView* header = connectionList->horizontalHeader();
+  header->setHighlightSections(false);
+  connectionList->setColumnCount(int(kColumns.size()));
+  for (int i = 0; i < int(kColumns.size()); ++i) {
+    auto* heading = new QTableWidgetItem(QString::fromLatin1(kColumns[i].heading));
+    heading->setTextAlignment(kColumns[i].alignment | Qt::AlignVCenter);
+    connectionList->setHorizontalHeaderItem(i, heading);
+    connectionList->setColumnWidth(i, kColumns[i].width);
+  }
+}
+
+void CStatusDlg::insertRows() {
+  int position = 0;
+  int row = 0;  // counts rows, not table slots
+  while (CTcpStreamPair* pair = repeater->getNextConnection(position)) {
+    // A pair always holds both streams while it sits in the table; be safe anyway.
+    if (!pair->acceptStream || !pair->connectStream) continue;
+    connectionList->insertRow(row);
+    const std::array<QString, 10> cells = cellsOf(*pair);
+    for (int column = 0; column < int(cells.size()); ++column) {
+      auto* item = new QTableWidgetItem(cells[column]);
+      item->setTextAlignment(kColumns[column].alignment | Qt::AlignVCenter);
+      connectionList->setItem(row, column, item);
+    }
+    ++row;
+  }
+}
