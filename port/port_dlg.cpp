@@ -1,0 +1,253 @@
+#include "port/port_dlg.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPalette>
+#include <QPushButton>
+
+#include "dialogs/setting_dlg.h"
+#include "dialogs/status_dlg.h"
+#include "port/port_setting.h"
+#include "relay/winsock_errors.h"
+#include "resources/message_box.h"
+#include "resources/resource_ids.h"
+#include "resources/template_builder.h"
+
+namespace {
+
+constexpr const char* kListenPortInvalid = "Listenポートが無効な設定です";
+constexpr const char* kForwardPortInvalid = "転送先ポート番号が無効な設定です";
+constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
+constexpr const char* kSettingBusy = "現在PORTの設定中です";
+constexpr const char* kNoConnection = "現在接続はありません.";
+
+// A static painted on a solid background of its own.
+void paintBackground(QWidget* widget, const QColor& colour) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Window, colour);
+  widget->setPalette(palette);
+  widget->setAutoFillBackground(true);
+}
+
+// Only the caption of a frame takes a colour: the frame's inside stays the
+// panel's grey, so the controls within keep their own colours.
+void paintCaption(QGroupBox* group, const QColor& colour) {
+  group->setStyleSheet(QStringLiteral("QGroupBox::title { background-color: %1; }").arg(colour.name()));
+}
+
+QString listenAddress(const CTcpRepeater& repeater) {
+  return repeater.isListenBind ? QString::fromStdString(repeater.ipListenBind) : QStringLiteral("0.0.0.0");
+}
+
+}  // namespace
+
+CPortDlg::CPortDlg(QWidget* parent) : QWidget(parent) {
+  buildDialog(this, IDD_PORT);
+  paintBackground(this, greyBrush);
+  paintBackground(findControl(this, IDC_FORWARD_PORT_TEXT), yellowBrush);
+  paintBackground(findControl(this, IDC_FORWARD_HOST_TEXT), yellowBrush);
+  paintCaption(control<QGroupBox>(this, IDC_TCP_GROUP), yellowBrush);
+  connectHandlers();
+}
+
+CPortDlg::~CPortDlg() {
+  if (editingDlg_) editingDlg_->cancelEdit(this);
+}
+
+void CPortDlg::connectHandlers() {
+  const auto onClick = [this](int id, void (CPortDlg::*handler)()) {
+    connect(control<QAbstractButton>(this, id), &QAbstractButton::clicked, this, handler);
+  };
+  onClick(IDC_SETTING, &CPortDlg::OnBnClickedSetting);
+  onClick(IDC_ON_OFF, &CPortDlg::OnBnClickedOnOff);
+  onClick(IDC_STATUS, &CPortDlg::OnBnClickedStatus);
+}
+
+void CPortDlg::initPort() {
+  connectionCount = 0;
+  loadProfile();
+  connectionCountText = QString::number(connectionCount);
+  forwardPortText = QString::number(forwardPort);
+  setCaption();
+  updateData(false);
+  switchOnOff();  // the switch already shows the stored state
+}
+
+void CPortDlg::OnBnClickedOnOff() { switchOnOff(); }
+
+void CPortDlg::switchOnOff() {
+  updateData(true);
+  if (act == 1) {
+    const char* refusal = port == 0 ? kListenPortInvalid : forwardPort == 0 ? kForwardPortInvalid : nullptr;
+    if (refusal) {
+      showMessage(this, QString::fromUtf8(refusal));
+      act = 0;
+      updateData(false);
+      return;  // the file keeps what it held
+    }
+    control<QPushButton>(this, IDC_ON_OFF)->setText(QStringLiteral("ON"));
+  } else {
+    control<QPushButton>(this, IDC_ON_OFF)->setText(QStringLiteral("OFF"));
+  }
+  applyState();
+  saveProfile();
+}
+
+void CPortDlg::applyState() {
+  if (act == 0) {
+    repeater.stop();
+  } else if (port != 0 && forwardPort != 0 && !forwardHost.empty()) {
+    repeater.setListener(this);
+    repeater.setBufferSize(bufferSize);
+    repeater.setListenBind(isListenBind, ipListenBind);
+    repeater.setConnectBind(isConnectBind, ipConnectBind);
+    repeater.setIpFilter(&filter);
+    repeater.start(port, forwardHost, forwardPort);
+  }
+  updateListenReason();
+}
+
+// A port that shows ON but does not listen says why on hover, for users
+// without the debug console.
+void CPortDlg::updateListenReason() {
+  QString reason;
+  if (act != 0 && forwardHost.empty()) {
+    reason = QStringLiteral("Not listening: no destination host is set");
+  } else if (act != 0 && !repeater.isListening()) {
+    reason = QStringLiteral("Not listening on %1:%2: %3 (error %4)")
+                 .arg(listenAddress(repeater))
+                 .arg(repeater.listenPort)
+                 .arg(QString::fromUtf8(ws::describeError(repeater.startError())))
+                 .arg(repeater.startError());
+  }
+  setToolTip(reason);
+}
+
+void CPortDlg::loadProfile() {
+  const CPortSetting s = loadPortSetting(profilePath, portIndex);
+  act = s.act;
+  port = s.port;
+  forwardHost = s.forwardHost;
+  forwardPort = s.forwardPort;
+  bufferSize = s.bufferSize;
+  isListenBind = s.isListenBind;
+  ipListenBind = s.ipListenBind;
+  isConnectBind = s.isConnectBind;
+  ipConnectBind = s.ipConnectBind;
+  filter = s.filter;
+}
+
+CPortSetting CPortDlg::toSetting() const {
+  CPortSetting s;
+  s.act = act;
+  s.port = port;
+  s.forwardHost = forwardHost;
+  s.forwardPort = forwardPort;
+  s.bufferSize = bufferSize;
+  s.isListenBind = isListenBind;
+  s.ipListenBind = ipListenBind;
+  s.isConnectBind = isConnectBind;
+  s.ipConnectBind = ipConnectBind;
+  s.filter = filter;
+  return s;
+}
+
+// A failed write is traced by the profile code and leaves the file as it was.
+void CPortDlg::saveProfile() { savePortSetting(profilePath, portIndex, toSetting()); }
+
+void CPortDlg::saveAndStop() {
+  saveProfile();
+  repeater.stop();
+}
+
+void CPortDlg::OnBnClickedSetting() {
+  updateData(true);
+  if (act != 0) {
+    showMessage(this, QString::fromUtf8(kPortInUse));
+    return;
+  }
+  if (!settingDlg) return;
+  if (settingDlg->isEditing()) {
+    showMessage(this, QString::fromUtf8(kSettingBusy));
+    return;
+  }
+  settingDlg->beginEdit(this);
+  editingDlg_ = settingDlg;
+  editFilter = filter;  // drops whatever a cancelled edit left in the copy
+  CSettingValues values;
+  values.port = port;
+  values.forwardHost = forwardHost;
+  values.forwardPort = forwardPort;
+  values.bufferSize = bufferSize;
+  values.isListenBind = isListenBind;
+  values.ipListenBind = ipListenBind;
+  values.isConnectBind = isConnectBind;
+  values.ipConnectBind = ipConnectBind;
+  settingDlg->loadSettings(values, &editFilter);
+}
+
+void CPortDlg::notifySettingOk() {
+  const CSettingValues values = settingDlg->readSettings();
+  port = values.port;
+  setCaption();
+  forwardHost = values.forwardHost;
+  forwardPort = values.forwardPort;
+  forwardPortText = QString::number(forwardPort);
+  bufferSize = values.bufferSize;
+  isListenBind = values.isListenBind;
+  ipListenBind = values.ipListenBind;
+  isConnectBind = values.isConnectBind;
+  ipConnectBind = values.ipConnectBind;
+  filter = editFilter;  // a running repeater applies it from its next caller
+  updateData(false);
+  saveProfile();
+}
+
+void CPortDlg::OnBnClickedStatus() {
+  if (connectionCount == 0) {
+    showMessage(this, QString::fromUtf8(kNoConnection));
+    return;
+  }
+  CStatusDlg dlg(this);
+  dlg.repeater = &repeater;
+  dlg.exec();
+}
+
+// Called from inside socket handlers: labels and colours only, never a box.
+void CPortDlg::notifyConnectionCount(int count) {
+  connectionCount = count;
+  connectionCountText = QString::number(connectionCount);
+  updateData(false);
+}
+
+void CPortDlg::setCaption() {
+  control<QGroupBox>(this, IDC_TCP_GROUP)->setTitle(QStringLiteral("TCP:%1").arg(port));
+}
+
+void CPortDlg::updateData(bool saveAndValidate) {
+  auto* count = control<QLabel>(this, IDC_CONNECTION_COUNT);
+  auto* portText = control<QLabel>(this, IDC_FORWARD_PORT_TEXT);
+  auto* hostText = control<QLabel>(this, IDC_FORWARD_HOST_TEXT);
+  auto* onOff = control<QPushButton>(this, IDC_ON_OFF);
+  if (saveAndValidate) {
+    connectionCountText = count->text();
+    forwardPortText = portText->text();
+    // The label cannot be edited; reading it back would turn bytes that are
+    // not UTF-8 into replacement characters and store those.
+    if (hostText->text() != QString::fromStdString(forwardHost)) forwardHost = hostText->text().toStdString();
+    act = onOff->isChecked() ? 1 : 0;
+  } else {
+    count->setText(connectionCountText);
+    portText->setText(forwardPortText);
+    hostText->setText(QString::fromStdString(forwardHost));
+    onOff->setChecked(act != 0);
+    OnCtlColor();
+  }
+}
+
+// The two statics whose colour follows the state; the others keep the
+// colours the constructor gave them.
+void CPortDlg::OnCtlColor() {
+  paintBackground(findControl(this, IDC_CONNECTION_COUNT), connectionCount > 0 ? greenBrush : yellowBrush);
+  paintBackground(findControl(this, IDC_FILTER_MARK), filter.mode != 0 ? yellowBrush : greyBrush);
+}

@@ -1,0 +1,87 @@
+#pragma once
+// The panel of one relayed port in the main window: it shows the listen
+// port, the destination and the number of connections, switches the port on
+// and off, opens the shared settings dialog and the connection status
+// dialog, and reads and writes its own section of the profile.
+//
+// The panel owns its settings (the fields below), its live filter and the
+// working copy handed to the settings dialog, and its repeater. It does not
+// own the settings dialog, which the main window shares among all panels.
+
+#include <QColor>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <string>
+
+#include "dialogs/setting_dlg_listener.h"
+#include "filter/ip_filter.h"
+#include "relay/tcp_repeater.h"
+
+class CSettingDlg;
+struct CPortSetting;
+
+class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeaterListener {
+  Q_OBJECT
+
+ public:
+  // Builds the panel's controls, hidden until the main window shows it.
+  explicit CPortDlg(QWidget* parent = nullptr);
+  // Ends this panel's open settings edit, so the shared dialog never calls
+  // a destroyed panel.
+  ~CPortDlg() override;
+  CPortDlg(const CPortDlg&) = delete;
+  CPortDlg& operator=(const CPortDlg&) = delete;
+
+  // Reads the panel's section and restores the stored ON/OFF state, with the
+  // same checks and messages as a click on the switch.
+  void initPort();
+  // Before the panel is destroyed: the file receives the last state.
+  void saveAndStop();
+  // true: controls -> fields; false: fields -> controls (and their colours).
+  void updateData(bool saveAndValidate);
+
+  void notifySettingOk() override;
+  void notifyConnectionCount(int count) override;
+
+  // Texts of the count and the destination port.
+  QString connectionCountText;
+  QString forwardPortText;
+  std::string forwardHost;
+  int act = 0;  // 1 = ON
+  // Backgrounds behind the panel and its statics.
+  const QColor greyBrush{220, 220, 220};
+  const QColor yellowBrush{255, 255, 180};
+  const QColor greenBrush{180, 255, 180};
+  int portIndex = 0;  // selects the section "TCP-PORT<portIndex>"
+  std::string profilePath;
+  CSettingDlg* settingDlg = nullptr;  // shared; owned by the main window
+  int connectionCount = 0;
+  int port = 0;
+  int forwardPort = 0;
+  int bufferSize = 0;  // kibibytes
+  int isListenBind = 0;
+  std::string ipListenBind;
+  int isConnectBind = 0;
+  std::string ipConnectBind;
+  CIpFilter filter;      // live: the repeater reads it through a pointer
+  CIpFilter editFilter;  // working copy edited in the settings dialog
+  CTcpRepeater repeater;
+
+ private:
+  void OnBnClickedOnOff();
+  void OnBnClickedSetting();
+  void OnBnClickedStatus();
+  void switchOnOff();
+  void applyState();
+  void loadProfile();
+  void saveProfile();
+  CPortSetting toSetting() const;
+  void setCaption();
+  void OnCtlColor();
+  void updateListenReason();
+  void connectHandlers();
+
+  // The dialog this panel claimed; it may be gone before the panel.
+  QPointer<CSettingDlg> editingDlg_;
+};

@@ -1,0 +1,397 @@
+// The port panel driven through its buttons, on a temporary profile, with
+// its real repeater relaying on 127.0.0.1 inside Qt's loop.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyleOptionGroupBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "app/qt_loop_adapter.h"
+#include "dialogs/setting_dlg.h"
+#include "port/port_dlg.h"
+#include "port/port_setting.h"
+#include "relay/event_loop.h"
+#include "resources/resource_ids.h"
+#include "resources/template_builder.h"
+#include "tests/gui_test_util.h"
+#include "tests/loopback.h"
+
+using namespace loopback;
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+const QColor kGrey(220, 220, 220);
+const QColor kYellow(255, 255, 180);
+const QColor kGreen(180, 255, 180);
+
+// A port nobody listens on right now.
+int unusedPort() {
+  uint16_t port = 0;
+  Fd probe = listenAny(port);
+  return port;
+}
+
+// What the user sees behind a static: a pixel inside its frame, clear of the
+// text (the statics that change colour hold one short, aligned text).
+QColor backgroundOf(QWidget* widget) {
+  const QImage image = widget->grab().toImage();
+  return image.pixelColor(3, image.height() - 3);
+}
+
+// The share of the frame caption's pixels that have the colour.
+double captionShare(QGroupBox* group, const QColor& colour) {
+  QStyleOptionGroupBox option;
+  option.initFrom(group);
+  option.text = group->title();
+  option.subControls = QStyle::SC_GroupBoxLabel;
+  const QRect label = group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+  const QImage image = group->grab().toImage();
+  int hits = 0;
+  for (int y = label.top(); y <= label.bottom(); ++y) {
+    for (int x = label.left(); x <= label.right(); ++x) hits += image.pixelColor(x, y) == colour;
+  }
+  return label.isEmpty() ? 0.0 : double(hits) / (label.width() * label.height());
+}
+
+class PortDlgTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    CAsyncSocket::setEventLoop(&loop);
+    destination = listenAny(destinationPort);
+    ASSERT_TRUE(destination);
+  }
+  void TearDown() override {
+    panels.clear();
+    CAsyncSocket::setEventLoop(nullptr);
+  }
+
+  // A port relaying to the test's destination; OFF unless act says otherwise.
+  CPortSetting relayTo(int act = 0) {
+    CPortSetting s = loadPortSetting(path, 0);  // the defaults
+    s.act = act;
+    s.port = unusedPort();
+    s.forwardHost = "127.0.0.1";
+    s.forwardPort = destinationPort;
+    return s;
+  }
+  void store(const CPortSetting& s, int index = 0) { ASSERT_TRUE(savePortSetting(path, index, s)); }
+  CPortSetting stored(int index = 0) { return loadPortSetting(path, index); }
+
+  // Creates a panel as the main window does; its message, if any, is
+  // answered with OK and returned.
+  CModalRecord create(int index = 0) {
+    auto panel = std::make_unique<CPortDlg>();
+    panel->portIndex = index;
+    panel->profilePath = path;
+    panel->settingDlg = &settingDlg;
+    CPortDlg* p = panel.get();
+    panels.push_back(std::move(panel));
+    return answerMessageBox([p] { p->initPort(); });
+  }
+  CPortDlg& panel(int i = 0) { return *panels.at(i); }
+  QPushButton* button(int id, int i = 0) { return control<QPushButton>(&panel(i), id); }
+  QString text(int id, int i = 0) { return control<QLabel>(&panel(i), id)->text(); }
+  CModalRecord press(int id, int i = 0) {
+    return answerMessageBox([this, id, i] { click(button(id, i)); });
+  }
+  bool isOn(int i = 0) { return button(IDC_ON_OFF, i)->isChecked() && button(IDC_ON_OFF, i)->text() == "ON"; }
+  bool isOff(int i = 0) { return !button(IDC_ON_OFF, i)->isChecked() && button(IDC_ON_OFF, i)->text() == "OFF"; }
+  bool countShows(const QString& count) {
+    return QTest::qWaitFor([&] { return text(IDC_CONNECTION_COUNT) == count; }, kWaitMs);
+  }
+
+  // A client connected through the panel's port, and the far end of it.
+  std::pair<Fd, Fd> relayedConnection(int listenPort) {
+    Fd client = connectTo(uint16_t(listenPort));
+    EXPECT_TRUE(client);
+    EXPECT_TRUE(countShows("1"));
+    Fd server = acceptOne(destination.get(), kWaitMs);
+    EXPECT_TRUE(server);
+    return {std::move(client), std::move(server)};
+  }
+  // Sends both ways and reads on a helper thread while Qt's loop relays.
+  bool echoes(int client, int server, const std::string& up, const std::string& down) {
+    std::string gotUp(up.size(), '\0'), gotDown(down.size(), '\0');
+    if (!writeAll(client, up.data(), up.size()) || !writeAll(server, down.data(), down.size())) return false;
+    std::atomic<bool> done{false}, ok{false};
+    std::thread reader([&] {
+      ok = readExact(server, gotUp.data(), gotUp.size(), kWaitMs) &&
+           readExact(client, gotDown.data(), gotDown.size(), kWaitMs);
+      done = true;
+    });
+    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 2 * kWaitMs);
+    reader.join();
+    return finished && ok && gotUp == up && gotDown == down;
+  }
+
+  QTemporaryDir dir;
+  std::string path = dir.filePath("Quillex.ini").toStdString();
+  CEventLoop loop;
+  CQtLoopAdapter adapter{loop};
+  CSettingDlg settingDlg;
+  Fd destination;
+  uint16_t destinationPort = 0;
+  std::vector<std::unique_ptr<CPortDlg>> panels;
+};
+
+TEST_F(PortDlgTest, AZeroPortStoredOnIsRefusedAtCreationAndTheFileKeepsAct1) {
+  struct Case {
+    int port, forwardPort;
+    const char* message;
+  };
+  const Case cases[] = {{0, 8080, "Listenポートが無効な設定です"},
+                        {8080, 0, "転送先ポート番号が無効な設定です"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    panels.clear();
+    CPortSetting s = relayTo(1);
+    s.port = c.port;
+    s.forwardPort = c.forwardPort;
+    store(s);
+    const CModalRecord box = create();
+    EXPECT_EQ(box.text, QString::fromUtf8(c.message));
+    EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    EXPECT_TRUE(isOff());
+    EXPECT_EQ(panel().act, 0);
+    EXPECT_FALSE(panel().repeater.isListening());
+    EXPECT_EQ(stored().act, 1);
+    // A click on the switch is refused the same way.
+    EXPECT_EQ(press(IDC_ON_OFF).text, QString::fromUtf8(c.message));
+    EXPECT_TRUE(isOff());
+    EXPECT_EQ(stored().act, 1);
+  }
+}
+
+TEST_F(PortDlgTest, OnThenOffStoresActRelaysBytesAndTheCountTurnsGreenWhileConnected) {
+  const CPortSetting s = relayTo(0);
+  store(s);
+  EXPECT_FALSE(create().seen);
+  EXPECT_TRUE(isOff());
+  EXPECT_EQ(text(IDC_CONNECTION_COUNT), "0");
+  EXPECT_EQ(text(IDC_FORWARD_PORT_TEXT), QString::number(destinationPort));
+  EXPECT_EQ(text(IDC_FORWARD_HOST_TEXT), "127.0.0.1");
+  EXPECT_EQ(control<QGroupBox>(&panel(), IDC_TCP_GROUP)->title(), QStringLiteral("TCP:%1").arg(s.port));
+
+  EXPECT_FALSE(press(IDC_ON_OFF).seen);
+  EXPECT_TRUE(isOn());
+  EXPECT_EQ(stored().act, 1);
+  EXPECT_TRUE(panel().toolTip().isEmpty());
+  {
+    auto [client, server] = relayedConnection(s.port);
+    EXPECT_TRUE(echoes(client.get(), server.get(), "request", "answer"));
+    EXPECT_EQ(backgroundOf(findControl(&panel(), IDC_CONNECTION_COUNT)), kGreen);
+  }
+  EXPECT_TRUE(countShows("0"));
+  EXPECT_EQ(backgroundOf(findControl(&panel(), IDC_CONNECTION_COUNT)), kYellow);
+
+  EXPECT_FALSE(press(IDC_ON_OFF).seen);
+  EXPECT_TRUE(isOff());
+  EXPECT_EQ(stored().act, 0);
+  EXPECT_FALSE(connectTo(uint16_t(s.port)));
+}
+
+TEST_F(PortDlgTest, APortOnAtExitIsOnAgainAtTheNextStart) {
+  const CPortSetting s = relayTo(1);
+  store(s);
+  create();
+  ASSERT_TRUE(isOn());
+  panel().saveAndStop();
+  EXPECT_FALSE(panel().repeater.isListening());
+  EXPECT_EQ(stored().act, 1);
+  panels.clear();
+  EXPECT_FALSE(create().seen);
+  EXPECT_TRUE(isOn());
+  EXPECT_TRUE(panel().repeater.isListening());
+  EXPECT_TRUE(connectTo(uint16_t(s.port)));
+}
+
+TEST_F(PortDlgTest, AnEmptyHostShowsOnButNothingListens) {
+  CPortSetting s = relayTo(1);
+  s.forwardHost = "";
+  store(s);
+  EXPECT_FALSE(create().seen);
+  EXPECT_TRUE(isOn());
+  EXPECT_EQ(stored().act, 1);
+  EXPECT_FALSE(panel().repeater.isListening());
+  EXPECT_FALSE(connectTo(uint16_t(s.port)));
+  EXPECT_TRUE(panel().toolTip().contains("no destination host"));
+}
+
+TEST_F(PortDlgTest, ANotListeningPortShowsOnAndTheTooltipSaysWhy) {
+  uint16_t takenPort = 0;
+  Fd taken = listenAny(takenPort);
+  CPortSetting inUse = relayTo(1);
+  inUse.port = takenPort;
+  CPortSetting badAddress = relayTo(1);
+  badAddress.isListenBind = 1;
+  badAddress.ipListenBind = "192.0.2.1";  // not an address of this host
+  struct Case {
+    CPortSetting setting;
+    QString reason;
+  };
+  const Case cases[] = {
+      {inUse, QStringLiteral("0.0.0.0:%1: address already in use (error 10048)").arg(takenPort)},
+      {badAddress, QStringLiteral("192.0.2.1:%1: address not available on this host (error 10049)")
+                       .arg(badAddress.port)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason.toStdString());
+    panels.clear();
+    store(c.setting);
+    EXPECT_FALSE(create().seen);
+    EXPECT_TRUE(isOn());
+    EXPECT_EQ(stored().act, 1);
+    EXPECT_FALSE(panel().repeater.isListening());
+    EXPECT_TRUE(panel().toolTip().endsWith(c.reason)) << panel().toolTip().toStdString();
+    press(IDC_ON_OFF);
+    EXPECT_TRUE(isOff());
+    EXPECT_TRUE(panel().toolTip().isEmpty());
+  }
+}
+
+TEST_F(PortDlgTest, SettingsAreRefusedWhileOnAndWhileAnotherPanelEdits) {
+  store(relayTo(1), 0);
+  store(relayTo(0), 1);
+  create(0);
+  create(1);
+  EXPECT_EQ(press(IDC_SETTING, 0).text, QString::fromUtf8("PORTを使用中です。OFF状態で設定して下さい"));
+  EXPECT_FALSE(settingDlg.isEditing());
+
+  EXPECT_FALSE(press(IDC_SETTING, 1).seen);
+  EXPECT_TRUE(settingDlg.isEditing());
+  EXPECT_TRUE(settingDlg.isVisible());
+  EXPECT_EQ(control<QLineEdit>(&settingDlg, IDC_LISTEN_PORT)->text(), QString::number(stored(1).port));
+  press(IDC_ON_OFF, 0);
+  EXPECT_EQ(press(IDC_SETTING, 0).text, QString::fromUtf8("現在PORTの設定中です"));
+  EXPECT_EQ(control<QLineEdit>(&settingDlg, IDC_LISTEN_PORT)->text(), QString::number(stored(1).port));
+
+  const CPortSetting before = stored(1);
+  replaceText(control<QLineEdit>(&settingDlg, IDC_LISTEN_PORT), "1234");
+  click(control<QPushButton>(&settingDlg, IDCANCEL));
+  EXPECT_FALSE(settingDlg.isEditing());
+  EXPECT_EQ(panel(1).port, before.port);
+  EXPECT_EQ(stored(1).port, before.port);
+  EXPECT_FALSE(press(IDC_SETTING, 0).seen);
+  EXPECT_TRUE(settingDlg.isEditing());
+}
+
+// Chooses a filter mode in the filter condition dialog of the open settings.
+void chooseFilterMode(CSettingDlg& settingDlg, int modeId) {
+  handleModal([&] { click(control<QPushButton>(&settingDlg, IDC_FILTER)); },
+              [&](QWidget* dialog) {
+                click(control<QRadioButton>(dialog, modeId));
+                click(control<QPushButton>(dialog, IDOK));
+              });
+}
+
+TEST_F(PortDlgTest, OkInTheSettingsStoresTheValuesCaptionForwardPortAndFilter) {
+  store(relayTo(0));
+  create();
+  const QColor filterOff = backgroundOf(findControl(&panel(), IDC_FILTER_MARK));
+  EXPECT_EQ(filterOff, kGrey);
+
+  press(IDC_SETTING);
+  replaceText(control<QLineEdit>(&settingDlg, IDC_LISTEN_PORT), "8081");
+  click(control<QCheckBox>(&settingDlg, IDC_LOCALHOST));  // frees the host edit
+  replaceText(control<QLineEdit>(&settingDlg, IDC_FORWARD_HOST), "relay.example");
+  replaceText(control<QLineEdit>(&settingDlg, IDC_FORWARD_PORT), "9091");
+  chooseFilterMode(settingDlg, IDC_MODE_LOCALHOST);
+  click(control<QPushButton>(&settingDlg, IDOK));
+
+  EXPECT_FALSE(settingDlg.isEditing());
+  EXPECT_EQ(control<QGroupBox>(&panel(), IDC_TCP_GROUP)->title(), "TCP:8081");
+  EXPECT_EQ(text(IDC_FORWARD_PORT_TEXT), "9091");
+  EXPECT_EQ(text(IDC_FORWARD_HOST_TEXT), "relay.example");
+  EXPECT_EQ(backgroundOf(findControl(&panel(), IDC_FILTER_MARK)), kYellow);
+  const CPortSetting s = stored();
+  EXPECT_EQ(s.act, 0);
+  EXPECT_EQ(s.port, 8081);
+  EXPECT_EQ(s.forwardHost, "relay.example");
+  EXPECT_EQ(s.forwardPort, 9091);
+  EXPECT_EQ(s.filter.mode, 1);
+
+  // A filter changed and then cancelled is not carried into the next edit.
+  press(IDC_SETTING);
+  chooseFilterMode(settingDlg, IDC_MODE_LAN);
+  click(control<QPushButton>(&settingDlg, IDCANCEL));
+  EXPECT_EQ(panel().filter.mode, 1);
+  press(IDC_SETTING);
+  chooseFilterMode(settingDlg, IDC_MODE_ALL);
+  click(control<QPushButton>(&settingDlg, IDOK));
+  EXPECT_EQ(stored().filter.mode, 0);
+  EXPECT_EQ(backgroundOf(findControl(&panel(), IDC_FILTER_MARK)), kGrey);
+}
+
+TEST_F(PortDlgTest, TheFixedColoursAreGreyBehindThePanelAndYellowBehindTheDestination) {
+  store(relayTo(0));
+  create();
+  EXPECT_EQ(panel().grab().toImage().pixelColor(1, panel().height() - 2), kGrey);
+  EXPECT_EQ(backgroundOf(findControl(&panel(), IDC_FORWARD_HOST_TEXT)), kYellow);
+  EXPECT_EQ(backgroundOf(findControl(&panel(), IDC_FORWARD_PORT_TEXT)), kYellow);
+  EXPECT_GT(captionShare(control<QGroupBox>(&panel(), IDC_TCP_GROUP), kYellow), 0.3);
+  EXPECT_EQ(panel().size(), CDialogUnits(panel().font()).size(189, 41));
+}
+
+TEST_F(PortDlgTest, StatusSaysThereIsNoConnectionOrShowsEachConnectionsRow) {
+  const CPortSetting s = relayTo(1);
+  store(s);
+  create();
+  const CModalRecord box = press(IDC_STATUS);
+  EXPECT_EQ(box.className, "QMessageBox");
+  EXPECT_EQ(box.text, QString::fromUtf8("現在接続はありません."));
+
+  auto [client, server] = relayedConnection(s.port);
+  int rows = -1;
+  QString peer, boundPort;
+  const CModalRecord status = handleModal([&] { click(button(IDC_STATUS)); },
+                                          [&](QWidget* dialog) {
+                                            auto* table = control<QTableWidget>(dialog, IDC_CONNECTION_LIST);
+                                            rows = table->rowCount();
+                                            peer = table->item(0, 0)->text();
+                                            boundPort = table->item(0, 3)->text();
+                                            pressEscape(dialog);
+                                          });
+  EXPECT_EQ(status.className, "CStatusDlg");
+  EXPECT_EQ(rows, 1);
+  EXPECT_EQ(peer, "127.0.0.1");
+  EXPECT_EQ(boundPort, QString::number(s.port));
+}
+
+TEST_F(PortDlgTest, AStoredHostThatIsNotUtf8SurvivesTheSwitch) {
+  CPortSetting s = relayTo(0);
+  s.forwardHost = "\x83\x54\x81\x5B\x83\x6F";  // Shift-JIS, as an old profile may hold
+  store(s);
+  create();
+  press(IDC_ON_OFF);
+  press(IDC_ON_OFF);
+  EXPECT_EQ(stored().act, 0);
+  EXPECT_EQ(stored().forwardHost, s.forwardHost);
+}
+
+TEST_F(PortDlgTest, APanelDestroyedWhileItsSettingsAreOpenIsNeverCalledBack) {
+  store(relayTo(0));
+  create();
+  press(IDC_SETTING);
+  ASSERT_TRUE(settingDlg.isEditing());
+  panels.clear();
+  EXPECT_FALSE(settingDlg.isEditing());
+  settingDlg.show();
+  click(control<QPushButton>(&settingDlg, IDOK));  // would call the panel under ASan's eye
+  EXPECT_FALSE(settingDlg.isVisible());
+}
+
+}  // namespace
