@@ -25,8 +25,7 @@ void CTcpSockStream::setBufferSize(int kbytes) {
 void CTcpSockStream::writeSendBuffer(const char* data, int size) {
   if (size < 0 || size > getSendFreeSize()) return;
   std::memcpy(sendBuffer.get() + sRemainCount, data, size_t(size));
-  sRemainCount += unsigned(size);
-  if (sRemainCount > usedBuffPeak) usedBuffPeak = sRemainCount;
+  commitSendBuffer(size);
 }
 
 bool CTcpSockStream::writeSendBuffer2Socket() {
@@ -65,8 +64,13 @@ void CTcpSockStream::resumeReading() {
   AsyncSelect(ALL_EVENTS);
 }
 
+void CTcpSockStream::commitSendBuffer(int size) {
+  sRemainCount += unsigned(size);
+  if (sRemainCount > usedBuffPeak) usedBuffPeak = sRemainCount;
+}
+
 void CTcpSockStream::relayReceived(int count) {
-  pairSocket->writeSendBuffer(recvBuffer.get(), count);
+  pairSocket->commitSendBuffer(count);
   if (pairSocket->state == STATE_CONNECTED) pairSocket->writeSendBuffer2Socket();
 }
 
@@ -86,7 +90,9 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
     pauseReading();
     return;
   }
-  int n = Receive(recvBuffer.get(), free, 0);
+  // Received straight into the pair's send buffer, where the bytes would be
+  // copied anyway: one copy less, and the scratch buffer's pages stay untouched.
+  int n = Receive(pairSocket->sendBuffer.get() + pairSocket->sRemainCount, free, 0);
   if (n >= 1) {
     relayReceived(n);
     return;

@@ -59,6 +59,8 @@ class CTcpSockStream : public CAsyncSocket {
   void pauseReading();
   void resumeReading();
   void relayReceived(int count);
+  // Counts size bytes just placed at the end of the send buffer.
+  void commitSendBuffer(int size);
 
   bool readingPaused_ = false;
 };
