@@ -1,0 +1,143 @@
+// Load generator of the relay benchmark. Prints one "key value" line per
+// figure; exits 2 when any byte was lost or corrupted, 1 on bad usage.
+//
+//   bench_client freeport                 a port free on 127.0.0.1 right now
+//   bench_client wait PORT MS             waits until PORT accepts connections
+//   bench_client run --target PORT --server PORT [--pid PID] [--quick]
+#include "bench_client.h"
+#include "client_net.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace bench {
+
+Faults gFaults;
+
+void Faults::loss(const std::string& what) {
+  lost++;
+  std::fprintf(stderr, "bench_client: LOST OR CORRUPTED: %s\n", what.c_str());
+}
+
+}  // namespace bench
+
+namespace {
+
+using namespace bench;
+
+int freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return -1;
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+int waitListening(int port, int ms) {
+  const int64_t end = nowNs() + int64_t(ms) * 1000000;
+  do {
+    int fd = connectLoopback(port, 500);
+    if (fd >= 0) {
+      close(fd);
+      return 0;
+    }
+    usleep(20000);
+  } while (nowNs() < end);
+  return 1;
+}
+
+// Room for a thousand held connections and their spares.
+void raiseFileLimit() {
+  rlimit r{};
+  if (getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
+    r.rlim_cur = r.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &r);
+  }
+}
+
+bool parseRun(int argc, char** argv, Options& o) {
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (a == "--target" && hasValue) o.targetPort = std::atoi(argv[++i]);
+    else if (a == "--server" && hasValue) o.serverPort = std::atoi(argv[++i]);
+    else if (a == "--pid" && hasValue) o.relayPid = std::atoi(argv[++i]);
+    else if (a == "--quick") {
+      o.bulkSeconds = 0.5;
+      o.cpsSeconds = 0.5;
+      o.rttRounds = 500;
+      o.idleSeconds = 0.5;
+    } else if (a == "--full") {
+      o.bulkSeconds = 4;
+      o.cpsSeconds = 4;
+      o.rttRounds = 20000;
+      o.idleSeconds = 3;
+      o.closeRepeats = 10;
+    } else return false;
+  }
+  return o.targetPort > 0 && o.serverPort > 0;
+}
+
+void print(const char* key, double v) { std::printf("%s %.6g\n", key, v); }
+
+void runAll(const Options& o) {
+  Idle idle = runIdle(o);
+  print("idle_held", idle.held);
+  print("idle_kib", idle.kibPerConn);
+  print("idle_cpu", idle.cpuPercent);
+  CloseTest c = runCloseTest(o);
+  std::printf("close_up %d/%d\nclose_down %d/%d\n", c.upOk, o.closeRepeats, c.downOk,
+              o.closeRepeats);
+  Rtt r1 = runRtt(o, 1);
+  print("rtt1_p50", r1.p50Us);
+  print("rtt1_p99", r1.p99Us);
+  Rtt r4 = runRtt(o, 4096);
+  print("rtt4k_p50", r4.p50Us);
+  print("rtt4k_p99", r4.p99Us);
+  print("cps", runCps(o, 16));
+  print("bulk1_up", runBulk(o, Direction::Up, 1).mibPerSec);
+  print("bulk1_down", runBulk(o, Direction::Down, 1).mibPerSec);
+  print("bulk8_up", runBulk(o, Direction::Up, 8).mibPerSec);
+  print("bulk8_down", runBulk(o, Direction::Down, 8).mibPerSec);
+  print("refused", gFaults.refused.load());
+  print("lost", gFaults.lost.load());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::string cmd = argc > 1 ? argv[1] : "";
+  if (cmd == "freeport") {
+    int p = freePort();
+    if (p < 0) return 1;
+    std::printf("%d\n", p);
+    return 0;
+  }
+  if (cmd == "wait" && argc == 4) return waitListening(std::atoi(argv[2]), std::atoi(argv[3]));
+  Options o;
+  if (cmd != "run" || !parseRun(argc, argv, o)) {
+    std::fprintf(stderr,
+                 "usage: bench_client freeport | wait PORT MS | "
+                 "run --target PORT --server PORT [--pid PID] [--quick|--full]\n");
+    return 1;
+  }
+  raiseFileLimit();
+  runAll(o);
+  std::fflush(stdout);
+  return gFaults.lost > 0 ? 2 : 0;
+}
