@@ -18,6 +18,7 @@ struct Options {
   int idleConnections = 1000;
   double idleSeconds = 1.0;
   int closeRepeats = 3;
+  bool integrityOnly = false;  // only the checks that carry data
 };
 
 // Lost or corrupted bytes (the run fails) versus connections the target would
