@@ -18,6 +18,7 @@ struct Options {
   int idleConnections = 1000;
   double idleSeconds = 1.0;
   int closeRepeats = 3;
+  int repeats = 1;             // bulk and connection rate: median of this many
   bool integrityOnly = false;  // only the checks that carry data
 };
 

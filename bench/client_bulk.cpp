@@ -17,7 +17,7 @@ namespace bench {
 namespace {
 
 const Pattern gPattern;
-constexpr size_t kChunk = 128 * 1024;
+constexpr size_t kChunk = Pattern::kMaxSpan;  // as large as the server's
 constexpr int kIoTimeoutMs = 10000;
 
 struct StreamStats {

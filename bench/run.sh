@@ -5,7 +5,7 @@
 # printed as one table. Never fails on speed; exits 1 only when bytes were lost
 # or corrupted through some target, or Quillex itself could not be measured.
 #
-#   bench/run.sh           full run (several minutes)
+#   bench/run.sh           full run (about five minutes; medians of three)
 #   bench/run.sh --quick   the same table in under a minute
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -76,7 +76,12 @@ done
 echo
 echo "Relay benchmark on 127.0.0.1 (${mode#--} run, $(nproc) cores), figure and ratio to direct:"
 awk -f bench/table.awk "$work/all.txt"
-echo
+cat <<'NOTE'
+Higher is better for MiB/s and connections/s, lower for round trips. Memory is
+the growth of the relay's processes (PSS, children included) divided by the
+connections held. Every received byte is checked against the sent pattern.
+
+NOTE
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]} (bytes lost or corrupted, or the relay could not be measured)"
   exit 1
