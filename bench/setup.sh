@@ -54,16 +54,34 @@ wait_for_line() {
   done
 }
 
+# Every descendant of PID, read from /proc (a minimal system may lack pgrep).
+descendants_of() {
+  local stat rest f pids=() parents=() i frontier=("$1") next
+  for f in /proc/[0-9]*/stat; do
+    stat=$(<"$f") 2>/dev/null || continue
+    rest=${stat##*) }  # the command name may hold spaces and parentheses
+    read -r _ ppid _ <<<"$rest"
+    pids+=("${f//[^0-9]/}")
+    parents+=("$ppid")
+  done
+  while [ ${#frontier[@]} -gt 0 ]; do
+    next=()
+    for i in "${!pids[@]}"; do
+      if [[ " ${frontier[*]} " == *" ${parents[$i]} "* ]]; then
+        echo "${pids[$i]}"
+        next+=("${pids[$i]}")
+      fi
+    done
+    frontier=("${next[@]}")
+  done
+}
+
 # Stops a process this script started, and its descendants (forked workers or
 # per-connection children), by process id: TERM, then KILL after 3 s.
 stop_tree() {
   local pid=$1 kids=() p i
   kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null || true; return 0; }
-  descendants() {
-    local c
-    for c in $(pgrep -P "$1" 2>/dev/null); do echo "$c"; descendants "$c"; done
-  }
-  mapfile -t kids < <(descendants "$pid")
+  mapfile -t kids < <(descendants_of "$pid")
   kill -TERM "$pid" "${kids[@]}" 2>/dev/null || true
   for i in $(seq 60); do
     kill -0 "$pid" 2>/dev/null || break
