@@ -139,13 +139,20 @@ class Server {
     switch (mode(c)) {
       case Mode::Echo: return true;
       case Mode::Sink:
-        if (results_.size() >= kMaxResults) results_.clear();
+        if (results_.size() >= kMaxResults) forgetFinished();
         results_[c.hello.id] = SinkResult{uint32_t(SinkState::Running), 1, 0, 0, 0};
         return true;
       case Mode::Source: watch(c.fd, EPOLLIN | EPOLLOUT, EPOLL_CTL_MOD); return true;
       case Mode::Query: return answerQuery(c);
       default: return false;
     }
+  }
+
+  // Results nobody asked for; running ones stay, or their bytes would be lost.
+  void forgetFinished() {
+    std::erase_if(results_, [](const auto& kv) {
+      return kv.second.state == uint32_t(SinkState::Done);
+    });
   }
 
   bool answerQuery(Conn& c) {
