@@ -58,7 +58,7 @@ wait_for_line() {
 descendants_of() {
   local stat rest f pids=() parents=() i frontier=("$1") next
   for f in /proc/[0-9]*/stat; do
-    stat=$(<"$f") 2>/dev/null || continue
+    read -r stat 2>/dev/null <"$f" || continue
     rest=${stat##*) }  # the command name may hold spaces and parentheses
     read -r _ ppid _ <<<"$rest"
     pids+=("${f//[^0-9]/}")
