@@ -48,6 +48,10 @@ constexpr int WSAEHOSTUNREACH = 10065;
 // through unchanged, so it is never mistaken for would-block or success.
 int fromErrno(int err);
 
+// A short English description of a Winsock error number, for messages a
+// user reads (the trace keeps the bare number).
+const char* describeError(int wsaError);
+
 // The thread's last socket error, as WSAGetLastError reports it.
 int WSAGetLastError();
 void WSASetLastError(int err);

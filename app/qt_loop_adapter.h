@@ -1,0 +1,24 @@
+#pragma once
+// Joins the engine's reactor to Qt's event loop: one QSocketNotifier watches
+// the reactor's epoll descriptor, and each activation dispatches what is
+// ready without waiting. Qt's nested loops (modal dialogs, message boxes)
+// keep serving the notifier, so relaying goes on while a dialog is open.
+// The adapter does not own the reactor, which must outlive it.
+
+#include <QObject>
+#include <QSocketNotifier>
+
+class CEventLoop;
+
+class CQtLoopAdapter : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit CQtLoopAdapter(CEventLoop& loop, QObject* parent = nullptr);
+
+ private:
+  void onActivated();
+
+  CEventLoop& loop_;
+  QSocketNotifier notifier_;
+};

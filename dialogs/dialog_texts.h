@@ -1,0 +1,18 @@
+#pragma once
+// Texts the settings dialogs show beyond their templates, kept together so
+// the font check can walk all of them. UTF-8, used exactly as written.
+
+#include <array>
+
+// Address list panel.
+constexpr const char* kEntryFormatMessage =
+    "書式誤り。255.255.255.255[/32] の形式で入力してください";
+constexpr const char* kEntryLimitFormat = "登録は%d件までです";  // printf format
+constexpr const char* kRefusePanelTitle = "接続拒否";
+constexpr const char* kEnablePanelTitle = "接続可能";
+
+// Port settings.
+constexpr const char* kLocalhostQuestion = "localhost(同じPC内)への転送に変更しますか？";
+// Filter mode captions by mode 0..3; note the spelling of the second.
+constexpr std::array<const char*, 4> kFilterCaptions = {
+    "全て許可", "locahost限定", "LAN内限定", "個別設定"};

@@ -1,0 +1,235 @@
+#include "dialogs/setting_dlg.h"
+
+#include <arpa/inet.h>
+
+#include <QCheckBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+
+#include "dialogs/dialog_texts.h"
+#include "dialogs/filter_condition_dlg.h"
+#include "dialogs/setting_dlg_listener.h"
+#include "filter/ip_filter.h"
+#include "resources/ip_address_edit.h"
+#include "resources/main_window_ref.h"
+#include "resources/message_box.h"
+#include "resources/resource_ids.h"
+#include "resources/spin_button.h"
+#include "resources/template_builder.h"
+
+namespace {
+
+constexpr int kMaxPort = 65535;
+constexpr int kMinBufferSize = 1;
+constexpr int kMaxBufferSize = 65536;
+constexpr int kDefaultBufferSize = 128;
+
+// Only ASCII letters change case: a non-ASCII letter whose capital happens
+// to be ASCII (the long s) must not turn a host into "LOCALHOST".
+QString asciiUpper(const QString& text) {
+  QString upper = text;
+  for (QChar& c : upper) {
+    if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - 'a' + 'A');
+  }
+  return upper;
+}
+
+bool namesThisComputer(const QString& host) {
+  const QString upper = asciiUpper(host);
+  return upper == QLatin1String("LOCALHOST") || upper == QLatin1String("127.0.0.1");
+}
+
+// The address as inet_addr reads it; text it cannot read gives
+// 255.255.255.255, its failure value.
+uint32_t parseBindAddress(const std::string& text) {
+  return ntohl(::inet_addr(text.c_str()));
+}
+
+}  // namespace
+
+CSettingDlg::CSettingDlg(QWidget* parent) : QDialog(parent) {
+  buildDialog(this, IDD_SETTING);
+  connectBindAddressCtrl = control<CIpAddressEdit>(this, IDC_CONNECT_BIND_ADDRESS);
+  listenBindAddressCtrl = control<CIpAddressEdit>(this, IDC_LISTEN_BIND_ADDRESS);
+  bufferSizeSpin = control<CSpinButton>(this, IDC_BUFFER_SIZE_SPIN);
+  forwardPortSpin = control<CSpinButton>(this, IDC_FORWARD_PORT_SPIN);
+  listenPortSpin = control<CSpinButton>(this, IDC_LISTEN_PORT_SPIN);
+  connectHandlers();
+}
+
+void CSettingDlg::connectHandlers() {
+  const auto onClick = [this](int id, void (CSettingDlg::*handler)()) {
+    connect(control<QAbstractButton>(this, id), &QAbstractButton::clicked, this, handler);
+  };
+  onClick(IDC_LOCALHOST, &CSettingDlg::OnBnClickedLocalhost);
+  onClick(IDC_DEFAULT, &CSettingDlg::OnBnClickedDefault);
+  onClick(IDC_LISTEN_BIND, &CSettingDlg::OnBnClickedListenBind);
+  onClick(IDC_CONNECT_BIND, &CSettingDlg::OnBnClickedConnectBind);
+  onClick(IDC_FILTER, &CSettingDlg::OnBnClickedFilter);
+  connect(control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
+  connect(control<QPushButton>(this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CSettingDlg::beginEdit(CSettingDlgListener* editor) {
+  isFree = 0;
+  listener = editor;
+  centreOverMainWindow();
+}
+
+void CSettingDlg::loadSettings(const CSettingValues& values, CIpFilter* editFilter) {
+  listenPortSpin->setRange(0, kMaxPort);
+  listenPortSpin->setPosition(values.port);
+  forwardHost = QString::fromStdString(values.forwardHost);
+  forwardPortSpin->setRange(0, kMaxPort);
+  forwardPortSpin->setPosition(values.forwardPort);
+  localhostCheck = namesThisComputer(forwardHost) ? 1 : 0;
+  findControl(this, IDC_FORWARD_HOST)->setEnabled(localhostCheck == 0);
+  bufferSizeSpin->setRange(kMinBufferSize, kMaxBufferSize);
+  bufferSizeSpin->setPosition(values.bufferSize);
+  isListenBind = values.isListenBind != 0 ? 1 : 0;
+  listenBindAddressCtrl->setEnabled(isListenBind != 0);
+  listenBindAddressCtrl->setAddress(parseBindAddress(values.ipListenBind));
+  isConnectBind = values.isConnectBind != 0 ? 1 : 0;
+  connectBindAddressCtrl->setEnabled(isConnectBind != 0);
+  connectBindAddressCtrl->setAddress(parseBindAddress(values.ipConnectBind));
+  filter = editFilter;
+  updateFilterCaption();
+  updateData(false);
+  show();
+  raise();
+  activateWindow();
+}
+
+CSettingValues CSettingDlg::readSettings() {
+  updateData(true);
+  CSettingValues values;
+  values.port = listenPortSpin->position();
+  values.forwardHost = forwardHost.toStdString();
+  values.forwardPort = forwardPortSpin->position();
+  values.bufferSize = bufferSizeSpin->position();
+  values.isListenBind = isListenBind;
+  values.ipListenBind = listenBindAddressCtrl->addressText().toStdString();
+  values.isConnectBind = isConnectBind;
+  values.ipConnectBind = connectBindAddressCtrl->addressText().toStdString();
+  return values;
+}
+
+void CSettingDlg::cancelEdit(const CSettingDlgListener* editor) {
+  if (!isEditing() || (editor && editor != listener)) return;
+  filter = nullptr;  // it belongs to the panel that is going away
+  reject();
+}
+
+void CSettingDlg::accept() {
+  QPointer<CSettingDlg> self(this);
+  OnOK();
+  if (self) QDialog::accept();
+}
+
+void CSettingDlg::reject() {
+  OnCancel();
+  QDialog::reject();
+}
+
+void CSettingDlg::OnBnClickedLocalhost() {
+  updateData(true);
+  QWidget* hostEdit = findControl(this, IDC_FORWARD_HOST);
+  if (localhostCheck == 0) {
+    hostEdit->setEnabled(true);
+    return;
+  }
+  if (namesThisComputer(forwardHost)) return;
+  if (!askQuestion(this, QString::fromUtf8(kLocalhostQuestion))) return;
+  forwardHost = QStringLiteral("127.0.0.1");
+  hostEdit->setEnabled(false);
+  updateData(false);
+}
+
+void CSettingDlg::OnBnClickedDefault() { bufferSizeSpin->setPosition(kDefaultBufferSize); }
+
+void CSettingDlg::OnBnClickedListenBind() {
+  updateData(true);
+  listenBindAddressCtrl->setEnabled(isListenBind == 1);
+}
+
+void CSettingDlg::OnBnClickedConnectBind() {
+  updateData(true);
+  connectBindAddressCtrl->setEnabled(isConnectBind == 1);
+}
+
+void CSettingDlg::OnBnClickedFilter() {
+  if (!filter) return;
+  CIpFilter* const target = filter;
+  CIpFilter copy = *target;
+  QPointer<CSettingDlg> self(this);
+  QPointer<CFilterConditionDlg> dialog = new CFilterConditionDlg(this);
+  dialog->filter = &copy;
+  const int result = dialog->exec();
+  // The nested loop may have ended this edit, or this dialog, meanwhile.
+  if (!self) return;
+  delete dialog;
+  if (result != QDialog::Accepted || filter != target || !isEditing()) return;
+  *target = copy;
+  updateFilterCaption();
+  control<QLabel>(this, IDC_FILTER_CAPTION)->setText(filterCaption);
+}
+
+void CSettingDlg::OnOK() {
+  isFree = 1;
+  // Cleared before the call, so a panel that claims the dialog again from
+  // its callback keeps its claim.
+  CSettingDlgListener* editor = listener;
+  listener = nullptr;
+  if (editor) editor->notifySettingOk();
+}
+
+void CSettingDlg::OnCancel() {
+  isFree = 1;
+  listener = nullptr;
+}
+
+void CSettingDlg::updateData(bool save) {
+  auto* hostEdit = control<QLineEdit>(this, IDC_FORWARD_HOST);
+  auto* localhost = control<QCheckBox>(this, IDC_LOCALHOST);
+  auto* listenBind = control<QCheckBox>(this, IDC_LISTEN_BIND);
+  auto* connectBind = control<QCheckBox>(this, IDC_CONNECT_BIND);
+  auto* caption = control<QLabel>(this, IDC_FILTER_CAPTION);
+  if (save) {
+    forwardHost = hostEdit->text();
+    localhostCheck = localhost->isChecked() ? 1 : 0;
+    isListenBind = listenBind->isChecked() ? 1 : 0;
+    isConnectBind = connectBind->isChecked() ? 1 : 0;
+    filterCaption = caption->text();
+  } else {
+    hostEdit->setText(forwardHost);
+    localhost->setChecked(localhostCheck != 0);
+    listenBind->setChecked(isListenBind != 0);
+    connectBind->setChecked(isConnectBind != 0);
+    caption->setText(filterCaption);
+  }
+}
+
+void CSettingDlg::updateFilterCaption() {
+  if (!filter) return;
+  const int mode = filter->mode;
+  if (mode >= 0 && mode < static_cast<int>(kFilterCaptions.size())) {
+    filterCaption = QString::fromUtf8(kFilterCaptions[mode]);
+  }
+}
+
+void CSettingDlg::centreOverMainWindow() {
+  QWidget* owner = mainWindow();
+  QRect area;
+  if (owner && owner->isVisible()) {
+    area = owner->frameGeometry();
+  } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    area = screen->availableGeometry();
+  }
+  QRect frame = frameGeometry();
+  frame.moveCenter(area.center());
+  move(frame.topLeft());
+}

@@ -1,0 +1,77 @@
+#pragma once
+// The port settings dialog: one modeless instance shared by every port
+// panel, so one port is edited at a time. A panel claims it (beginEdit),
+// fills it (loadSettings) and is called back on OK through its listener;
+// the dialog validates nothing and writes nothing back itself, except filter
+// changes confirmed in the filter dialog, which go to the panel's working
+// copy of its filter. Owned by the main window.
+
+#include <QDialog>
+#include <QString>
+#include <string>
+
+class CIpAddressEdit;
+class CIpFilter;
+class CSettingDlgListener;
+class CSpinButton;
+
+// The values the dialog edits, in the form the panel keeps them.
+struct CSettingValues {
+  int port = 0;
+  std::string forwardHost;
+  int forwardPort = 0;
+  int bufferSize = 0;  // KByte
+  int isListenBind = 0;
+  std::string ipListenBind;  // dotted IPv4
+  int isConnectBind = 0;
+  std::string ipConnectBind;  // dotted IPv4
+};
+
+class CSettingDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CSettingDlg(QWidget* parent = nullptr);
+
+  bool isEditing() const { return isFree == 0; }
+  // Claims the dialog for a panel and centres it over the main window.
+  void beginEdit(CSettingDlgListener* editor);
+  // Fills every field and shows the dialog. editFilter stays the panel's.
+  void loadSettings(const CSettingValues& values, CIpFilter* editFilter);
+  // The values as they stand in the controls.
+  CSettingValues readSettings();
+  // Ends an open edit as Cancel does and forgets the panel's filter, so a
+  // panel can be destroyed safely: call it first. With an editor, only that
+  // panel's edit is ended; with none, whichever edit is open.
+  void cancelEdit(const CSettingDlgListener* editor = nullptr);
+
+  void accept() override;  // OK and Enter
+  void reject() override;  // Cancel, Esc and the close box
+
+ private:
+  void OnBnClickedLocalhost();
+  void OnBnClickedDefault();
+  void OnBnClickedListenBind();
+  void OnBnClickedConnectBind();
+  void OnBnClickedFilter();
+  void OnOK();
+  void OnCancel();
+  void connectHandlers();
+  void updateData(bool save);
+  void updateFilterCaption();
+  void centreOverMainWindow();
+
+  CIpAddressEdit* connectBindAddressCtrl;
+  CIpAddressEdit* listenBindAddressCtrl;
+  CSpinButton* bufferSizeSpin;
+  CSpinButton* forwardPortSpin;
+  CSpinButton* listenPortSpin;
+  QString forwardHost;
+  int localhostCheck = 0;
+  int isListenBind = 0;
+  int isConnectBind = 0;
+  QString filterCaption;
+  int isFree = 1;
+  CSettingDlgListener* listener = nullptr;  // the panel being edited; not owned
+  CIpFilter* filter = nullptr;              // the panel's working copy; not owned
+};

@@ -1,0 +1,123 @@
+#include "port/port_setting.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "port/profile_file.h"
+
+namespace {
+
+const char* const kSystem = "SYSTEM";
+const char* const kDefaultAddress = "127.0.0.1";
+const char* const kDefaultEntry = "0.0.0.0";
+constexpr int kDefaultBufferSize = 128;
+
+int clampCount(int count) { return std::clamp(count, 0, MAX_FILTER_ENTRIES); }
+
+void readEntries(const CProfile& p, const std::string& section, const std::string& key, int count,
+                 std::string* slots) {
+  for (int i = 0; i < count; ++i)
+    slots[i] = p.getString(section, key + std::to_string(i), kDefaultEntry);
+}
+
+// Collects the keys in write order, so a refused text leaves the profile untouched.
+class CSectionWriter {
+ public:
+  explicit CSectionWriter(std::string section) : section_(std::move(section)) {}
+  void text(const std::string& key, const std::string& value) { keys_.push_back({key, value}); }
+  void number(const std::string& key, int value) { text(key, std::to_string(value)); }
+  bool applyTo(CProfile& profile) const {
+    CProfile edited = profile;
+    for (const auto& [key, value] : keys_)
+      if (!edited.setString(section_, key, value)) return false;
+    profile = std::move(edited);
+    return true;
+  }
+
+ private:
+  std::string section_;
+  std::vector<std::pair<std::string, std::string>> keys_;
+};
+
+void addEntries(CSectionWriter& w, const std::string& countKey, const std::string& entryKey,
+                int count, const std::string* slots) {
+  const int n = clampCount(count);
+  w.number(countKey, n);
+  for (int i = 0; i < n; ++i) w.text(entryKey + std::to_string(i), slots[i]);
+}
+
+CProfile loadOrEmpty(const std::string& path) {
+  CProfile profile;
+  readProfileFile(path, profile);  // an unreadable file reads as defaults
+  return profile;
+}
+
+}  // namespace
+
+std::string portSectionName(int portIndex) { return "TCP-PORT" + std::to_string(portIndex); }
+
+CPortSetting readPortSetting(const CProfile& p, int portIndex) {
+  const std::string s = portSectionName(portIndex);
+  CPortSetting r;
+  r.act = p.getInt(s, "ACT", 0);
+  r.port = p.getInt(s, "PORT", 0);
+  r.forwardHost = p.getString(s, "FORWARDHOST", kDefaultAddress);
+  r.forwardPort = p.getInt(s, "FORWARDPORT", 0);
+  r.bufferSize = p.getInt(s, "BUFFERSIZE", kDefaultBufferSize);
+  r.isListenBind = p.getInt(s, "ISLISTENBIND", 0);
+  r.ipListenBind = p.getString(s, "IPLISTENBIND", kDefaultAddress);
+  r.isConnectBind = p.getInt(s, "ISCONNECTBIND", 0);
+  r.ipConnectBind = p.getString(s, "IPCONNECTBIND", kDefaultAddress);
+  r.filter.mode = p.getInt(s, "FILTERMODE", 0);
+  r.filter.enableIpCount = clampCount(p.getInt(s, "ENABLEIPCOUNT", 0));
+  readEntries(p, s, "ENABLEIP", r.filter.enableIpCount, r.filter.enableIp);
+  r.filter.refuseIpCount = clampCount(p.getInt(s, "REFUSEIPCOUNT", 0));
+  readEntries(p, s, "REFUSEIP", r.filter.refuseIpCount, r.filter.refuseIp);
+  return r;
+}
+
+bool writePortSetting(CProfile& profile, int portIndex, const CPortSetting& v) {
+  CSectionWriter w(portSectionName(portIndex));
+  w.number("ACT", v.act);
+  w.number("PORT", v.port);
+  w.text("FORWARDHOST", v.forwardHost);
+  w.number("FORWARDPORT", v.forwardPort);
+  w.number("BUFFERSIZE", v.bufferSize);
+  w.number("ISLISTENBIND", v.isListenBind);
+  w.text("IPLISTENBIND", v.ipListenBind);
+  w.number("ISCONNECTBIND", v.isConnectBind);
+  w.text("IPCONNECTBIND", v.ipConnectBind);
+  w.number("FILTERMODE", v.filter.mode);
+  addEntries(w, "ENABLEIPCOUNT", "ENABLEIP", v.filter.enableIpCount, v.filter.enableIp);
+  addEntries(w, "REFUSEIPCOUNT", "REFUSEIP", v.filter.refuseIpCount, v.filter.refuseIp);
+  return w.applyTo(profile);
+}
+
+CSystemSetting readSystemSetting(const CProfile& p) {
+  return CSystemSetting{p.getInt(kSystem, "PORTNUM", 1), p.getInt(kSystem, "WINDOW", 1)};
+}
+
+bool writeSystemSetting(CProfile& profile, const CSystemSetting& v) {
+  CSectionWriter w(kSystem);
+  w.number("PORTNUM", v.portNum);
+  w.number("WINDOW", v.window);
+  return w.applyTo(profile);
+}
+
+CPortSetting loadPortSetting(const std::string& path, int portIndex) {
+  return readPortSetting(loadOrEmpty(path), portIndex);
+}
+
+bool savePortSetting(const std::string& path, int portIndex, const CPortSetting& setting) {
+  return updateProfileFile(path,
+                           [&](CProfile& p) { return writePortSetting(p, portIndex, setting); });
+}
+
+CSystemSetting loadSystemSetting(const std::string& path) {
+  return readSystemSetting(loadOrEmpty(path));
+}
+
+bool saveSystemSetting(const std::string& path, const CSystemSetting& setting) {
+  return updateProfileFile(path, [&](CProfile& p) { return writeSystemSetting(p, setting); });
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The settings record of one port, one "[TCP-PORTn]" section of the profile,
+// and the two program-wide settings of "[SYSTEM]".
+
+#include <string>
+
+#include "filter/ip_filter.h"
+#include "port/profile.h"
+
+// A record that has not been loaded holds zeros and empty texts; the defaults
+// of a missing section or key are applied by the read functions.
+struct CPortSetting {
+  int act = 0;
+  int port = 0;
+  std::string forwardHost;
+  int forwardPort = 0;
+  int bufferSize = 0;  // kibibytes
+  int isListenBind = 0;
+  std::string ipListenBind;
+  int isConnectBind = 0;
+  std::string ipConnectBind;
+  CIpFilter filter;
+};
+
+struct CSystemSetting {
+  int portNum = 0;
+  int window = 0;
+};
+
+// "TCP-PORT<index>".
+std::string portSectionName(int portIndex);
+
+// Entry counts are clamped to 0..MAX_FILTER_ENTRIES, so a hand-edited count
+// never reaches beyond the tenth slot. Entry slots at or above a count stay empty.
+CPortSetting readPortSetting(const CProfile& profile, int portIndex);
+
+// Sets every key of the section in its fixed order, each entry key right after
+// its count key; keys are never deleted, so entries beyond a shrunk count stay
+// in the file and the next read ignores them. The counts written are clamped
+// like the read ones. False (profile unchanged) when a text cannot be stored
+// on one line.
+bool writePortSetting(CProfile& profile, int portIndex, const CPortSetting& setting);
+
+CSystemSetting readSystemSetting(const CProfile& profile);
+bool writeSystemSetting(CProfile& profile, const CSystemSetting& setting);
+
+// The same on the file: a missing or unreadable file reads as defaults; a
+// save is one atomic replacement that leaves the file as key-by-key writes
+// would, or (on any failure, traced) the file as it was.
+CPortSetting loadPortSetting(const std::string& path, int portIndex);
+bool savePortSetting(const std::string& path, int portIndex, const CPortSetting& setting);
+CSystemSetting loadSystemSetting(const std::string& path);
+bool saveSystemSetting(const std::string& path, const CSystemSetting& setting);

@@ -1,0 +1,142 @@
+#include "relay/host_resolver.h"
+
+#include <ares.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+
+namespace {
+
+bool gLibraryReady = false;
+std::string gNameServer;  // "address:port", empty for the system's
+
+struct RequestTag {
+  CHostResolver* resolver;
+  CHostResolver::RequestId id;
+};
+
+bool firstIpv4(const ares_addrinfo* result, std::string& address) {
+  for (const ares_addrinfo_node* node = result ? result->nodes : nullptr; node; node = node->ai_next) {
+    if (node->ai_family != AF_INET || !node->ai_addr) continue;
+    char text[INET_ADDRSTRLEN];
+    const auto* sa = reinterpret_cast<const sockaddr_in*>(node->ai_addr);
+    if (!inet_ntop(AF_INET, &sa->sin_addr, text, sizeof text)) continue;
+    address = text;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// One descriptor of the channel, watched in the event loop.
+class CHostResolver::Watch : public CEventHandler {
+ public:
+  Watch(CHostResolver* owner, int fd) : owner_(owner), fd_(fd) {}
+  void handleEvents(uint32_t events) override {
+    // process() may drop this watch; nothing of it is touched afterwards.
+    CHostResolver* owner = owner_;
+    int fd = fd_;
+    owner->process(events & (EPOLLIN | EPOLLERR | EPOLLHUP) ? fd : ARES_SOCKET_BAD,
+                   events & EPOLLOUT ? fd : ARES_SOCKET_BAD);
+  }
+
+ private:
+  CHostResolver* owner_;
+  int fd_;
+};
+
+void CHostResolver::setNameServer(const std::string& address, int port) {
+  gNameServer = address.empty() ? std::string() : address + ":" + std::to_string(port);
+}
+
+CHostResolver::CHostResolver(CEventLoop& loop) : loop_(loop) {
+  if (!gLibraryReady) gLibraryReady = ares_library_init(ARES_LIB_INIT_ALL) == ARES_SUCCESS;
+  ares_options options{};
+  options.sock_state_cb = &CHostResolver::onSocketState;
+  options.sock_state_cb_data = this;
+  ares_channel channel = nullptr;
+  if (ares_init_options(&channel, &options, ARES_OPT_SOCK_STATE_CB) != ARES_SUCCESS) return;
+  channel_ = channel;
+  if (!gNameServer.empty()) ares_set_servers_ports_csv(channel_, gNameServer.c_str());
+}
+
+CHostResolver::~CHostResolver() {
+  destroying_ = true;
+  requests_.clear();
+  if (timer_) loop_.cancelTimer(timer_);
+  if (channel_) ares_destroy(channel_);
+  for (auto& [fd, watch] : watches_) loop_.remove(fd);
+}
+
+CHostResolver::RequestId CHostResolver::resolve(const std::string& host, Callback callback) {
+  RequestId id = nextId_++;
+  if (!channel_) {
+    callback(false, std::string());
+    return 0;
+  }
+  requests_.emplace(id, std::move(callback));
+  ares_addrinfo_hints hints{};
+  hints.ai_family = AF_INET;
+  ares_getaddrinfo(channel_, host.c_str(), nullptr, &hints, &CHostResolver::onResult, new RequestTag{this, id});
+  armTimer();
+  return requests_.count(id) ? id : 0;
+}
+
+void CHostResolver::cancel(RequestId id) { requests_.erase(id); }
+
+void CHostResolver::onResult(void* arg, int status, int, ares_addrinfo* result) {
+  RequestTag tag = *static_cast<RequestTag*>(arg);
+  delete static_cast<RequestTag*>(arg);
+  std::string address;
+  bool ok = status == ARES_SUCCESS && firstIpv4(result, address);
+  if (result) ares_freeaddrinfo(result);
+  if (status == ARES_EDESTRUCTION || tag.resolver->destroying_) return;
+  tag.resolver->complete(tag.id, ok, address);
+}
+
+void CHostResolver::complete(RequestId id, bool ok, const std::string& address) {
+  auto it = requests_.find(id);
+  if (it == requests_.end()) return;  // cancelled
+  Callback callback = std::move(it->second);
+  requests_.erase(it);
+  callback(ok, address);
+}
+
+void CHostResolver::onSocketState(void* data, int fd, int readable, int writable) {
+  auto* self = static_cast<CHostResolver*>(data);
+  uint32_t interest = (readable ? EPOLLIN : 0u) | (writable ? EPOLLOUT : 0u);
+  auto it = self->watches_.find(fd);
+  if (interest == 0) {
+    // Comes before the channel closes the descriptor.
+    if (it == self->watches_.end()) return;
+    self->loop_.remove(fd);
+    self->watches_.erase(it);
+    return;
+  }
+  if (it != self->watches_.end()) {
+    self->loop_.modify(fd, interest);
+    return;
+  }
+  auto watch = std::make_unique<Watch>(self, fd);
+  if (self->loop_.add(fd, interest, watch.get())) self->watches_.emplace(fd, std::move(watch));
+}
+
+void CHostResolver::process(int readFd, int writeFd) {
+  ares_process_fd(channel_, readFd, writeFd);
+  armTimer();
+}
+
+// The channel has no timer of its own: ask it when it next needs a look.
+void CHostResolver::armTimer() {
+  if (timer_) loop_.cancelTimer(timer_);
+  timer_ = 0;
+  timeval buffer{};
+  timeval* wait = ares_timeout(channel_, nullptr, &buffer);
+  if (!wait) return;
+  int64_t ms = int64_t(wait->tv_sec) * 1000 + wait->tv_usec / 1000;
+  timer_ = loop_.addTimer(ms, [this] {
+    timer_ = 0;
+    process(ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+  });
+}

@@ -1,0 +1,53 @@
+#pragma once
+// Host names resolved inside the event loop, so a slow or dead name server
+// holds up only the connection that asked, never the thread.
+//
+// Owns its resolver channel; does not own the event loop.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "relay/event_loop.h"
+
+struct ares_channeldata;
+
+class CHostResolver {
+ public:
+  using RequestId = uint64_t;
+  // ok false: the name did not resolve to an IPv4 address.
+  using Callback = std::function<void(bool ok, const std::string& dottedAddress)>;
+
+  // Every resolver made afterwards asks this name server (empty: the
+  // system's). Lets tests answer from a server of their own on 127.0.0.1.
+  static void setNameServer(const std::string& address, int port);
+
+  explicit CHostResolver(CEventLoop& loop);
+  ~CHostResolver();  // cancels every request without calling back
+  CHostResolver(const CHostResolver&) = delete;
+  CHostResolver& operator=(const CHostResolver&) = delete;
+
+  // The callback may run before resolve returns (hosts file, bad names).
+  // Returns 0 when it already ran.
+  RequestId resolve(const std::string& host, Callback callback);
+  void cancel(RequestId id);  // the callback will not run
+  bool pending() const { return !requests_.empty(); }
+
+ private:
+  class Watch;
+  static void onSocketState(void* data, int fd, int readable, int writable);
+  static void onResult(void* arg, int status, int timeouts, struct ares_addrinfo* result);
+  void complete(RequestId id, bool ok, const std::string& address);
+  void process(int readFd, int writeFd);
+  void armTimer();
+
+  CEventLoop& loop_;
+  ares_channeldata* channel_ = nullptr;
+  std::map<int, std::unique_ptr<Watch>> watches_;
+  std::map<RequestId, Callback> requests_;
+  RequestId nextId_ = 1;
+  CEventLoop::TimerId timer_ = 0;
+  bool destroying_ = false;
+};

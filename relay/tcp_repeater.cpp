@@ -1,0 +1,255 @@
+#include "relay/tcp_repeater.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
+#include "relay/trace.h"
+
+namespace {
+
+bool isDottedLiteral(const std::string& host) {
+  in_addr address{};
+  return inet_pton(AF_INET, host.c_str(), &address) == 1;
+}
+
+// Here a full accept queue silently drops new callers' handshakes, which
+// then retry only after a second or more; a queue of 5 overflows under a
+// burst of ordinary clients. The kernel caps this value at its own limit.
+constexpr int kListenBacklog = 4096;
+
+// The dialogs produce 1..65536 KiB; a hand-edited profile may hold anything,
+// and a buffer of 0 would stall every connection while a huge one exhausts memory.
+int boundedBufferSize(int kbytes) { return std::clamp(kbytes, 1, 65536); }
+
+void readEndpoints(CTcpSockStream& stream) {
+  unsigned port = 0;
+  if (stream.GetPeerName(stream.peerAddress, port)) stream.peerPort = int(port);
+  if (stream.GetSockName(stream.bindIp, port)) stream.bindPort = int(port);
+}
+
+}  // namespace
+
+void CTcpStreamPair::closeBoth() {
+  for (CTcpSockStream** stream : {&acceptStream, &connectStream}) {
+    if (!*stream) continue;
+    ws::shutdown((*stream)->m_hSocket, ws::SD_BOTH);
+    (*stream)->Close();
+    delete *stream;
+    *stream = nullptr;
+  }
+}
+
+CTcpRepeater::~CTcpRepeater() {
+  resolver_.reset();
+  for (CTcpStreamPair* pair : connectionTable) delete pair;  // closes both, tells nobody
+  connectionTable.clear();
+}
+
+void CTcpRepeater::setListenBind(int on, const std::string& address) {
+  isListenBind = on;
+  ipListenBind = address;
+}
+
+void CTcpRepeater::setConnectBind(int on, const std::string& address) {
+  isConnectBind = on;
+  ipConnectBind = address;
+}
+
+void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int forwardPort) {
+  this->listenPort = listenPort;
+  this->forwardHost = forwardHost;
+  this->forwardPort = forwardPort;
+  listening_ = false;
+  startError_ = 0;
+  const char* bindAddress = isListenBind ? ipListenBind.c_str() : nullptr;
+  if (!listenSocket.Create(unsigned(listenPort), ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, bindAddress)) {
+    startError_ = ws::WSAGetLastError();
+    QTRACE("Error:CTcpRepeater::start()-Create() err=%d\n", startError_);
+    return;
+  }
+  int one = 1;
+  if (ws::setsockopt(listenSocket.m_hSocket, ws::WS_SOL_SOCKET, ws::WS_SO_REUSEADDR, &one, sizeof one) ==
+      ws::SOCKET_ERROR) {
+    startError_ = ws::WSAGetLastError();
+    QTRACE("Error:CTcpRepeater::start()-SetSockOpt(() err=%d\n", startError_);
+    return;
+  }
+  listenSocket.parent = this;
+  if (ws::listen(listenSocket.m_hSocket, kListenBacklog) == ws::SOCKET_ERROR) {
+    startError_ = ws::WSAGetLastError();
+    QTRACE("Error:CTcpRepeater::start()-Listen() err=%d\n", startError_);
+    return;
+  }
+  listening_ = true;
+  QTRACE("CTcpRepeater::start()-Listen() OK! Port=%d\n", listenPort);
+}
+
+void CTcpRepeater::stop() {
+  // The size is read afresh: the removal of the last pair empties the table.
+  for (size_t i = 0; i < connectionTable.size(); ++i) removeConnection(int(i));
+  listenSocket.Close();
+  listening_ = false;
+}
+
+CTcpStreamPair* CTcpRepeater::getNextConnection(int& position) {
+  if (position < 0) return nullptr;
+  for (size_t slot = size_t(position); slot < connectionTable.size(); ++slot) {
+    if (!connectionTable[slot]) continue;
+    position = int(slot) + 1;
+    return connectionTable[slot];
+  }
+  position = -1;
+  return nullptr;
+}
+
+void CTcpRepeater::notifyOnAccept(int, std::string) {
+  if (CTcpSockStream* client = acceptCaller()) buildPair(client);
+}
+
+// Accepts the waiting caller and asks the filter; null when refused.
+CTcpSockStream* CTcpRepeater::acceptCaller() {
+  auto* client = new CTcpSockStream();
+  if (!listenSocket.Accept(*client)) {
+    delete client;
+    return nullptr;
+  }
+  std::string address;
+  unsigned port = 0;
+  client->GetPeerName(address, port);
+  if (ipFilter && ipFilter->checkAddress(address) == 0) {
+    delete client;  // closes without a shutdown
+    QTRACE("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), int(port));
+    return nullptr;
+  }
+  client->peerAddress = address;
+  client->peerPort = int(port);
+  unsigned bindPort = 0;
+  if (client->GetSockName(client->bindIp, bindPort)) client->bindPort = int(bindPort);
+  QTRACE("接続を受け付けました。PeerAddress=%s, port=%d\n", address.c_str(), int(port));
+  return client;
+}
+
+void CTcpRepeater::buildPair(CTcpSockStream* client) {
+  int kbytes = boundedBufferSize(bufferSize);
+  client->parent = this;
+  client->setKind("acceptSocket");
+  client->setBufferSize(kbytes);
+
+  auto* outgoing = new CTcpSockStream();
+  // A failed Create shows as a failed Connect below.
+  outgoing->Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, isConnectBind ? ipConnectBind.c_str() : nullptr);
+  outgoing->parent = this;
+  outgoing->setKind("connectSocket");
+  outgoing->setBufferSize(kbytes);
+
+  client->pairSocket = outgoing;
+  outgoing->pairSocket = client;
+  auto* pair = new CTcpStreamPair();
+  pair->acceptStream = client;
+  pair->connectStream = outgoing;
+  int index = addConnection(pair);
+  client->index = outgoing->index = index;
+  if (isDottedLiteral(forwardHost))
+    connectOutgoing(index, forwardHost);
+  else
+    resolveAndConnect(index);
+}
+
+void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
+  CTcpStreamPair* pair = pairAt(index);
+  if (pair->connectStream->Connect(address, unsigned(forwardPort))) {
+    QTRACE("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
+    pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
+    readEndpoints(*pair->connectStream);
+    updateConnectionCount();
+    return;
+  }
+  int err = ws::WSAGetLastError();
+  if (err == ws::WSAEWOULDBLOCK) {
+    QTRACE("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", forwardHost.c_str(),
+           forwardPort);
+    pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTING;
+    return;
+  }
+  QTRACE("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", forwardHost.c_str(),
+         forwardPort, err);
+  removeConnection(index);
+}
+
+// The pair waits in state 1 while the name is looked up; bytes from the
+// client collect in the outgoing stream's buffer meanwhile.
+void CTcpRepeater::resolveAndConnect(int index) {
+  CTcpStreamPair* pair = pairAt(index);
+  pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTING;
+  if (!resolver_) resolver_ = std::make_unique<CHostResolver>(*CAsyncSocket::eventLoop());
+  CHostResolver::RequestId id = resolver_->resolve(forwardHost, [this, index](bool ok, const std::string& address) {
+    // A removed pair cancels its lookup, so the slot still holds the pair that asked.
+    CTcpStreamPair* asker = pairAt(index);
+    if (!asker) return;
+    asker->pendingLookup = 0;
+    if (ok) {
+      connectOutgoing(index, address);
+      return;
+    }
+    ws::WSASetLastError(ws::WSAEINVAL);
+    QTRACE("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", forwardHost.c_str(),
+           forwardPort, ws::WSAEINVAL);
+    removeConnection(index);
+  });
+  if (id != 0) pairAt(index)->pendingLookup = id;
+}
+
+void CTcpRepeater::notifyOnConnect(int index, std::string) {
+  QTRACE("CTcpRepeater::notifyOnConnect()\n");
+  CTcpStreamPair* pair = pairAt(index);
+  if (!pair) return;
+  pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
+  readEndpoints(*pair->connectStream);
+  updateConnectionCount();
+}
+
+void CTcpRepeater::notifyOnClose(int index, std::string) {
+  QTRACE("CTcpRepeater::notifyOnClose()\n");
+  removeConnection(index);
+}
+
+void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
+  QTRACE("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
+  removeConnection(index);
+}
+
+int CTcpRepeater::addConnection(CTcpStreamPair* pair) {
+  auto empty = std::find(connectionTable.begin(), connectionTable.end(), nullptr);
+  if (empty != connectionTable.end()) {
+    *empty = pair;
+    return int(empty - connectionTable.begin());
+  }
+  connectionTable.push_back(pair);
+  return int(connectionTable.size()) - 1;
+}
+
+void CTcpRepeater::removeConnection(int index) {
+  if (CTcpStreamPair* pair = pairAt(index)) {
+    if (pair->pendingLookup && resolver_) resolver_->cancel(pair->pendingLookup);
+    delete pair;  // closes both streams
+    connectionTable[size_t(index)] = nullptr;
+  }
+  if (std::all_of(connectionTable.begin(), connectionTable.end(), [](CTcpStreamPair* p) { return !p; }))
+    connectionTable.clear();
+  updateConnectionCount();
+}
+
+void CTcpRepeater::updateConnectionCount() {
+  int count = 0;
+  for (CTcpStreamPair* pair : connectionTable)
+    if (pair && pair->acceptStream->state == CTcpSockStream::STATE_CONNECTED &&
+        pair->connectStream->state == CTcpSockStream::STATE_CONNECTED)
+      ++count;
+  if (listener) listener->notifyConnectionCount(count);
+}
+
+CTcpStreamPair* CTcpRepeater::pairAt(int index) const {
+  if (index < 0 || size_t(index) >= connectionTable.size()) return nullptr;
+  return connectionTable[size_t(index)];
+}

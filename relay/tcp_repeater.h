@@ -1,0 +1,90 @@
+#pragma once
+// The relay of one port: it listens, asks the filter about each caller,
+// connects a second stream to the destination and keeps each pair in a
+// connection table until either side ends.
+//
+// The repeater owns its listening stream, its table, every pair and both
+// streams of each pair. It does not own its listener or its filter.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "filter/ip_filter.h"
+#include "relay/host_resolver.h"
+#include "relay/tcp_sock_stream.h"
+
+// One slot of the connection table; owns both streams.
+struct CTcpStreamPair {
+  CTcpSockStream* acceptStream = nullptr;
+  CTcpSockStream* connectStream = nullptr;
+  CHostResolver::RequestId pendingLookup = 0;  // name resolution under way
+
+  CTcpStreamPair() = default;
+  CTcpStreamPair(const CTcpStreamPair&) = delete;
+  CTcpStreamPair& operator=(const CTcpStreamPair&) = delete;
+  ~CTcpStreamPair() { closeBoth(); }
+  void closeBoth();
+};
+
+class CTcpRepeaterListener {
+ public:
+  virtual void notifyConnectionCount(int count) = 0;
+
+ protected:
+  ~CTcpRepeaterListener() = default;
+};
+
+class CTcpRepeater : public CTcpSockStreamParent {
+ public:
+  CTcpRepeater() = default;
+  ~CTcpRepeater() override;
+  CTcpRepeater(const CTcpRepeater&) = delete;
+  CTcpRepeater& operator=(const CTcpRepeater&) = delete;
+
+  void setListener(CTcpRepeaterListener* listener) { this->listener = listener; }
+  void setBufferSize(int kbytes) { bufferSize = kbytes; }
+  void setListenBind(int on, const std::string& address);
+  void setConnectBind(int on, const std::string& address);
+  void setIpFilter(CIpFilter* filter) { ipFilter = filter; }
+  void start(int listenPort, const std::string& forwardHost, int forwardPort);
+  void stop();
+  CTcpStreamPair* getNextConnection(int& position);
+
+  // Whether the last start left a listening socket, and if not, the socket
+  // error that stopped it (0 when it listens or was never started).
+  bool isListening() const { return listening_; }
+  int startError() const { return startError_; }
+
+  void notifyOnAccept(int index, std::string kind) override;
+  void notifyOnConnect(int index, std::string kind) override;
+  void notifyOnClose(int index, std::string kind) override;
+  void notifyOnError(int index, std::string kind, int err) override;
+
+  CTcpRepeaterListener* listener = nullptr;
+  std::vector<CTcpStreamPair*> connectionTable;
+  CTcpSockStream listenSocket;
+  int listenPort = 0;
+  std::string forwardHost;
+  int forwardPort = 0;
+  int bufferSize = 128;
+  int isListenBind = 0;
+  std::string ipListenBind;
+  int isConnectBind = 0;
+  std::string ipConnectBind;
+  CIpFilter* ipFilter = nullptr;
+
+ private:
+  int addConnection(CTcpStreamPair* pair);
+  void removeConnection(int index);
+  void updateConnectionCount();
+  CTcpStreamPair* pairAt(int index) const;
+  CTcpSockStream* acceptCaller();
+  void buildPair(CTcpSockStream* client);
+  void connectOutgoing(int index, const std::string& address);
+  void resolveAndConnect(int index);
+
+  std::unique_ptr<CHostResolver> resolver_;
+  bool listening_ = false;
+  int startError_ = 0;
+};

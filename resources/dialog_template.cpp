@@ -1,0 +1,22 @@
+#include "resources/dialog_template.h"
+
+#include "resources/templates.h"
+
+namespace {
+
+const DialogTemplate* const kAllTemplates[] = {
+    &kAboutTemplate,          &kMainTemplate,        &kSettingTemplate,
+    &kStatusTemplate,         &kFilterConditionTemplate,
+    &kIpConditionTemplate,    &kPropertyTemplate,
+};
+
+}  // namespace
+
+const DialogTemplate* findDialogTemplate(int id) {
+  for (const DialogTemplate* t : kAllTemplates) {
+    if (t->id == id) return t;
+  }
+  return nullptr;
+}
+
+std::span<const DialogTemplate* const> allDialogTemplates() { return kAllTemplates; }

@@ -1,0 +1,29 @@
+#include "resources/message_box.h"
+
+#include <QMessageBox>
+
+#include "resources/dialog_font.h"
+
+namespace {
+
+constexpr const char* kCaption = "Quillex";
+
+int runBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+           QMessageBox::StandardButtons buttons, QMessageBox::StandardButton escape) {
+  QMessageBox box(icon, QString::fromUtf8(kCaption), text, buttons, parent);
+  box.setFont(dialogFont());
+  box.setEscapeButton(escape);
+  return box.exec();
+}
+
+}  // namespace
+
+void showMessage(QWidget* parent, const QString& text) {
+  runBox(parent, QMessageBox::Warning, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool askQuestion(QWidget* parent, const QString& text) {
+  const int answer = runBox(parent, QMessageBox::Question, text,
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  return answer == QMessageBox::Yes;
+}

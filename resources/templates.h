@@ -1,0 +1,13 @@
+#pragma once
+// The template tables, one per window. Defined with constant initialisers,
+// so they are ready before any code runs.
+
+#include "resources/dialog_template.h"
+
+extern const DialogTemplate kAboutTemplate;           // 100
+extern const DialogTemplate kMainTemplate;            // 102
+extern const DialogTemplate kSettingTemplate;         // 131
+extern const DialogTemplate kStatusTemplate;          // 132
+extern const DialogTemplate kFilterConditionTemplate; // 134
+extern const DialogTemplate kIpConditionTemplate;     // 135
+extern const DialogTemplate kPropertyTemplate;        // 136

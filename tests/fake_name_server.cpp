@@ -1,0 +1,125 @@
+#include "tests/fake_name_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+
+namespace {
+
+// The question's name in dotted form, lower case; empty when malformed.
+std::string questionName(const unsigned char* packet, size_t size, size_t& end) {
+  std::string name;
+  size_t pos = 12;
+  while (pos < size && packet[pos] != 0) {
+    size_t length = packet[pos++];
+    if (length > 63 || pos + length > size) return std::string();
+    if (!name.empty()) name += '.';
+    for (size_t i = 0; i < length; ++i) name += char(std::tolower(packet[pos + i]));
+    pos += length;
+  }
+  end = pos + 1 + 4;  // the terminating zero, type and class
+  return end <= size ? name : std::string();
+}
+
+}  // namespace
+
+CFakeNameServer::CFakeNameServer() {
+  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t length = sizeof sa;
+  getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &length);
+  port_ = ntohs(sa.sin_port);
+  thread_ = std::thread([this] { serve(); });
+}
+
+CFakeNameServer::~CFakeNameServer() {
+  stop_ = true;
+  thread_.join();
+  close(fd_);
+}
+
+void CFakeNameServer::answer(const std::string& name, const std::string& ipv4) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  answers_[name] = ipv4;
+}
+
+void CFakeNameServer::hold(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_.insert(name);
+}
+
+int CFakeNameServer::queries(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queries_[name];
+}
+
+bool CFakeNameServer::releaseOne(const std::string& name, const std::string& ipv4) {
+  Query query;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& waiting = waiting_[name];
+    if (waiting.empty()) return false;
+    query = waiting.front();
+    waiting.pop_front();
+  }
+  size_t end = 0;
+  questionName(query.packet.data(), query.packet.size(), end);
+  reply(query, end, ipv4);
+  return true;
+}
+
+void CFakeNameServer::serve() {
+  unsigned char packet[512];
+  while (!stop_) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) continue;
+    Query query{};
+    socklen_t fromLength = sizeof query.from;
+    ssize_t n = recvfrom(fd_, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&query.from), &fromLength);
+    if (n < 12) continue;
+    query.packet.assign(packet, packet + n);
+    handle(query);
+  }
+}
+
+void CFakeNameServer::handle(const Query& query) {
+  size_t end = 0;
+  std::string name = questionName(query.packet.data(), query.packet.size(), end);
+  std::string address;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++queries_[name];
+    if (held_.count(name)) {
+      waiting_[name].push_back(query);
+      return;
+    }
+    auto it = answers_.find(name);
+    if (it != answers_.end()) address = it->second;
+  }
+  reply(query, end, address);
+}
+
+// An empty address answers "no such name".
+void CFakeNameServer::reply(const Query& query, size_t questionEnd, const std::string& address) {
+  std::vector<unsigned char> answer(query.packet.begin(), query.packet.begin() + long(questionEnd));
+  answer[2] = 0x81;                           // a response, recursion desired
+  answer[3] = address.empty() ? 0x83 : 0x80;  // recursion available; no such name
+  answer[4] = 0, answer[5] = 1;               // one question
+  answer[6] = 0, answer[7] = address.empty() ? 0 : 1;
+  for (size_t i = 8; i < 12; ++i) answer[i] = 0;
+  in_addr ip{};
+  if (!address.empty() && inet_pton(AF_INET, address.c_str(), &ip) == 1) {
+    const unsigned char record[] = {0xC0, 0x0C, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4};
+    answer.insert(answer.end(), record, record + sizeof record);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&ip);
+    answer.insert(answer.end(), bytes, bytes + 4);
+  }
+  sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&query.from), sizeof query.from);
+}

@@ -1,0 +1,388 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "port/port_setting.h"
+#include "port/profile_file.h"
+#include "port/profile_location.h"
+#include "relay/trace.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDefaultSection =
+    "[TCP-PORT0]\nACT=0\nPORT=0\nFORWARDHOST=127.0.0.1\nFORWARDPORT=0\nBUFFERSIZE=128\n"
+    "ISLISTENBIND=0\nIPLISTENBIND=127.0.0.1\nISCONNECTBIND=0\nIPCONNECTBIND=127.0.0.1\n"
+    "FILTERMODE=0\nENABLEIPCOUNT=0\nREFUSEIPCOUNT=0\n";
+
+class ProfileFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quillex-profile-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir = pattern;
+    path = dir + "/Quillex.ini";
+    // In memory, so a file size limit set by a test cannot cut the trace.
+    traceFile = ::open_memstream(&traceBuffer, &traceSize);
+    trace::setStream(traceFile);
+    trace::setEnabled(true);
+  }
+  void TearDown() override {
+    trace::setEnabled(false);
+    trace::setStream(nullptr);
+    std::fclose(traceFile);
+    std::free(traceBuffer);
+    ::chmod(dir.c_str(), 0700);
+    fs::remove_all(dir);
+  }
+  std::string traced() {
+    std::fflush(traceFile);
+    return std::string(traceBuffer, traceSize);
+  }
+  std::string dir, path;
+  std::FILE* traceFile = nullptr;
+  char* traceBuffer = nullptr;
+  size_t traceSize = 0;
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Root reads and writes anywhere, so permission cases run in a child that
+// drops to "nobody"; the result is the child's exit code.
+template <typename Body>
+int runUnprivileged(Body body) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+    ::_exit(body());
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+CPortSetting fullSetting() {
+  CPortSetting s;
+  s.act = 1;
+  s.port = 8080;
+  s.forwardHost = "サーバー.example";
+  s.forwardPort = 65535;
+  s.bufferSize = -7;
+  s.isListenBind = 1;
+  s.ipListenBind = "192.168.0.2";
+  s.isConnectBind = 1;
+  s.ipConnectBind = "10.0.0.3";
+  s.filter.mode = 3;
+  s.filter.enableIpCount = s.filter.refuseIpCount = MAX_FILTER_ENTRIES;
+  for (int i = 0; i < MAX_FILTER_ENTRIES; ++i) {
+    s.filter.enableIp[i] = "10.0." + std::to_string(i) + ".0/24";
+    s.filter.refuseIp[i] = "10.0." + std::to_string(i) + ".9";
+  }
+  return s;
+}
+
+void expectSame(const CPortSetting& a, const CPortSetting& b) {
+  EXPECT_EQ(a.act, b.act);
+  EXPECT_EQ(a.port, b.port);
+  EXPECT_EQ(a.forwardHost, b.forwardHost);
+  EXPECT_EQ(a.forwardPort, b.forwardPort);
+  EXPECT_EQ(a.bufferSize, b.bufferSize);
+  EXPECT_EQ(a.isListenBind, b.isListenBind);
+  EXPECT_EQ(a.ipListenBind, b.ipListenBind);
+  EXPECT_EQ(a.isConnectBind, b.isConnectBind);
+  EXPECT_EQ(a.ipConnectBind, b.ipConnectBind);
+  EXPECT_EQ(a.filter.mode, b.filter.mode);
+  EXPECT_EQ(a.filter.enableIpCount, b.filter.enableIpCount);
+  EXPECT_EQ(a.filter.refuseIpCount, b.filter.refuseIpCount);
+  for (int i = 0; i < MAX_FILTER_ENTRIES; ++i) {
+    EXPECT_EQ(a.filter.enableIp[i], b.filter.enableIp[i]) << i;
+    EXPECT_EQ(a.filter.refuseIp[i], b.filter.refuseIp[i]) << i;
+  }
+}
+
+// The section's keys in the order the panel writes them, one call per key.
+void writeKeyByKey(const std::string& path, const CPortSetting& s) {
+  const std::string sec = "TCP-PORT0";
+  auto num = [&](const char* k, int v) {
+    ASSERT_TRUE(writeProfileString(sec, k, std::to_string(v), path));
+  };
+  auto txt = [&](const char* k, const std::string& v) {
+    ASSERT_TRUE(writeProfileString(sec, k, v, path));
+  };
+  num("ACT", s.act);
+  num("PORT", s.port);
+  txt("FORWARDHOST", s.forwardHost);
+  num("FORWARDPORT", s.forwardPort);
+  num("BUFFERSIZE", s.bufferSize);
+  num("ISLISTENBIND", s.isListenBind);
+  txt("IPLISTENBIND", s.ipListenBind);
+  num("ISCONNECTBIND", s.isConnectBind);
+  txt("IPCONNECTBIND", s.ipConnectBind);
+  num("FILTERMODE", s.filter.mode);
+  num("ENABLEIPCOUNT", s.filter.enableIpCount);
+  for (int i = 0; i < s.filter.enableIpCount; ++i)
+    txt(("ENABLEIP" + std::to_string(i)).c_str(), s.filter.enableIp[i]);
+  num("REFUSEIPCOUNT", s.filter.refuseIpCount);
+  for (int i = 0; i < s.filter.refuseIpCount; ++i)
+    txt(("REFUSEIP" + std::to_string(i)).c_str(), s.filter.refuseIp[i]);
+}
+
+TEST_F(ProfileFile, DefaultSectionInANewFileIsExactlyTheKnownText) {
+  ASSERT_TRUE(savePortSetting(path, 0, loadPortSetting(path, 0)));
+  EXPECT_EQ(readFile(path), kDefaultSection);
+  ASSERT_TRUE(saveSystemSetting(path, loadSystemSetting(path)));
+  EXPECT_EQ(readFile(path), kDefaultSection + "\n[SYSTEM]\nPORTNUM=1\nWINDOW=1\n");
+}
+
+TEST_F(ProfileFile, SectionWriteEqualsKeyByKeyWritesAndKeepsEverythingElse) {
+  const std::string before =
+      "; hand-written notes\r\n[other]\r\nACT=9\r\n\r\n[tcp-port0]\r\n  act = 5 \r\n"
+      "UNKNOWN=keep me\r\nENABLEIP3=old\r\n\r\n[Tail]\r\nX=1";
+  const std::string keyByKey = dir + "/key-by-key.ini";
+  writeFile(path, before);
+  writeFile(keyByKey, before);
+  CPortSetting s = fullSetting();
+  s.filter.enableIpCount = 2;
+  for (int i = 2; i < MAX_FILTER_ENTRIES; ++i) s.filter.enableIp[i].clear();
+  ASSERT_TRUE(savePortSetting(path, 0, s));
+  writeKeyByKey(keyByKey, s);
+  const std::string after = readFile(path);
+  EXPECT_EQ(after, readFile(keyByKey));
+  // Untouched lines, the stale entry and the CR LF style all survive.
+  EXPECT_EQ(after.rfind("; hand-written notes\r\n[other]\r\nACT=9\r\n\r\n[tcp-port0]\r\nACT=1\r\n"
+                        "UNKNOWN=keep me\r\nENABLEIP3=old\r\nPORT=8080\r\n",
+                        0),
+            0u)
+      << after;
+  EXPECT_NE(after.find("REFUSEIP9=10.0.9.9\r\n\r\n[Tail]\r\nX=1"), std::string::npos) << after;
+  expectSame(loadPortSetting(path, 0), s);
+}
+
+TEST_F(ProfileFile, FullSettingRoundTripsAndShrunkListsLeaveIgnoredKeys) {
+  const CPortSetting full = fullSetting();
+  ASSERT_TRUE(savePortSetting(path, 3, full));
+  expectSame(loadPortSetting(path, 3), full);
+
+  CPortSetting shrunk = full;
+  shrunk.filter.enableIpCount = 1;
+  ASSERT_TRUE(savePortSetting(path, 3, shrunk));
+  EXPECT_NE(readFile(path).find("ENABLEIP9=10.0.9.0/24\n"), std::string::npos);
+  const CPortSetting read = loadPortSetting(path, 3);
+  EXPECT_EQ(read.filter.enableIpCount, 1);
+  EXPECT_EQ(read.filter.enableIp[1], "");
+  EXPECT_EQ(read.filter.refuseIp[9], "10.0.9.9");
+}
+
+TEST_F(ProfileFile, MissingKeysGiveDefaultsAndCountsAreClamped) {
+  std::string twelveEntries;
+  for (int i = 0; i < 12; ++i)
+    twelveEntries += "ENABLEIP" + std::to_string(i) + "=e" + std::to_string(i) + "\n";
+  writeFile(path,
+            "[TCP-PORT1]\nENABLEIPCOUNT=2\nENABLEIP0=1.2.3.4\n"
+            "[TCP-PORT2]\nENABLEIPCOUNT=99\nREFUSEIPCOUNT=-4\nREFUSEIP0=x\n" +
+                twelveEntries);
+  const CPortSetting one = loadPortSetting(path, 1);
+  EXPECT_EQ(one.filter.enableIpCount, 2);
+  EXPECT_EQ(one.filter.enableIp[0], "1.2.3.4");
+  EXPECT_EQ(one.filter.enableIp[1], "0.0.0.0");
+  EXPECT_EQ(one.bufferSize, 128);
+  EXPECT_EQ(one.forwardHost, "127.0.0.1");
+  EXPECT_EQ(one.ipListenBind, "127.0.0.1");
+  EXPECT_EQ(one.ipConnectBind, "127.0.0.1");
+
+  const CPortSetting two = loadPortSetting(path, 2);
+  EXPECT_EQ(two.filter.enableIpCount, 10);
+  EXPECT_EQ(two.filter.enableIp[9], "e9");
+  EXPECT_EQ(two.filter.refuseIpCount, 0);
+  EXPECT_EQ(two.filter.refuseIp[0], "");
+
+  const CSystemSetting none = loadSystemSetting(dir + "/absent.ini");
+  EXPECT_EQ(none.portNum, 1);
+  EXPECT_EQ(none.window, 1);
+}
+
+TEST(ProfileReading, IntegersTextsAndNamesFollowTheLookupRules) {
+  const std::string longText(300, 'h');
+  const std::string kana =
+      std::string(259, 'k') + "\xE3\x82\xA2";  // a 3-byte character across the cut
+  const CProfile p(
+      "top=1\n[Sec]\n"
+      "a=-42\nb=+7\nc=12abc\nd=abc\ne=\nf=   \ng=99999999999999999999\nh=-2147483649\n"
+      "i=0x10\n\tJ\t=  spaced value  \nlong=" +
+      longText + "\nkana=" + kana + "\nA=second a\n[broken\nz=1\n[sec]\na=second section\ny=2");
+  const std::pair<const char*, int> ints[] = {
+      {"a", -42}, {"B", 7},       {"c", 12},      {"d", 0}, {"e", 55},
+      {"f", 55},  {"g", INT_MAX}, {"h", INT_MIN}, {"i", 0}, {"missing", 55}};
+  for (const auto& [key, want] : ints) EXPECT_EQ(p.getInt("SEC", key, 55), want) << key;
+  EXPECT_EQ(p.getString("sec", "j", "-"), "spaced value");
+  EXPECT_EQ(p.getString("sec", "long", "-"), longText.substr(0, 260));
+  EXPECT_EQ(p.getString("sec", "kana", "-"), std::string(259, 'k'));
+  EXPECT_EQ(p.getString("sec", "z", "-"), "1");  // "[broken" does not open a section
+  EXPECT_EQ(p.getString("sec", "y", "-"), "-");  // only the first [sec] counts
+  EXPECT_EQ(p.getString("nosuch", "a", longText), longText.substr(0, 260));
+  EXPECT_EQ(p.getInt("", "top", 5), 5);  // keys before any section belong to none
+}
+
+TEST(ProfileReading, RefusedEditsChangeNothing) {
+  CProfile p("[S]\nK=1\n");
+  for (auto [s, k, v] : {std::tuple{"S", "K", "a\nINJECTED=1"},
+                         {"S", "K=", "v"},
+                         {"S]", "K", "v"},
+                         {"S", " K", "v"},
+                         {"", "K", "v"},
+                         {"S", "[K", "v"},
+                         {"S", "K", "\r"}})
+    EXPECT_FALSE(p.setString(s, k, v)) << s << "/" << k;
+  EXPECT_EQ(p.bytes(), "[S]\nK=1\n");
+}
+
+TEST_F(ProfileFile, FailedWritesLeaveTheOldFileAndAreTraced) {
+  writeFile(path, "[SYSTEM]\nPORTNUM=5\n");
+  ::chmod(path.c_str(), 0644);
+  ::chmod(dir.c_str(), 0555);
+  // Exit code 0: refused and traced; 1: written; 3: not traced.
+  EXPECT_EQ(runUnprivileged([&] {
+              if (saveSystemSetting(path, CSystemSetting{10, 0})) return 1;
+              const std::string line =
+                  "Profile write failed: " + path + ": create: Permission denied\n";
+              return traced().find(line) == std::string::npos ? 3 : 0;
+            }),
+            0);
+  ::chmod(dir.c_str(), 0700);
+
+  // A full disk: the file size limit makes the temporary file's write fail.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit tiny = old;
+  tiny.rlim_cur = 8;
+  ::setrlimit(RLIMIT_FSIZE, &tiny);
+  const bool written = writeProfileString("SYSTEM", "WINDOW", "0", path);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_FALSE(written);
+
+  EXPECT_EQ(readFile(path), "[SYSTEM]\nPORTNUM=5\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  const std::string lines = traced();
+  EXPECT_NE(lines.find("Profile write failed: " + path + ": write: File too large\n"),
+            std::string::npos)
+      << lines;
+}
+
+TEST_F(ProfileFile, UnreadableProfileIsNeverReplacedAndModeIsKept) {
+  const std::string blocked = dir + "/blocked.ini";
+  fs::create_directory(blocked);
+  EXPECT_FALSE(writeProfileString("S", "K", "v", blocked));
+  EXPECT_TRUE(fs::is_directory(blocked));
+  EXPECT_NE(traced().find("old file unreadable, kept\n"), std::string::npos);
+
+  writeFile(path, "[S]\nK=old\n");
+  ::chmod(path.c_str(), 0);
+  ::chmod(dir.c_str(), 0777);
+  EXPECT_EQ(runUnprivileged([&] { return writeProfileString("S", "K", "new", path) ? 1 : 0; }), 0);
+  ::chmod(path.c_str(), 0600);
+  EXPECT_EQ(readFile(path), "[S]\nK=old\n");
+
+  writeFile(path, "[S]\n");
+  ::chmod(path.c_str(), 0640);
+  ASSERT_TRUE(writeProfileString("S", "K", "v", path));
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// Random documents built from risky pieces: the reader must neither crash nor
+// trip a sanitizer, must keep every byte, and must give sane values.
+TEST(ProfileRobustness, RandomBytesReadSafelyAndSaneValues) {
+  std::mt19937 rng(2024);
+  const std::string pieces[] = {"[TCP-PORT0]",
+                                "[tcp-port0",
+                                "]",
+                                "[",
+                                "=",
+                                "ACT=",
+                                "ENABLEIPCOUNT=",
+                                "REFUSEIPCOUNT = ",
+                                "ENABLEIP3=",
+                                "FORWARDHOST=",
+                                "99999999999999999999999",
+                                "-",
+                                "+",
+                                "7",
+                                std::string(1, '\0'),
+                                "\r\n",
+                                "\n",
+                                "\r",
+                                " ",
+                                "\t",
+                                "\xFF\xFE",
+                                "\xE3\x82",
+                                std::string(5000, 'x'),
+                                "[SYSTEM]"};
+  for (int round = 0; round < 400; ++round) {
+    std::string bytes;
+    const int count = static_cast<int>(rng() % 60);
+    for (int i = 0; i < count; ++i)
+      bytes +=
+          rng() % 4 ? pieces[rng() % std::size(pieces)] : std::string(1, static_cast<char>(rng()));
+    CProfile profile(bytes);
+    ASSERT_EQ(profile.bytes(), bytes);
+    const CPortSetting s = readPortSetting(profile, 0);
+    ASSERT_GE(s.filter.enableIpCount, 0);
+    ASSERT_LE(s.filter.enableIpCount, MAX_FILTER_ENTRIES);
+    ASSERT_GE(s.filter.refuseIpCount, 0);
+    ASSERT_LE(s.filter.refuseIpCount, MAX_FILTER_ENTRIES);
+    ASSERT_LE(s.forwardHost.size(), PROFILE_TEXT_MAX);
+    for (const auto& e : s.filter.enableIp) ASSERT_LE(e.size(), PROFILE_TEXT_MAX);
+    // Whatever the file held, a written setting reads back as written.
+    ASSERT_TRUE(writePortSetting(profile, 0, fullSetting()));
+    expectSame(readPortSetting(profile, 0), fullSetting());
+    readSystemSetting(profile);
+  }
+}
+
+TEST(ProfileLocation, BesideTheProgramOrInTheUsersConfigDirectory) {
+  EXPECT_EQ(chooseProfileDirectory("/opt/q", true, "/x", "/home/u"), "/opt/q");
+  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "/x/", "/home/u"), "/x/quillex");
+  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "", "/home/u"), "/home/u/.config/quillex");
+  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "relative", "/home/u"),
+            "/home/u/.config/quillex");
+  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "", ""), "/opt/q");
+
+  const fs::path exe = fs::read_symlink("/proc/self/exe");
+  EXPECT_EQ(locateProfile(), (exe.parent_path() / "Quillex.ini").string());
+
+  char pattern[] = "/tmp/quillex-location-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string nested = std::string(pattern) + "/a/b/quillex";
+  EXPECT_TRUE(makeDirectories(nested));
+  EXPECT_TRUE(makeDirectories(nested));  // existing is fine
+  EXPECT_EQ(fs::status(nested).permissions(), fs::perms::owner_all);
+  writeFile(std::string(pattern) + "/file", "x");
+  EXPECT_FALSE(makeDirectories(std::string(pattern) + "/file/sub"));
+  fs::remove_all(pattern);
+}
+
+}  // namespace

@@ -1,0 +1,338 @@
+// The shared port settings dialog, driven as a panel and a user drive it:
+// beginEdit and loadSettings, typed fields, clicks, answered questions, OK.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "dialogs/dialog_texts.h"
+#include "dialogs/setting_dlg.h"
+#include "dialogs/setting_dlg_listener.h"
+#include "filter/ip_filter.h"
+#include "resources/ip_address_edit.h"
+#include "resources/main_window_ref.h"
+#include "resources/resource_ids.h"
+#include "resources/template_builder.h"
+#include "tests/gui_test_util.h"
+
+namespace {
+
+// Stands in for a port panel: a live filter, the working copy the dialog
+// edits, and the values collected on OK.
+class CFakePanel : public CSettingDlgListener {
+ public:
+  explicit CFakePanel(CSettingDlg& dialog) : dialog_(dialog) {}
+  void notifySettingOk() override {
+    ++calls;
+    values = dialog_.readSettings();
+    filter = editFilter;
+  }
+  void edit(const CSettingValues& loaded) {
+    editFilter = filter;
+    dialog_.beginEdit(this);
+    dialog_.loadSettings(loaded, &editFilter);
+  }
+
+  int calls = 0;
+  CSettingValues values;
+  CIpFilter filter;
+  CIpFilter editFilter;
+
+ private:
+  CSettingDlg& dialog_;
+};
+
+CSettingValues defaults() {
+  CSettingValues v;
+  v.port = 10080;
+  v.forwardHost = "server1";
+  v.forwardPort = 80;
+  v.bufferSize = 128;
+  v.isListenBind = 0;
+  v.ipListenBind = "127.0.0.1";
+  v.isConnectBind = 1;
+  v.ipConnectBind = "192.168.1.5";
+  return v;
+}
+
+class SettingDlgTest : public ::testing::Test {
+ protected:
+  QLineEdit* edit(int id) { return control<QLineEdit>(&dialog, id); }
+  QCheckBox* check(int id) { return control<QCheckBox>(&dialog, id); }
+  QPushButton* button(int id) { return control<QPushButton>(&dialog, id); }
+  CIpAddressEdit* address(int id) { return control<CIpAddressEdit>(&dialog, id); }
+  QString caption() { return control<QLabel>(&dialog, IDC_FILTER_CAPTION)->text(); }
+  // Clicks OK and returns what the panel collected.
+  CSettingValues ok() {
+    const int before = panel.calls;
+    click(button(IDOK));
+    EXPECT_EQ(panel.calls, before + 1);
+    return panel.values;
+  }
+  CModalRecord clickLocalhost(QMessageBox::StandardButton answer) {
+    return answerMessageBox([&] { click(check(IDC_LOCALHOST)); }, answer);
+  }
+
+  CSettingDlg dialog;
+  CFakePanel panel{dialog};
+};
+
+TEST_F(SettingDlgTest, OkHandsTheTypedValuesToTheListenerAndFreesTheDialog) {
+  panel.edit(defaults());
+  EXPECT_TRUE(dialog.isEditing());
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("QUILLEX設定"));
+  EXPECT_EQ(edit(IDC_LISTEN_PORT)->text(), "10080");
+  EXPECT_FALSE(address(IDC_LISTEN_BIND_ADDRESS)->isEnabled());
+  EXPECT_TRUE(address(IDC_CONNECT_BIND_ADDRESS)->isEnabled());
+
+  replaceText(edit(IDC_LISTEN_PORT), "8080");
+  replaceText(edit(IDC_FORWARD_HOST), "ｻｰﾊﾞ.example");
+  replaceText(edit(IDC_FORWARD_PORT), "443");
+  QTest::keyClick(edit(IDC_FORWARD_PORT), Qt::Key_Up);  // arrow keys step this one
+  replaceText(edit(IDC_BUFFER_SIZE), "4,096");
+  click(check(IDC_LISTEN_BIND));
+  EXPECT_TRUE(address(IDC_LISTEN_BIND_ADDRESS)->isEnabled());
+  const char* fields[] = {"10", "0", "0", "7"};
+  for (int i = 0; i < 4; ++i) replaceText(address(IDC_LISTEN_BIND_ADDRESS)->field(i), fields[i]);
+
+  const CSettingValues v = ok();
+  EXPECT_EQ(v.port, 8080);
+  EXPECT_EQ(v.forwardHost, "ｻｰﾊﾞ.example");
+  EXPECT_EQ(v.forwardPort, 444);
+  EXPECT_EQ(v.bufferSize, 4096);
+  EXPECT_EQ(v.isListenBind, 1);
+  EXPECT_EQ(v.ipListenBind, "10.0.0.7");
+  EXPECT_EQ(v.isConnectBind, 1);
+  EXPECT_EQ(v.ipConnectBind, "192.168.1.5");
+  EXPECT_FALSE(dialog.isEditing());
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(SettingDlgTest, CancelEscAndTheCloseBoxFreeTheDialogWithoutCallingBack) {
+  const std::function<void()> closers[] = {
+      [&] { click(button(IDCANCEL)); },
+      [&] { pressEscape(&dialog); },
+      [&] { dialog.close(); },
+  };
+  for (const auto& close : closers) {
+    panel.edit(defaults());
+    replaceText(edit(IDC_LISTEN_PORT), "1");
+    close();
+    EXPECT_FALSE(dialog.isEditing());
+    EXPECT_FALSE(dialog.isVisible());
+  }
+  EXPECT_EQ(panel.calls, 0);
+  click(button(IDOK));  // a stray OK on a free dialog calls nobody
+  EXPECT_EQ(panel.calls, 0);
+}
+
+TEST_F(SettingDlgTest, AHostNamingThisComputerOpensTickedWithTheEditDisabled) {
+  for (const char* host : {"localhost", "LocalHost", "127.0.0.1"}) {
+    CSettingValues v = defaults();
+    v.forwardHost = host;
+    panel.edit(v);
+    EXPECT_TRUE(check(IDC_LOCALHOST)->isChecked()) << host;
+    EXPECT_FALSE(edit(IDC_FORWARD_HOST)->isEnabled()) << host;
+    EXPECT_EQ(edit(IDC_FORWARD_HOST)->text(), host);
+    EXPECT_EQ(ok().forwardHost, host);
+  }
+  // Only ASCII letters fold: U+017F (long s) must not read as "S".
+  for (const char* host : {" 127.0.0.1", "localhoſt", ""}) {
+    CSettingValues v = defaults();
+    v.forwardHost = host;
+    panel.edit(v);
+    EXPECT_FALSE(check(IDC_LOCALHOST)->isChecked()) << host;
+    EXPECT_TRUE(edit(IDC_FORWARD_HOST)->isEnabled()) << host;
+    EXPECT_EQ(ok().forwardHost, host);
+  }
+}
+
+TEST_F(SettingDlgTest, TickingLocalhostAsksAndOnlyYesChangesTheHost) {
+  panel.edit(defaults());
+  const CModalRecord no = clickLocalhost(QMessageBox::No);
+  ASSERT_TRUE(no.seen);
+  EXPECT_EQ(no.text, QString::fromUtf8(kLocalhostQuestion));
+  EXPECT_EQ(no.title, "Quillex");
+  EXPECT_EQ(no.icon, QMessageBox::Question);
+  EXPECT_EQ(no.buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_TRUE(check(IDC_LOCALHOST)->isChecked());
+  EXPECT_TRUE(edit(IDC_FORWARD_HOST)->isEnabled());
+  EXPECT_EQ(edit(IDC_FORWARD_HOST)->text(), "server1");
+
+  click(check(IDC_LOCALHOST));  // clearing asks nothing
+  EXPECT_TRUE(edit(IDC_FORWARD_HOST)->isEnabled());
+  // Esc on the question counts as No.
+  const CModalRecord esc = handleModal([&] { click(check(IDC_LOCALHOST)); }, pressEscape);
+  ASSERT_TRUE(esc.seen);
+  EXPECT_EQ(edit(IDC_FORWARD_HOST)->text(), "server1");
+  click(check(IDC_LOCALHOST));
+
+  ASSERT_TRUE(clickLocalhost(QMessageBox::Yes).seen);
+  EXPECT_EQ(edit(IDC_FORWARD_HOST)->text(), "127.0.0.1");
+  EXPECT_FALSE(edit(IDC_FORWARD_HOST)->isEnabled());
+
+  // Cleared, the text stays; ticked again on "127.0.0.1", nothing is asked
+  // and the edit stays enabled.
+  click(check(IDC_LOCALHOST));
+  EXPECT_TRUE(edit(IDC_FORWARD_HOST)->isEnabled());
+  EXPECT_FALSE(clickLocalhost(QMessageBox::Yes).seen);
+  EXPECT_TRUE(edit(IDC_FORWARD_HOST)->isEnabled());
+
+  // OK hands back the text in the edit, whatever the box shows.
+  replaceText(edit(IDC_FORWARD_HOST), "server2");
+  EXPECT_EQ(ok().forwardHost, "server2");
+}
+
+TEST_F(SettingDlgTest, NumericFieldsKeepThePreviousValueForTextOutsideTheRange) {
+  panel.edit(defaults());
+  for (const char* typed : {"abc", "70000", "-1", "1,000", "99999999999", ""}) {
+    replaceText(edit(IDC_LISTEN_PORT), typed);
+    replaceText(edit(IDC_FORWARD_PORT), typed);
+    const CSettingValues v = ok();
+    EXPECT_EQ(v.port, 10080) << typed;
+    EXPECT_EQ(v.forwardPort, 80) << typed;
+    panel.edit(defaults());
+  }
+  replaceText(edit(IDC_LISTEN_PORT), " 0 ");  // port 0 is handed back as typed
+  EXPECT_EQ(ok().port, 0);
+}
+
+TEST_F(SettingDlgTest, TheBufferSizeRunsFromOneTo65536WithThousandsSeparators) {
+  CSettingValues v = defaults();
+  v.bufferSize = 65536;
+  panel.edit(v);
+  EXPECT_EQ(edit(IDC_BUFFER_SIZE)->text(), "65,536");
+  EXPECT_EQ(ok().bufferSize, 65536);
+
+  panel.edit(defaults());
+  replaceText(edit(IDC_BUFFER_SIZE), "1");
+  EXPECT_EQ(ok().bufferSize, 1);
+
+  panel.edit(defaults());
+  replaceText(edit(IDC_BUFFER_SIZE), "0");
+  EXPECT_EQ(ok().bufferSize, 128);
+  panel.edit(defaults());
+  replaceText(edit(IDC_BUFFER_SIZE), "65537");
+  EXPECT_EQ(ok().bufferSize, 128);
+
+  // Up at the top of the range stays at the top.
+  panel.edit(v);
+  QTest::keyClick(edit(IDC_BUFFER_SIZE), Qt::Key_Up);
+  EXPECT_EQ(edit(IDC_BUFFER_SIZE)->text(), "65,536");
+  // The listen port's field does not step with the arrow keys.
+  QTest::keyClick(edit(IDC_LISTEN_PORT), Qt::Key_Up);
+  EXPECT_EQ(ok().port, 10080);
+}
+
+TEST_F(SettingDlgTest, DefaultSetsTheBufferTo128AndTouchesNothingElse) {
+  panel.edit(defaults());
+  replaceText(edit(IDC_BUFFER_SIZE), "9,999");
+  replaceText(edit(IDC_LISTEN_PORT), "2222");
+  click(button(IDC_DEFAULT));
+  EXPECT_EQ(edit(IDC_BUFFER_SIZE)->text(), "128");
+  EXPECT_EQ(edit(IDC_LISTEN_PORT)->text(), "2222");
+  const CSettingValues v = ok();
+  EXPECT_EQ(v.bufferSize, 128);
+  EXPECT_EQ(v.port, 2222);
+}
+
+TEST_F(SettingDlgTest, BindAddressesShowWhatInetAddrReadsAndBlankFieldsReadAsZero) {
+  CSettingValues v = defaults();
+  v.ipListenBind = "myhost";
+  v.ipConnectBind = "10.1";  // inet_addr's short form: 10.0.0.1
+  panel.edit(v);
+  EXPECT_EQ(address(IDC_LISTEN_BIND_ADDRESS)->addressText(), "255.255.255.255");
+  EXPECT_EQ(address(IDC_CONNECT_BIND_ADDRESS)->field(3)->text(), "1");
+
+  click(check(IDC_LISTEN_BIND));
+  for (int i = 0; i < 4; ++i) replaceText(address(IDC_LISTEN_BIND_ADDRESS)->field(i), "");
+  replaceText(address(IDC_CONNECT_BIND_ADDRESS)->field(1), "");
+  // Clearing "有効にする" disables the address but keeps it.
+  click(check(IDC_CONNECT_BIND));
+  EXPECT_FALSE(address(IDC_CONNECT_BIND_ADDRESS)->isEnabled());
+  const CSettingValues out = ok();
+  EXPECT_EQ(out.ipListenBind, "0.0.0.0");
+  EXPECT_EQ(out.isConnectBind, 0);
+  EXPECT_EQ(out.ipConnectBind, "10.0.0.1");
+}
+
+TEST_F(SettingDlgTest, TheAddressControlMovesOnWithDotsAndCapsFieldsAt255) {
+  panel.edit(defaults());
+  CIpAddressEdit* ip = address(IDC_CONNECT_BIND_ADDRESS);
+  replaceText(ip->field(0), "");
+  typeText(ip->field(0), "172.");
+  replaceText(ip->field(1), "999");
+  EXPECT_EQ(ip->field(0)->text(), "172");
+  EXPECT_EQ(ok().ipConnectBind, "172.255.1.5");
+}
+
+// Opens the filter dialog from "フィルタ条件設定" and drives it.
+void editFilter(QWidget* settings, int modeId, bool confirm) {
+  const CModalRecord seen = handleModal(
+      [&] { click(control<QPushButton>(settings, IDC_FILTER)); },
+      [&](QWidget* filterDialog) {
+        click(control<QRadioButton>(filterDialog, modeId));
+        click(control<QPushButton>(filterDialog, confirm ? IDOK : IDCANCEL));
+      });
+  EXPECT_TRUE(seen.seen);
+}
+
+TEST_F(SettingDlgTest, FilterChangesReachTheWorkingCopyOnlyThroughTheFilterDialogsOk) {
+  panel.filter.mode = CIpFilter::FILTER_LAN;
+  panel.edit(defaults());
+  EXPECT_EQ(caption(), QString::fromUtf8("LAN内限定"));
+  replaceText(edit(IDC_FORWARD_HOST), "typed.example");
+
+  editFilter(&dialog, IDC_MODE_LOCALHOST, false);
+  EXPECT_EQ(caption(), QString::fromUtf8("LAN内限定"));
+  EXPECT_EQ(panel.editFilter.mode, CIpFilter::FILTER_LAN);
+
+  editFilter(&dialog, IDC_MODE_LOCALHOST, true);
+  EXPECT_EQ(caption(), QString::fromUtf8("locahost限定"));
+  EXPECT_EQ(panel.editFilter.mode, CIpFilter::FILTER_LOCALHOST);
+  EXPECT_EQ(edit(IDC_FORWARD_HOST)->text(), "typed.example");
+
+  // Cancel in the settings dialog: the panel's filter stays as it was.
+  click(button(IDCANCEL));
+  EXPECT_EQ(panel.filter.mode, CIpFilter::FILTER_LAN);
+
+  // And the next edit starts from it again.
+  panel.edit(defaults());
+  EXPECT_EQ(caption(), QString::fromUtf8("LAN内限定"));
+  editFilter(&dialog, IDC_MODE_ALL, true);
+  ok();
+  EXPECT_EQ(panel.filter.mode, CIpFilter::FILTER_ALL);
+}
+
+TEST_F(SettingDlgTest, AnEditEndedForAPanelBeingDestroyedNeverCallsIt) {
+  CFakePanel other(dialog);
+  panel.edit(defaults());
+  dialog.cancelEdit(&other);  // not the panel being edited: no effect
+  EXPECT_TRUE(dialog.isEditing());
+  dialog.cancelEdit(&panel);
+  EXPECT_FALSE(dialog.isEditing());
+  EXPECT_FALSE(dialog.isVisible());
+  // The filter button has nothing left to edit.
+  EXPECT_FALSE(handleModal([&] { click(button(IDC_FILTER)); }, pressEscape, 0).seen);
+  click(button(IDOK));
+  EXPECT_EQ(panel.calls, 0);
+}
+
+TEST_F(SettingDlgTest, BeginEditCentresTheDialogOverTheMainWindow) {
+  QWidget main;
+  main.setGeometry(100, 100, 600, 400);
+  main.show();
+  setMainWindow(&main);
+  dialog.beginEdit(&panel);
+  EXPECT_LE((dialog.frameGeometry().center() - main.frameGeometry().center()).manhattanLength(), 2);
+  setMainWindow(nullptr);
+  dialog.cancelEdit();
+  EXPECT_FALSE(dialog.isEditing());
+}
+
+}  // namespace

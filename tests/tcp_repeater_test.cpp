@@ -1,0 +1,355 @@
+// One port relaying end to end on 127.0.0.1; the test owns the destination.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "relay/event_loop.h"
+#include "relay/tcp_repeater.h"
+#include "tests/echo_server.h"
+#include "tests/fake_name_server.h"
+#include "tests/loopback.h"
+
+using namespace loopback;
+
+namespace {
+
+class CCountLog : public CTcpRepeaterListener {
+ public:
+  void notifyConnectionCount(int count) override { counts.push_back(count); }
+  std::vector<int> counts;
+};
+
+class RepeaterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CHostResolver::setNameServer("127.0.0.1", names.port());
+    CAsyncSocket::setEventLoop(&loop);
+    destination = listenAny(destinationPort);
+    ASSERT_TRUE(destination);
+  }
+  void TearDown() override {
+    repeaters.clear();
+    CAsyncSocket::setEventLoop(nullptr);
+    CHostResolver::setNameServer("", 0);
+  }
+
+  // A started repeater listening on 127.0.0.1 with a kernel-chosen port.
+  CTcpRepeater& start(const std::string& host, int port, CIpFilter* filter = nullptr, CCountLog* log = nullptr) {
+    repeaters.push_back(std::make_unique<CTcpRepeater>());
+    CTcpRepeater& r = *repeaters.back();
+    r.setListener(log ? log : &counts);
+    r.setBufferSize(128);
+    r.setListenBind(1, "127.0.0.1");
+    r.setConnectBind(0, "");
+    r.setIpFilter(filter);
+    r.start(0, host, port);
+    EXPECT_TRUE(r.isListening());
+    return r;
+  }
+  CTcpRepeater& start() { return start("127.0.0.1", destinationPort); }
+
+  static uint16_t portOf(CTcpRepeater& r) {
+    std::string address;
+    unsigned port = 0;
+    r.listenSocket.GetSockName(address, port);
+    return uint16_t(port);
+  }
+
+  int pairs(CTcpRepeater& r) {
+    int n = 0;
+    int position = 0;
+    while (r.getNextConnection(position)) ++n;
+    return n;
+  }
+
+  // Connects a client and accepts its relayed connection at the destination.
+  std::pair<Fd, Fd> relayedConnection(CTcpRepeater& r) {
+    size_t heard = counts.counts.size();
+    Fd client = connectTo(portOf(r));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() > heard; }));
+    Fd server = acceptOne(destination.get(), 5000);
+    return {std::move(client), std::move(server)};
+  }
+
+  CFakeNameServer names;
+  CEventLoop loop;
+  Fd destination;
+  uint16_t destinationPort = 0;
+  CCountLog counts;
+  std::vector<std::unique_ptr<CTcpRepeater>> repeaters;
+};
+
+int localPort(int fd) {
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
+  return ntohs(sa.sin_port);
+}
+
+bool echoes(CEventLoop& loop, int client, int server, const std::string& up, const std::string& down) {
+  std::string gotUp(up.size(), '\0'), gotDown(down.size(), '\0');
+  if (!writeAll(client, up.data(), up.size()) || !writeAll(server, down.data(), down.size())) return false;
+  std::atomic<bool> done{false}, ok{false};
+  std::thread reader([&] {
+    ok = readExact(server, gotUp.data(), gotUp.size(), 5000) && readExact(client, gotDown.data(), gotDown.size(), 5000);
+    done = true;
+  });
+  pumpUntil(loop, [&] { return done.load(); });
+  reader.join();
+  return ok && gotUp == up && gotDown == down;
+}
+
+TEST_F(RepeaterTest, OneCallerRelaysBothWaysAndTheCountGoesOneThenZero) {
+  CTcpRepeater& r = start();
+  auto [client, server] = relayedConnection(r);
+  EXPECT_TRUE(echoes(loop, client.get(), server.get(), "request", "answer"));
+  EXPECT_EQ(counts.counts, std::vector<int>{1});
+  client = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
+  EXPECT_EQ(counts.counts, (std::vector<int>{1, 0}));
+  EXPECT_TRUE(atEndOfStream(server.get(), 5000));
+}
+
+TEST_F(RepeaterTest, SlotsAreReusedLowestFirstAndTheTableEmptiesWithTheLastPair) {
+  CTcpRepeater& r = start();
+  auto [c0, s0] = relayedConnection(r);
+  auto [c1, s1] = relayedConnection(r);
+  EXPECT_EQ(r.connectionTable.size(), 2u);
+  EXPECT_EQ(r.connectionTable[0]->acceptStream->peerPort, localPort(c0.get()));
+  EXPECT_EQ(r.connectionTable[0]->connectStream->peerPort, int(destinationPort));
+  c0 = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable[0] == nullptr; }));
+  EXPECT_EQ(r.connectionTable.size(), 2u);  // never compacted
+  auto [c2, s2] = relayedConnection(r);
+  ASSERT_NE(r.connectionTable[0], nullptr);
+  EXPECT_EQ(r.connectionTable[0]->acceptStream->index, 0);
+  EXPECT_EQ(r.connectionTable[0]->connectStream->index, 0);
+  c1 = Fd();
+  c2 = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
+  auto [c3, s3] = relayedConnection(r);
+  EXPECT_EQ(r.connectionTable.size(), 1u);
+}
+
+TEST_F(RepeaterTest, CountRisesOnlyAsEachOutgoingConnectCompletes) {
+  names.hold("slow.quillex.test");
+  CTcpRepeater& r = start("slow.quillex.test", destinationPort);
+  Fd clients[3] = {connectTo(portOf(r)), connectTo(portOf(r)), connectTo(portOf(r))};
+  ASSERT_TRUE(pumpUntil(loop, [&] { return pairs(r) == 3; }));
+  EXPECT_TRUE(counts.counts.empty());  // nothing at acceptance
+
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(r.connectionTable[size_t(i)]->connectStream->state, CTcpSockStream::STATE_CONNECTING);
+
+  // Each caller's way to the destination opens in turn, as a slow one would.
+  for (size_t heard = 1; heard <= 3; ++heard) {
+    ASSERT_TRUE(pumpUntil(loop, [&] { return names.releaseOne("slow.quillex.test", "127.0.0.1"); }));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() == heard; }));
+    EXPECT_EQ(counts.counts.back(), int(heard));
+  }
+  EXPECT_EQ(counts.counts, (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(RepeaterTest, RefusedCallerLeavesOnlyATraceLine) {
+  CIpFilter filter;
+  filter.mode = CIpFilter::FILTER_INDIVIDUAL;  // empty allowed list refuses all
+  TraceCapture trace;
+  CTcpRepeater& r = start("127.0.0.1", destinationPort, &filter);
+  Fd client = connectTo(portOf(r));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return trace.count("★★接続を拒否★★ PeerAddress=127.0.0.1, port=") == 1; }));
+  EXPECT_TRUE(atEndOfStream(client.get(), 5000));
+  EXPECT_TRUE(r.connectionTable.empty());
+  EXPECT_TRUE(counts.counts.empty());
+  EXPECT_FALSE(acceptOne(destination.get(), 0));
+
+  filter.mode = CIpFilter::FILTER_LOCALHOST;  // the live filter is read per caller
+  auto [c, s] = relayedConnection(r);
+  EXPECT_TRUE(s);
+}
+
+TEST_F(RepeaterTest, DestinationThatRefusesClosesTheClient) {
+  uint16_t closedPort = 0;
+  { Fd gone = listenAny(closedPort); }
+  TraceCapture trace;
+  CTcpRepeater& r = start("127.0.0.1", closedPort);
+  Fd client = connectTo(portOf(r));
+  EXPECT_TRUE(atEndOfStream(client.get(), 0) || pumpUntil(loop, [&] { return atEndOfStream(client.get(), 0); }));
+  EXPECT_TRUE(r.connectionTable.empty());
+  EXPECT_EQ(trace.count("kind=connectSocket, err=10061\n"), 1u);
+  EXPECT_EQ(counts.counts, std::vector<int>{0});
+}
+
+TEST_F(RepeaterTest, LocalhostAndResolvedNamesConnect) {
+  CTcpRepeater& local = start("localhost", destinationPort);
+  auto [c1, s1] = relayedConnection(local);
+  EXPECT_TRUE(echoes(loop, c1.get(), s1.get(), "to localhost", "back"));
+  names.answer("dest.quillex.test", "127.0.0.1");
+  CTcpRepeater& named = start("dest.quillex.test", destinationPort);
+  auto [c2, s2] = relayedConnection(named);
+  EXPECT_TRUE(echoes(loop, c2.get(), s2.get(), "to a name", "back"));
+  EXPECT_EQ(named.connectionTable[0]->connectStream->peerAddress, "127.0.0.1");
+}
+
+TEST_F(RepeaterTest, NameThatDoesNotResolveClosesTheClientWithInvalidArgument) {
+  TraceCapture trace;
+  CTcpRepeater& r = start("nowhere.quillex.test", destinationPort);
+  Fd client = connectTo(portOf(r));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return atEndOfStream(client.get(), 0); }));
+  EXPECT_EQ(trace.count("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=nowhere.quillex.test, port=" +
+                        std::to_string(destinationPort) + " err=10022\n"),
+            1u);
+  EXPECT_TRUE(r.connectionTable.empty());
+  EXPECT_EQ(counts.counts, std::vector<int>{0});
+}
+
+TEST_F(RepeaterTest, SlowNameServerDoesNotHoldUpAnotherPort) {
+  names.hold("slow.quillex.test");
+  CCountLog slowCounts;
+  CTcpRepeater& slow = start("slow.quillex.test", destinationPort, nullptr, &slowCounts);
+  Fd waiting = connectTo(portOf(slow));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return names.queries("slow.quillex.test") > 0; }));
+  CTcpRepeater& fast = start();
+  auto [client, server] = relayedConnection(fast);
+  EXPECT_TRUE(echoes(loop, client.get(), server.get(), "not held up", "by the other port"));
+  EXPECT_EQ(pairs(slow), 1);
+  slow.stop();  // cancels the lookup in flight
+  EXPECT_TRUE(slow.connectionTable.empty());
+  EXPECT_EQ(pumpFor(loop, 50) >= 0, true);
+}
+
+TEST_F(RepeaterTest, StopVisitsEverySlotAndFreesThePort) {
+  CTcpRepeater& r = start();
+  auto [c0, s0] = relayedConnection(r);
+  auto [c1, s1] = relayedConnection(r);
+  auto [c2, s2] = relayedConnection(r);
+  c1 = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable[1] == nullptr; }));
+  counts.counts.clear();
+
+  int position = 0;
+  EXPECT_EQ(r.getNextConnection(position), r.connectionTable[0]);
+  EXPECT_EQ(position, 1);
+  EXPECT_EQ(r.getNextConnection(position), r.connectionTable[2]);
+  EXPECT_EQ(position, 3);
+  EXPECT_EQ(r.getNextConnection(position), nullptr);
+  EXPECT_EQ(position, -1);
+  EXPECT_EQ(r.getNextConnection(position), nullptr);
+
+  uint16_t port = portOf(r);
+  r.stop();
+  EXPECT_EQ(counts.counts, (std::vector<int>{1, 1, 0}));  // one call per slot visited
+  EXPECT_TRUE(atEndOfStream(c0.get(), 5000));
+  EXPECT_TRUE(atEndOfStream(s2.get(), 5000));
+  counts.counts.clear();
+  r.stop();
+  EXPECT_TRUE(counts.counts.empty());
+
+  r.start(port, "127.0.0.1", destinationPort);  // the same port again, at once
+  EXPECT_TRUE(r.isListening());
+  position = 0;
+  EXPECT_EQ(r.getNextConnection(position), nullptr);
+  EXPECT_EQ(position, -1);
+}
+
+TEST_F(RepeaterTest, PortInUseIsReportedAsNotListening) {
+  CTcpRepeater& first = start();
+  CTcpRepeater second;
+  second.setListenBind(1, "127.0.0.1");
+  second.start(portOf(first), "127.0.0.1", destinationPort);
+  EXPECT_FALSE(second.isListening());
+  EXPECT_EQ(second.startError(), ws::WSAEADDRINUSE);
+  second.stop();
+}
+
+TEST_F(RepeaterTest, TwoHundredConcurrentConnectionsEachGetTheirOwnBytes) {
+  CEchoServer echo;
+  CTcpRepeater& r = start("127.0.0.1", echo.port());
+  constexpr int kConnections = 200;
+  std::atomic<bool> done{false}, ok{true};
+  std::thread clients([&] {
+    std::vector<Fd> fds;
+    for (int i = 0; i < kConnections; ++i) fds.push_back(connectTo(portOf(r)));
+    std::vector<std::vector<char>> sent;
+    for (int i = 0; i < kConnections; ++i) {
+      sent.push_back(pattern(3000, uint32_t(i + 100)));
+      if (!writeAll(fds[size_t(i)].get(), sent.back().data(), sent.back().size())) ok = false;
+    }
+    for (int i = 0; i < kConnections; ++i) {
+      std::vector<char> got(3000);
+      if (!readExact(fds[size_t(i)].get(), got.data(), got.size(), 10000) || got != sent[size_t(i)]) ok = false;
+    }
+    done = true;
+  });
+  EXPECT_TRUE(pumpUntil(loop, [&] { return done.load(); }, 30000));
+  clients.join();
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(*std::max_element(counts.counts.begin(), counts.counts.end()), kConnections);
+  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
+}
+
+}  // namespace
+
+namespace {
+
+// Takes every free descriptor number below a lowered limit, and gives them
+// back with the old limit.
+class CDescriptorsExhausted {
+ public:
+  CDescriptorsExhausted() {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    int highest = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+      highest = std::max(highest, std::atoi(entry.path().filename().c_str()));
+    rlimit lowered = saved_;
+    lowered.rlim_cur = rlim_t(highest) + 1;
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers_.push_back(fd);
+  }
+  ~CDescriptorsExhausted() {
+    for (int fd : fillers_) close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+
+ private:
+  rlimit saved_{};
+  std::vector<int> fillers_;
+};
+
+TEST_F(RepeaterTest, RunningOutOfDescriptorsShedsCallersWithoutSpinning) {
+  CTcpRepeater& r = start();
+  {
+    // The sanitizers need a descriptor to check a type they meet for the
+    // first time; let them meet every type of the relay path beforehand.
+    auto [client, server] = relayedConnection(r);
+    EXPECT_TRUE(echoes(loop, client.get(), server.get(), "before", "the shortage"));
+    client = Fd();
+    ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
+  }
+  Fd clients[3];
+  for (Fd& c : clients) c = Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  {
+    CDescriptorsExhausted exhausted;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(portOf(r));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (Fd& c : clients) ASSERT_EQ(connect(c.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    EXPECT_LT(pumpFor(loop, 300), 20);  // each caller is shed once, then the loop sleeps
+    for (Fd& c : clients) EXPECT_TRUE(atEndOfStream(c.get(), 0));
+    EXPECT_TRUE(r.connectionTable.empty());
+  }
+  auto [client, server] = relayedConnection(r);  // and the port serves again
+  EXPECT_TRUE(echoes(loop, client.get(), server.get(), "after", "the shortage"));
+}
+
+}  // namespace
