@@ -7,6 +7,7 @@ start_quillex() {
   local port=$1 srv=$2 dir=$3
   [ -x "$QUILLEX_BIN" ] || return 1
   # The program reads its profile from its own directory, so it runs from a copy.
+  # It listens on loopback only, like every peer here.
   cp "$QUILLEX_BIN" "$dir/Quillex"
   cat >"$dir/Quillex.ini" <<INI
 [SYSTEM]
@@ -18,7 +19,7 @@ PORT=$port
 FORWARDHOST=127.0.0.1
 FORWARDPORT=$srv
 BUFFERSIZE=128
-ISLISTENBIND=0
+ISLISTENBIND=1
 IPLISTENBIND=127.0.0.1
 ISCONNECTBIND=0
 IPCONNECTBIND=127.0.0.1
