@@ -3,7 +3,7 @@
 //
 //   bench_client freeport                 a port free on 127.0.0.1 right now
 //   bench_client wait PORT MS             waits until PORT accepts connections
-//   bench_client run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity]
+//   bench_client run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--only idle|close|rtt|cps|bulk]
 #include "bench_client.h"
 #include "client_net.h"
 
@@ -88,6 +88,8 @@ bool parseRun(int argc, char** argv, Options& o) {
       o.integrityOnly = true;
       o.bulkSeconds = 0.3;
       o.closeRepeats = 2;
+    } else if (a == "--only" && hasValue) {
+      o.only = argv[++i];
     } else if (a == "--full") {
       o.bulkSeconds = 4;
       o.cpsSeconds = 4;
@@ -122,27 +124,45 @@ void runIntegrity(const Options& o) {
   print("lost", gFaults.lost.load());
 }
 
-void runAll(const Options& o) {
-  Idle idle = runIdle(o);
-  print("idle_held", idle.held);
-  print("idle_kib", idle.kibPerConn);
-  print("idle_cpu", idle.cpuPercent);
-  CloseTest c = runCloseTest(o);
-  std::printf("close_up %d/%d\nclose_down %d/%d\n", c.upOk, o.closeRepeats, c.downOk,
-              o.closeRepeats);
+void runRtts(const Options& o) {
   Rtt r1 = runRtt(o, 1);
   print("rtt1_p50", r1.p50Us);
   print("rtt1_p99", r1.p99Us);
   Rtt r4 = runRtt(o, 4096);
   print("rtt4k_p50", r4.p50Us);
   print("rtt4k_p99", r4.p99Us);
-  print("cps", median(o.repeats, [&] { return runCps(o, 16); }));
+}
+
+void runIdlePhase(const Options& o) {
+  Idle idle = runIdle(o);
+  print("idle_held", idle.held);
+  print("idle_kib", idle.kibPerConn);
+  print("idle_cpu", idle.cpuPercent);
+}
+
+void runClosePhase(const Options& o) {
+  CloseTest c = runCloseTest(o);
+  std::printf("close_up %d/%d\nclose_down %d/%d\n", c.upOk, o.closeRepeats, c.downOk,
+              o.closeRepeats);
+}
+
+void runBulkPhase(const Options& o) {
   for (int streams : {1, 8}) {
     for (auto [dir, name] : {std::pair{Direction::Up, "up"}, std::pair{Direction::Down, "down"}}) {
       std::string key = "bulk" + std::to_string(streams) + "_" + name;
       print(key.c_str(), median(o.repeats, [&] { return runBulk(o, dir, streams).mibPerSec; }));
     }
   }
+}
+
+// One phase (--only) or all of them; the faults counted come last.
+void runPhases(const Options& o) {
+  auto want = [&](const char* phase) { return o.only.empty() || o.only == phase; };
+  if (want("idle")) runIdlePhase(o);
+  if (want("close")) runClosePhase(o);
+  if (want("rtt")) runRtts(o);
+  if (want("cps")) print("cps", median(o.repeats, [&] { return runCps(o, 16); }));
+  if (want("bulk")) runBulkPhase(o);
   print("refused", gFaults.refused.load());
   print("lost", gFaults.lost.load());
 }
@@ -163,12 +183,12 @@ int main(int argc, char** argv) {
   if (cmd != "run" || !parseRun(argc, argv, o)) {
     std::fprintf(stderr,
                  "usage: bench_client freeport | wait PORT MS | "
-                 "run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity]\n");
+                 "run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--only idle|close|rtt|cps|bulk]\n");
     return 1;
   }
   raiseFileLimit();
   if (o.integrityOnly) runIntegrity(o);
-  else runAll(o);
+  else runPhases(o);
   std::fflush(stdout);
   return gFaults.lost > 0 ? 2 : 0;
 }

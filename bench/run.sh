@@ -41,37 +41,55 @@ started+=("$server_pid")
 server_port=$(wait_for_line "$work/server.port")
 [ -n "$server_port" ] || { echo "bench: the echo server did not start" >&2; exit 1; }
 
+targets=(direct Quillex socat rinetd haproxy nginx)
+declare -A port pid
+port[direct]=$server_port
+pid[direct]=0
 failed=()
-measure() {  # NAME PORT PID
-  local name=$1 port=$2 pid=$3 rc=0
-  echo "  measuring $name ..." >&2
-  "$BENCH_CLIENT" run --target "$port" --server "$server_port" --pid "$pid" $mode \
-    >"$work/$name.out" 2>"$work/$name.err" || rc=$?
-  sed "s/^/$name /" "$work/$name.out" >>"$work/all.txt"
-  if [ "$rc" -ne 0 ]; then
-    failed+=("$name")
-    sed "s/^/    $name: /" "$work/$name.err" >&2
-  fi
+
+# Every relay runs for the whole measurement, idle while another is measured.
+start_relays() {
+  local target dir
+  for target in "${targets[@]:1}"; do
+    dir="$work/$target"
+    mkdir -p "$dir"
+    port[$target]=$("$BENCH_CLIENT" freeport)
+    STARTED_PID=
+    if "start_${target,,}" "${port[$target]}" "$server_port" "$dir"; then
+      started+=("$STARTED_PID")
+      pid[$target]=$STARTED_PID
+    fi
+    if [ -z "${pid[$target]:-}" ] || ! "$BENCH_CLIENT" wait "${port[$target]}" 5000; then
+      echo "  $target did not start:" >&2
+      cat "$dir"/*.log >&2 2>/dev/null || true
+      unset "pid[$target]"
+      echo "$target - -" >>"$work/all.txt"
+      [ "$target" = Quillex ] && failed+=("Quillex (did not start)")
+    fi
+  done
+}
+
+# One phase for every target in turn, so a disturbance of the shared machine
+# spreads over all of them instead of spoiling one column.
+measure_phase() {
+  local phase=$1 target rc
+  echo "  measuring $phase ..." >&2
+  for target in "${targets[@]}"; do
+    [ -n "${pid[$target]:-}" ] || continue
+    rc=0
+    "$BENCH_CLIENT" run --target "${port[$target]}" --server "$server_port" \
+      --pid "${pid[$target]}" --only "$phase" $mode >"$work/out" 2>"$work/err" || rc=$?
+    sed "s/^/$target /" "$work/out" >>"$work/all.txt"
+    if [ "$rc" -ne 0 ]; then
+      failed+=("$target")
+      sed "s/^/    $target: /" "$work/err" >&2
+    fi
+  done
 }
 
 echo "bench: server on 127.0.0.1:$server_port, mode ${mode#--}" >&2
-measure direct "$server_port" 0
-for target in Quillex socat rinetd haproxy nginx; do
-  dir="$work/$target"
-  mkdir -p "$dir"
-  port=$("$BENCH_CLIENT" freeport)
-  STARTED_PID=
-  if "start_${target,,}" "$port" "$server_port" "$dir" && "$BENCH_CLIENT" wait "$port" 5000; then
-    started+=("$STARTED_PID")
-    measure "$target" "$port" "$STARTED_PID"
-  else
-    echo "  $target did not start; see below" >&2
-    cat "$dir"/*.log >&2 2>/dev/null || true
-    echo "$target - -" >>"$work/all.txt"
-    [ "$target" = Quillex ] && failed+=("$target (did not start)")
-  fi
-  [ -n "$STARTED_PID" ] && stop_tree "$STARTED_PID"
-done
+start_relays
+for phase in idle close rtt cps bulk; do measure_phase "$phase"; done
 
 echo
 echo "Relay benchmark on 127.0.0.1 (${mode#--} run, $(nproc) cores), figure and ratio to direct:"
@@ -83,6 +101,7 @@ connections held. Every received byte is checked against the sent pattern.
 
 NOTE
 if [ ${#failed[@]} -gt 0 ]; then
+  mapfile -t failed < <(printf '%s\n' "${failed[@]}" | sort -u)
   echo "FAILED: ${failed[*]} (bytes lost or corrupted, or the relay could not be measured)"
   exit 1
 fi

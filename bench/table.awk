@@ -39,7 +39,10 @@ BEGIN {
 }
 {
   if (!($1 in seen)) { seen[$1] = 1; order[++ntargets] = $1 }
-  if ($2 != "-") val[$1, $2] = $3
+  if ($2 == "-") next
+  # Fault counts come once per phase and add up.
+  if ($2 == "refused" || $2 == "lost") val[$1, $2] += $3
+  else val[$1, $2] = $3
 }
 END {
   w = 17
