@@ -1,7 +1,9 @@
-// Echo, sink and source server for the relay benchmark. Listens on
-// 127.0.0.1 (port 0 lets the kernel choose), prints the port on the first line
-// of standard output, and serves until SIGTERM, SIGINT, the parent's death or
-// its own lifetime limit. One thread, level-triggered epoll.
+// Echo, sink and source server for the relay benchmark. Listens on COUNT
+// ports of 127.0.0.1 chosen by the kernel (one per relay under test, so the
+// closed connections one relay leaves waiting never crowd another's), prints
+// them one per line, and serves until SIGTERM, SIGINT, the parent's death or
+// its own lifetime limit. One thread, level-triggered epoll; the sink results
+// can be queried on any of the ports.
 #include "bench_proto.h"
 
 #include <arpa/inet.h>
@@ -47,9 +49,9 @@ struct Conn {
 
 class Server {
  public:
-  explicit Server(int listenFd) : listenFd_(listenFd), buf_(kIoChunk) {
+  explicit Server(std::vector<int> listenFds) : listenFds_(std::move(listenFds)), buf_(kIoChunk) {
     ep_ = epoll_create1(EPOLL_CLOEXEC);
-    watch(listenFd_, EPOLLIN, EPOLL_CTL_ADD);
+    for (int fd : listenFds_) watch(fd, EPOLLIN, EPOLL_CTL_ADD);
   }
 
   void run() {
@@ -70,7 +72,8 @@ class Server {
   }
 
   void dispatch(const epoll_event& ev) {
-    if (ev.data.fd == listenFd_) return acceptAll();
+    for (int fd : listenFds_)
+      if (ev.data.fd == fd) return acceptAll(fd);
     auto it = conns_.find(ev.data.fd);
     if (it == conns_.end()) return;
     Conn& c = *it->second;
@@ -80,9 +83,9 @@ class Server {
     if (!alive) drop(c.fd);
   }
 
-  void acceptAll() {
+  void acceptAll(int listenFd) {
     for (int i = 0; i < 64; ++i) {
-      int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) return;
       int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -227,20 +230,19 @@ class Server {
     return limit == 0 || c.off < limit;
   }
 
-  int listenFd_;
+  std::vector<int> listenFds_;
   int ep_ = -1;
   std::vector<char> buf_;
   std::unordered_map<int, std::unique_ptr<Conn>> conns_;
   std::unordered_map<uint64_t, SinkResult> results_;
 };
 
-int listenOn(int port) {
+int listenOnAnyPort() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4096) != 0) {
     perror("bench_server: listen");
@@ -261,15 +263,22 @@ void onSignal(int) { gStop = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
-  int port = argc > 1 ? std::atoi(argv[1]) : 0;
+  const int count = argc > 1 ? std::atoi(argv[1]) : 1;
+  if (count < 1 || count > 64) {
+    std::fprintf(stderr, "usage: bench_server [COUNT]  (1 to 64 ports)\n");
+    return 1;
+  }
   // Never outlive the script that started us.
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGTERM, onSignal);
   std::signal(SIGINT, onSignal);
-  int fd = listenOn(port);
-  std::printf("%d\n", boundPort(fd));
+  std::vector<int> fds;
+  for (int i = 0; i < count; ++i) {
+    fds.push_back(listenOnAnyPort());
+    std::printf("%d\n", boundPort(fds.back()));
+  }
   std::fflush(stdout);
-  Server(fd).run();
+  Server(std::move(fds)).run();
   return 0;
 }

@@ -35,15 +35,15 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-"$BENCH_SERVER" >"$work/server.port" 2>"$work/server.log" &
-server_pid=$!
-started+=("$server_pid")
-server_port=$(wait_for_line "$work/server.port")
-[ -n "$server_port" ] || { echo "bench: the echo server did not start" >&2; exit 1; }
-
 targets=(direct Quillex socat rinetd haproxy nginx)
-declare -A port pid
-port[direct]=$server_port
+declare -A port pid server
+# One server port per target (see bench_server.cpp).
+"$BENCH_SERVER" "${#targets[@]}" >"$work/server.ports" 2>"$work/server.log" &
+started+=("$!")
+mapfile -t server_ports < <(wait_for_lines "$work/server.ports" "${#targets[@]}")
+[ ${#server_ports[@]} -eq ${#targets[@]} ] || { echo "bench: the echo server did not start" >&2; exit 1; }
+for i in "${!targets[@]}"; do server[${targets[$i]}]=${server_ports[$i]}; done
+port[direct]=${server[direct]}
 pid[direct]=0
 failed=()
 
@@ -55,7 +55,7 @@ start_relays() {
     mkdir -p "$dir"
     port[$target]=$("$BENCH_CLIENT" freeport)
     STARTED_PID=
-    if "start_${target,,}" "${port[$target]}" "$server_port" "$dir"; then
+    if "start_${target,,}" "${port[$target]}" "${server[$target]}" "$dir"; then
       started+=("$STARTED_PID")
       pid[$target]=$STARTED_PID
     fi
@@ -77,7 +77,7 @@ measure_phase() {
   for target in "${targets[@]}"; do
     [ -n "${pid[$target]:-}" ] || continue
     rc=0
-    "$BENCH_CLIENT" run --target "${port[$target]}" --server "$server_port" \
+    "$BENCH_CLIENT" run --target "${port[$target]}" --server "${server[$target]}" \
       --pid "${pid[$target]}" --only "$phase" $mode >"$work/out" 2>"$work/err" || rc=$?
     sed "s/^/$target /" "$work/out" >>"$work/all.txt"
     if [ "$rc" -ne 0 ]; then
@@ -87,7 +87,7 @@ measure_phase() {
   done
 }
 
-echo "bench: server on 127.0.0.1:$server_port, mode ${mode#--}" >&2
+echo "bench: ${mode#--} run" >&2
 start_relays
 for phase in idle close rtt cps bulk; do measure_phase "$phase"; done
 

@@ -44,12 +44,14 @@ raise_file_limit() {
   [ "$want" -ge 4096 ] || echo "bench: only $want descriptors allowed; idle connections may be refused" >&2
 }
 
-# First line of FILE once it is written (at most 5 s), or nothing.
-wait_for_line() {
-  local i line
+# The first COUNT lines of FILE once they are written (at most 5 s), or nothing.
+wait_for_lines() {
+  local file=$1 count=$2 i
   for i in $(seq 100); do
-    line=$(head -n1 "$1" 2>/dev/null || true)
-    [ -n "$line" ] && { echo "$line"; return 0; }
+    if [ "$(wc -l <"$file" 2>/dev/null || echo 0)" -ge "$count" ]; then
+      head -n "$count" "$file"
+      return 0
+    fi
     sleep 0.05
   done
 }
