@@ -1,0 +1,97 @@
+# Starts each relay under test in the foreground, as a child of the benchmark
+# script, with its configuration in its own directory. Sourced by bench/run.sh.
+# Every start_* takes LISTEN_PORT SERVER_PORT DIR, sets STARTED_PID and fails
+# when the program is missing.
+
+start_quillex() {
+  local port=$1 srv=$2 dir=$3
+  [ -x "$QUILLEX_BIN" ] || return 1
+  # The program reads its profile from its own directory, so it runs from a copy.
+  # It listens on loopback only, like every peer here.
+  cp "$QUILLEX_BIN" "$dir/Quillex"
+  cat >"$dir/Quillex.ini" <<INI
+[SYSTEM]
+PORTNUM=1
+WINDOW=1
+[TCP-PORT0]
+ACT=1
+PORT=$port
+FORWARDHOST=127.0.0.1
+FORWARDPORT=$srv
+BUFFERSIZE=128
+ISLISTENBIND=1
+IPLISTENBIND=127.0.0.1
+ISCONNECTBIND=0
+IPCONNECTBIND=127.0.0.1
+FILTERMODE=0
+ENABLEIPCOUNT=0
+REFUSEIPCOUNT=0
+INI
+  "$dir/Quillex" --headless >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}
+
+start_socat() {
+  local port=$1 srv=$2 dir=$3
+  command -v socat >/dev/null || return 1
+  socat "TCP4-LISTEN:$port,bind=127.0.0.1,reuseaddr,fork,backlog=512" \
+    "TCP4:127.0.0.1:$srv" >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}
+
+start_rinetd() {
+  local port=$1 srv=$2 dir=$3
+  command -v rinetd >/dev/null || return 1
+  # Its own pid file, so nothing is written outside the temporary directory.
+  cat >"$dir/rinetd.conf" <<CONF
+pidlogfile $dir/rinetd.pid
+127.0.0.1 $port 127.0.0.1 $srv
+CONF
+  rinetd -f -c "$dir/rinetd.conf" >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}
+
+start_haproxy() {
+  local port=$1 srv=$2 dir=$3
+  command -v haproxy >/dev/null || return 1
+  cat >"$dir/haproxy.cfg" <<CONF
+global
+  nbthread 1
+  maxconn 4000
+defaults
+  mode tcp
+  timeout connect 5s
+  timeout client 120s
+  timeout server 120s
+listen bench
+  bind 127.0.0.1:$port
+  server destination 127.0.0.1:$srv
+CONF
+  haproxy -db -f "$dir/haproxy.cfg" >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}
+
+start_nginx() {
+  local port=$1 srv=$2 dir=$3
+  local module=/usr/lib/nginx/modules/ngx_stream_module.so
+  command -v nginx >/dev/null && [ -f "$module" ] || return 1
+  cat >"$dir/nginx.conf" <<CONF
+load_module $module;
+daemon off;
+worker_processes 1;
+worker_rlimit_nofile 20000;
+pid $dir/nginx.pid;
+error_log $dir/error.log warn;
+events { worker_connections 8192; }
+stream {
+  server {
+    listen 127.0.0.1:$port;
+    proxy_pass 127.0.0.1:$srv;
+  }
+}
+CONF
+  # -p and -e keep every path, even the log opened before the configuration is
+  # read, inside the temporary directory.
+  nginx -p "$dir/" -e "$dir/error.log" -c "$dir/nginx.conf" >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Relay benchmark on 127.0.0.1: a direct connection, Quillex --headless
+# (release build, default buffer size) and the peer relays socat, rinetd,
+# haproxy (one thread) and nginx stream (one worker), measured in one run and
+# printed as one table. Never fails on speed; exits 1 only when bytes were lost
+# or corrupted through some target, or Quillex itself could not be measured.
+#
+#   bench/run.sh           full run (about five minutes; medians of three)
+#   bench/run.sh --quick   the same table in under a minute
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+mode=--full
+case "${1:-}" in
+  --quick) mode=--quick ;;
+  ""|--full) ;;
+  *) echo "usage: bench/run.sh [--quick|--full]" >&2; exit 2 ;;
+esac
+
+. bench/peers.sh
+. bench/setup.sh
+
+install_peers
+build_tools
+raise_file_limit
+
+work=$(mktemp -d /tmp/quillex-bench.XXXXXX)
+started=()
+cleanup() {
+  local pid
+  for pid in "${started[@]}"; do stop_tree "$pid"; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+targets=(direct Quillex socat rinetd haproxy nginx)
+declare -A port pid server
+# One server port per target (see bench_server.cpp).
+"$BENCH_SERVER" "${#targets[@]}" >"$work/server.ports" 2>"$work/server.log" &
+started+=("$!")
+mapfile -t server_ports < <(wait_for_lines "$work/server.ports" "${#targets[@]}")
+[ ${#server_ports[@]} -eq ${#targets[@]} ] || { echo "bench: the echo server did not start" >&2; exit 1; }
+for i in "${!targets[@]}"; do server[${targets[$i]}]=${server_ports[$i]}; done
+port[direct]=${server[direct]}
+pid[direct]=0
+failed=()
+
+# Every relay runs for the whole measurement, idle while another is measured.
+start_relays() {
+  local target dir
+  for target in "${targets[@]:1}"; do
+    dir="$work/$target"
+    mkdir -p "$dir"
+    port[$target]=$("$BENCH_CLIENT" freeport)
+    STARTED_PID=
+    if "start_${target,,}" "${port[$target]}" "${server[$target]}" "$dir"; then
+      started+=("$STARTED_PID")
+      pid[$target]=$STARTED_PID
+    fi
+    if [ -z "${pid[$target]:-}" ] || ! "$BENCH_CLIENT" wait "${port[$target]}" 5000; then
+      echo "  $target did not start:" >&2
+      cat "$dir"/*.log >&2 2>/dev/null || true
+      unset "pid[$target]"
+      echo "$target - -" >>"$work/all.txt"
+      [ "$target" = Quillex ] && failed+=("Quillex (did not start)")
+    fi
+  done
+}
+
+# One phase for every target in turn, so a disturbance of the shared machine
+# spreads over all of them instead of spoiling one column.
+measure_phase() {
+  local phase=$1 target rc
+  echo "  measuring $phase ..." >&2
+  for target in "${targets[@]}"; do
+    [ -n "${pid[$target]:-}" ] || continue
+    rc=0
+    "$BENCH_CLIENT" run --target "${port[$target]}" --server "${server[$target]}" \
+      --pid "${pid[$target]}" --only "$phase" $mode >"$work/out" 2>"$work/err" || rc=$?
+    sed "s/^/$target /" "$work/out" >>"$work/all.txt"
+    if [ "$rc" -ne 0 ]; then
+      failed+=("$target")
+      sed "s/^/    $target: /" "$work/err" >&2
+    fi
+  done
+}
+
+echo "bench: ${mode#--} run" >&2
+start_relays
+for phase in idle close rtt cps bulk; do measure_phase "$phase"; done
+
+echo
+echo "Relay benchmark on 127.0.0.1 (${mode#--} run, $(nproc) cores), figure and ratio to direct:"
+awk -f bench/table.awk "$work/all.txt"
+cat <<'NOTE'
+Higher is better for MiB/s and connections/s, lower for round trips. Memory is
+the growth of the relay's processes (PSS, children included) divided by the
+connections held. Every received byte is checked against the sent pattern.
+
+NOTE
+if [ ${#failed[@]} -gt 0 ]; then
+  mapfile -t failed < <(printf '%s\n' "${failed[@]}" | sort -u)
+  echo "FAILED: ${failed[*]} (bytes lost or corrupted, or the relay could not be measured)"
+  exit 1
+fi
+echo "Every byte checked: nothing lost or corrupted."

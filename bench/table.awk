@@ -1,0 +1,57 @@
+# Turns the per-target "key value" files into one table of figures with their
+# ratio to the direct connection. Input: lines "TARGET KEY VALUE", targets in
+# column order. A target without figures shows "n/a".
+function fmt(v) {
+  if (v ~ /\//) return v
+  if (v < 0) return "-"
+  if (v == int(v)) return sprintf("%d", v)
+  if (v >= 100) return sprintf("%.0f", v)
+  if (v >= 10) return sprintf("%.1f", v)
+  return sprintf("%.2f", v)
+}
+function cell(t, k,   v, d) {
+  if (!((t, k) in val)) return "n/a"
+  v = val[t, k]
+  d = val["direct", k]
+  if (t == "direct" || !(k in ratioed) || v ~ /\// || v <= 0 || d <= 0) return fmt(v)
+  return sprintf("%s (%.2fx)", fmt(v), v / d)
+}
+BEGIN {
+  nrows = split("bulk1_up bulk1_down bulk8_up bulk8_down rtt1_p50 rtt1_p99 rtt4k_p50 rtt4k_p99 cps idle_kib idle_cpu idle_held close_up close_down refused lost", rows, " ")
+  label["bulk1_up"] = "bulk 1 stream c->s MiB/s"
+  label["bulk1_down"] = "bulk 1 stream s->c MiB/s"
+  label["bulk8_up"] = "bulk 8 streams c->s MiB/s"
+  label["bulk8_down"] = "bulk 8 streams s->c MiB/s"
+  label["rtt1_p50"] = "round trip 1 B p50 us"
+  label["rtt1_p99"] = "round trip 1 B p99 us"
+  label["rtt4k_p50"] = "round trip 4 KiB p50 us"
+  label["rtt4k_p99"] = "round trip 4 KiB p99 us"
+  label["cps"] = "connections/s (16 clients)"
+  label["idle_kib"] = "KiB per idle connection"
+  label["idle_cpu"] = "CPU % with them idle"
+  label["idle_held"] = "idle connections held"
+  label["close_up"] = "1 MiB + close c->s whole"
+  label["close_down"] = "1 MiB + close s->c whole"
+  label["refused"] = "connections refused/dropped"
+  label["lost"] = "streams lost/corrupted"
+  split("bulk1_up bulk1_down bulk8_up bulk8_down rtt1_p50 rtt1_p99 rtt4k_p50 rtt4k_p99 cps", r, " ")
+  for (i in r) ratioed[r[i]] = 1
+}
+{
+  if (!($1 in seen)) { seen[$1] = 1; order[++ntargets] = $1 }
+  if ($2 == "-") next
+  # Fault counts come once per phase and add up.
+  if ($2 == "refused" || $2 == "lost") val[$1, $2] += $3
+  else val[$1, $2] = $3
+}
+END {
+  w = 17
+  printf "%-29s", "figure (ratio to direct)"
+  for (i = 1; i <= ntargets; i++) printf "%" w "s", order[i]
+  printf "\n"
+  for (j = 1; j <= nrows; j++) {
+    printf "%-29s", label[rows[j]]
+    for (i = 1; i <= ntargets; i++) printf "%" w "s", cell(order[i], rows[j])
+    printf "\n"
+  }
+}
