@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -210,6 +211,7 @@ TEST_F(PortDlgTest, APortOnAtExitIsOnAgainAtTheNextStart) {
   store(s);
   create();
   ASSERT_TRUE(isOn());
+  std::remove(path.c_str());  // the panel's own state is what reaches the file
   panel().saveAndStop();
   EXPECT_FALSE(panel().repeater.isListening());
   EXPECT_EQ(stored().act, 1);
@@ -329,6 +331,10 @@ TEST_F(PortDlgTest, OkInTheSettingsStoresTheValuesCaptionForwardPortAndFilter) {
   chooseFilterMode(settingDlg, IDC_MODE_LAN);
   click(control<QPushButton>(&settingDlg, IDCANCEL));
   EXPECT_EQ(panel().filter.mode, 1);
+  press(IDC_SETTING);
+  click(control<QPushButton>(&settingDlg, IDOK));
+  EXPECT_EQ(stored().filter.mode, 1);
+
   press(IDC_SETTING);
   chooseFilterMode(settingDlg, IDC_MODE_ALL);
   click(control<QPushButton>(&settingDlg, IDOK));
