@@ -6,10 +6,11 @@ scripts/deps.sh test
 
 build=build-test
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQUILLEX_SANITIZE=ON >/dev/null
-cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" -j2
 
 # Any sanitizer report ends the test that raised it, so a report fails the run.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export QT_QPA_PLATFORM=offscreen
 cd "$build"

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <string>
 
 class CAboutDlg : public QDialog {
   Q_OBJECT

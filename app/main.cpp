@@ -1,16 +1,93 @@
-// Program entry: the headless relay for now; the window comes with the main window.
+// Program entry: start-up and the main window, or the headless relay.
+#include <QApplication>
+#include <csignal>
 #include <cstring>
+#include <unistd.h>
+#include <vector>
 
+#include "app/app_strings.h"
+#include "app/debug_console.h"
 #include "app/headless_runner.h"
+#include "app/qt_loop_adapter.h"
+#include "app/quillex_dlg.h"
+#include "app/signal_bridge.h"
+#include "app/startup.h"
 #include "port/profile_location.h"
+#include "relay/async_socket.h"
+#include "relay/event_loop.h"
 #include "relay/trace.h"
+#include "resources/app_icon.h"
+#include "resources/dialog_font.h"
+#include "resources/main_window_ref.h"
+#include "resources/message_box.h"
+
+namespace {
+
+int runHeadlessFromArguments(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (isDebugSwitch(argv[i])) trace::setEnabled(true);
+  return runHeadless(locateProfile());
+}
+
+bool wantsHeadless(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--headless") == 0) return true;
+  return false;
+}
+
+// In debug mode an interrupt is ignored and a termination is a close
+// request (the window hides, the relay goes on); otherwise a termination
+// ends the program as "終了" does, every port saved and stopped.
+void onSignal(CQuillexDlg& window, bool debugMode, int signal) {
+  if (debugMode && signal == SIGINT) return;
+  if (debugMode)
+    window.close();
+  else
+    window.OnTrayExit();
+}
+
+void changeToProgramDirectory() {
+  std::string dir = executableDirectory();
+  if (!dir.empty() && chdir(dir.c_str()) != 0) dir.clear();
+  QTRACE("CurrentDir=%s", dir.c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  bool headless = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-D563") == 0) trace::setEnabled(true);
-    if (std::strcmp(argv[i], "--headless") == 0) headless = true;
+  if (wantsHeadless(argc, argv)) return runHeadlessFromArguments(argc, argv);
+
+  std::vector<char*> arguments(argv, argv + argc);  // Qt takes its own options out of argv
+  CSignalBridge::blockSignals();
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  installFontSubstitutions();
+  QApplication::setWindowIcon(quillexIcon());
+
+  CEventLoop loop;
+  if (!loop.ok()) {
+    showMessage(nullptr, QString::fromUtf8(IDS_SOCKETS_FAILED));
+    return 1;
   }
-  (void)headless;
-  return runHeadless(locateProfile());
+  CAsyncSocket::setEventLoop(&loop);
+  CQtLoopAdapter adapter(loop);
+
+  CStartupOptions options = listArguments(int(arguments.size()), arguments.data(), stdout);
+  std::unique_ptr<CTraceWindow> traceWindow = bindStandardStreams(options.debugMode);
+  if (options.debugMode) std::signal(SIGQUIT, SIG_IGN);
+  QTRACE("********** Start QUILLEX DEBUG MODE  *******\n");
+  if (options.debugMode) QTRACE("DEBUG_MODE ON\n");
+  changeToProgramDirectory();
+
+  int code = 0;
+  {
+    CQuillexDlg window(locateProfile());
+    setMainWindow(&window);
+    QObject::connect(&window, &CQuillexDlg::exitRequested, &app, &QCoreApplication::exit);
+    CSignalBridge bridge([&](int signal) { onSignal(window, options.debugMode, signal); });
+    code = app.exec();
+    setMainWindow(nullptr);
+  }
+  CAsyncSocket::setEventLoop(nullptr);
+  return code;
 }

@@ -17,19 +17,6 @@ std::string joinPath(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
-std::string executableDirectory() {
-  char buffer[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) {
-    // Without /proc the working directory is the best guess left.
-    return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string(".");
-  }
-  const std::string exe(buffer, static_cast<size_t>(n));
-  const size_t slash = exe.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : exe.substr(0, slash);
-}
-
 std::string homeDirectory() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
   const passwd* entry = ::getpwuid(::getuid());
@@ -42,6 +29,19 @@ std::string envOrEmpty(const char* name) {
 }
 
 }  // namespace
+
+std::string executableDirectory() {
+  char buffer[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) {
+    // Without /proc the working directory is the best guess left.
+    return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string(".");
+  }
+  const std::string exe(buffer, static_cast<size_t>(n));
+  const size_t slash = exe.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : exe.substr(0, slash);
+}
 
 std::string chooseProfileDirectory(const std::string& exeDir, bool exeDirWritable,
                                    const std::string& xdgConfigHome, const std::string& home) {

@@ -8,6 +8,9 @@
 
 constexpr const char* PROFILE_FILE_NAME = "Quillex.ini";
 
+// The directory of the running program file, without a trailing slash.
+std::string executableDirectory();
+
 // The decision alone, without touching the system. An empty or relative
 // xdgConfigHome is ignored, as the base directory convention says; with no
 // home either, the program's directory is kept (writes there fail and are traced).

@@ -59,6 +59,17 @@ bool endpointText(const sockaddr_in& sa, std::string& address, unsigned& port) {
   return true;
 }
 
+// The outputs are left as they were when the call fails.
+bool readEndpoint(int fd, int (*query)(int, sockaddr*, socklen_t*), std::string& address, unsigned& port) {
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  if (query(fd, reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
+    ws::setLastErrorFromErrno();
+    return false;
+  }
+  return endpointText(sa, address, port);
+}
+
 int failWith(int wsaError) {
   ws::WSASetLastError(wsaError);
   return ws::SOCKET_ERROR;
@@ -227,19 +238,11 @@ void CAsyncSocket::Close() {
 }
 
 bool CAsyncSocket::GetPeerName(std::string& address, unsigned& port) {
-  sockaddr_in sa{};
-  socklen_t length = sizeof sa;
-  if (getpeername(m_hSocket, reinterpret_cast<sockaddr*>(&sa), &length) != 0)
-    return ws::setLastErrorFromErrno() == 0;
-  return endpointText(sa, address, port);
+  return readEndpoint(m_hSocket, getpeername, address, port);
 }
 
 bool CAsyncSocket::GetSockName(std::string& address, unsigned& port) {
-  sockaddr_in sa{};
-  socklen_t length = sizeof sa;
-  if (getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&sa), &length) != 0)
-    return ws::setLastErrorFromErrno() == 0;
-  return endpointText(sa, address, port);
+  return readEndpoint(m_hSocket, getsockname, address, port);
 }
 
 bool CAsyncSocket::AsyncSelect(long events) {

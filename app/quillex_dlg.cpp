@@ -1,0 +1,219 @@
+#include "app/quillex_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <algorithm>
+
+#include "app/about_dlg.h"
+#include "app/app_strings.h"
+#include "app/propaty_dlg.h"
+#include "app/tray_icon.h"
+#include "dialogs/setting_dlg.h"
+#include "port/port_dlg.h"
+#include "port/port_setting.h"
+#include "resources/app_icon.h"
+#include "resources/home_page.h"
+#include "resources/message_box.h"
+#include "resources/resource_ids.h"
+#include "resources/template_builder.h"
+
+namespace {
+
+constexpr int kTopStrip = 30;  // pixels above the panels
+constexpr int kPanelsPerColumn = 5;
+constexpr int kLinkTop = 2;
+constexpr int kMaxPorts = 10;
+
+int portCountChoice(int count) { return count == 1 ? 0 : count == 5 ? 1 : count == 10 ? 2 : -1; }
+int portCountOf(int choice) { return choice == 0 ? 1 : choice == 1 ? 5 : 10; }
+
+}  // namespace
+
+CQuillexDlg::CQuillexDlg(const std::string& profilePath, QWidget* parent)
+    : QDialog(parent), profilePath_(profilePath) {
+  buildDialog(this, IDD_QUILLEX_DIALOG);
+  // Its own taskbar entry, a close box and minimise, no maximise.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  link_ = control<QLabel>(this, IDC_POWERED_LINK);
+  if (link_) connect(link_, &QLabel::linkActivated, this, [] { openHomePage(); });
+  buildSystemMenu();
+  setWindowIcon(quillexIcon());
+  readSystemSettings();
+  settingDlg_ = new CSettingDlg(this);
+  settingDlg_->hide();
+  createPortPanels();
+  layoutPortPanels();
+  centreOnScreen();
+  tray_ = new CTrayIcon(this);
+  connect(tray_, &CTrayIcon::openRequested, this, &CQuillexDlg::OnTrayOpen);
+  connect(tray_, &CTrayIcon::exitRequested, this, &CQuillexDlg::OnTrayExit);
+  tray_->addTrayIcon();
+  // Without a notification area the window is the only way in: show it.
+  showMainWindow(startWindow_ == 1 || !CTrayIcon::available() ? 1 : 0);
+  setWindowTitle(QString::fromUtf8(TRAY_TIP));
+}
+
+CQuillexDlg::~CQuillexDlg() {
+  if (!panels_.empty()) destroyPortPanels();
+  delete systemMenu_;
+}
+
+void CQuillexDlg::buildSystemMenu() {
+  systemMenu_ = new QMenu();
+  systemMenu_->addSeparator();
+  systemMenu_->addAction(QString::fromUtf8(IDS_PROPERTIES), this, &CQuillexDlg::OnProperties);
+  systemMenu_->addSeparator();
+  systemMenu_->addAction(QString::fromUtf8(IDS_ABOUTBOX), this, &CQuillexDlg::OnAbout);
+  exitAction_ = systemMenu_->addAction(QString::fromUtf8(TRAY_EXIT), this, &CQuillexDlg::OnTrayExit);
+}
+
+void CQuillexDlg::contextMenuEvent(QContextMenuEvent* event) {
+  exitAction_->setVisible(!CTrayIcon::available());
+  systemMenu_->popup(event->globalPos());
+}
+
+// Shown only while the visible flag allows it, so a window that starts
+// hidden never flashes up.
+void CQuillexDlg::setVisible(bool visible) {
+  if (visible && !visibleFlag_) return;
+  QDialog::setVisible(visible);
+}
+
+void CQuillexDlg::showMainWindow(int show) {
+  visibleFlag_ = show;
+  if (!show) {
+    hide();
+    return;
+  }
+  this->show();
+  showNormal();
+}
+
+// Enter, Esc, the close box and a close request all end here.
+void CQuillexDlg::reject() {
+  if (CTrayIcon::available())
+    showMainWindow(0);
+  else
+    showMinimized();
+}
+
+void CQuillexDlg::accept() { reject(); }
+
+void CQuillexDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CQuillexDlg::OnTrayOpen() {
+  showMainWindow(1);
+  raise();
+  activateWindow();
+}
+
+void CQuillexDlg::OnTrayExit() {
+  showMainWindow(0);
+  destroyPortPanels();
+  delete settingDlg_;
+  settingDlg_ = nullptr;
+  tray_->removeTrayIcon();
+  emit exitRequested(0);
+}
+
+void CQuillexDlg::readSystemSettings() {
+  CSystemSetting system = loadSystemSetting(profilePath_);
+  // A count below 1 leaves no panel to lay out; one above 10 would not fit.
+  portCount_ = std::clamp(system.portNum, 1, kMaxPorts);
+  startWindow_ = system.window;
+}
+
+void CQuillexDlg::writeSystemSettings() {
+  saveSystemSetting(profilePath_, CSystemSetting{portCount_, startWindow_});
+}
+
+void CQuillexDlg::createPortPanels() {
+  for (int i = 0; i < portCount_; ++i) {
+    auto* panel = new CPortDlg(this);
+    panel->portIndex = i;
+    panel->profilePath = profilePath_;
+    panel->settingDlg = settingDlg_;
+    panel->initPort();
+    panels_.push_back(panel);
+  }
+}
+
+void CQuillexDlg::layoutPortPanels() {
+  QSize panel = panels_.front()->size();
+  int n = int(panels_.size());
+  for (int i = 0; i < n; ++i) {
+    int column = i < kPanelsPerColumn ? 0 : 1;
+    int row = i < kPanelsPerColumn ? i : i - kPanelsPerColumn;
+    panels_[size_t(i)]->setGeometry(column * panel.width(), kTopStrip + row * panel.height(), panel.width(),
+                                    panel.height());
+    panels_[size_t(i)]->show();
+  }
+  int rows = std::min(n, kPanelsPerColumn);
+  int columns = n > kPanelsPerColumn ? 2 : 1;
+  setFixedSize(columns * panel.width(), kTopStrip + rows * panel.height());
+  if (link_) link_->move(width() - link_->width(), kLinkTop);
+}
+
+void CQuillexDlg::destroyPortPanels() {
+  for (CPortDlg* panel : panels_) {
+    panel->saveAndStop();
+    panel->hide();
+    delete panel;
+  }
+  panels_.clear();
+}
+
+void CQuillexDlg::centreOnScreen() {
+  if (QScreen* s = screen()) move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+}
+
+bool CQuillexDlg::anyPortOn() {
+  bool on = false;
+  for (CPortDlg* panel : panels_) {  // every panel takes its controls, without stopping early
+    panel->updateData(true);
+    if (panel->act != 0) on = true;
+  }
+  return on;
+}
+
+void CQuillexDlg::OnProperties() {
+  if (anyPortOn()) {
+    showMessage(this, QString::fromUtf8(MSG_PORTS_ON));
+    return;
+  }
+  CPropatyDlg dialog(this);
+  dialog.portCountChoice = portCountChoice(portCount_);
+  if (dialog.portCountChoice < 0) {
+    showMessage(this, QString::fromUtf8(MSG_PORT_COUNT));
+    return;
+  }
+  dialog.startWindowChoice = startWindow_;
+  if (dialog.exec() != QDialog::Accepted) return;
+  int count = portCountOf(dialog.portCountChoice);
+  if (count != portCount_) {
+    portCount_ = count;
+    // An edit still open in the shared dialog must not call a panel that goes away.
+    settingDlg_->cancelEdit();
+    destroyPortPanels();
+    createPortPanels();
+    layoutPortPanels();
+  }
+  startWindow_ = dialog.startWindowChoice;
+  writeSystemSettings();
+}
+
+void CQuillexDlg::OnAbout() {
+  CAboutDlg dialog(this);
+  dialog.exec();
+}
+

@@ -1,0 +1,71 @@
+#pragma once
+// The main window: one port panel per configured port in one or two
+// columns, the shared settings dialog, the notification-area icon, and the
+// window menu with the system properties and the version dialog. Closing it
+// only hides it; the program ends through the icon's "終了".
+//
+// Owns its panels, the settings dialog and the tray icon.
+
+#include <QDialog>
+#include <functional>
+#include <string>
+#include <vector>
+
+class CPortDlg;
+class CSettingDlg;
+class CTrayIcon;
+class QLabel;
+class QMenu;
+
+class CQuillexDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CQuillexDlg(const std::string& profilePath, QWidget* parent = nullptr);
+  ~CQuillexDlg() override;
+
+  void showMainWindow(int show);
+  void OnTrayOpen();      // "メインウィンドウを開く", or a double click on the icon
+  void OnTrayExit();      // "終了": saves and stops every port, then ends the program
+  void OnProperties();    // "プロパティ設定"
+  void OnAbout();         // "Quillex のﾊﾞｰｼﾞｮﾝ情報"
+
+  const std::vector<CPortDlg*>& panels() const { return panels_; }
+  CSettingDlg* settingDialog() const { return settingDlg_; }
+  QMenu* systemMenu() const { return systemMenu_; }
+  int portCount() const { return portCount_; }
+  int startWindow() const { return startWindow_; }
+
+  void setVisible(bool visible) override;
+  void accept() override;
+  void reject() override;
+
+ signals:
+  // The exit sequence has run; the program should end with this code.
+  void exitRequested(int code);
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void buildSystemMenu();
+  void readSystemSettings();
+  void writeSystemSettings();
+  void createPortPanels();
+  void layoutPortPanels();
+  void destroyPortPanels();
+  void centreOnScreen();
+  bool anyPortOn();
+
+  std::string profilePath_;
+  std::vector<CPortDlg*> panels_;
+  CSettingDlg* settingDlg_ = nullptr;
+  CTrayIcon* tray_ = nullptr;
+  QMenu* systemMenu_ = nullptr;
+  QAction* exitAction_ = nullptr;  // in the window menu only while there is no notification area
+  QLabel* link_ = nullptr;
+  int portCount_ = 1;
+  int startWindow_ = 1;
+  int visibleFlag_ = 0;
+};

@@ -1,0 +1,45 @@
+#include "app/tray_icon.h"
+
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include "app/app_strings.h"
+#include "relay/trace.h"
+#include "resources/app_icon.h"
+
+CTrayIcon::CTrayIcon(QObject* parent)
+    : QObject(parent), icon_(new QSystemTrayIcon(quillexIcon(), this)), menu_(new QMenu()) {
+  menu_->addAction(QString::fromUtf8(TRAY_OPEN), this, &CTrayIcon::openRequested);
+  menu_->addSeparator();
+  menu_->addAction(QString::fromUtf8(TRAY_EXIT), this, &CTrayIcon::exitRequested);
+  icon_->setContextMenu(menu_);
+  icon_->setToolTip(QString::fromUtf8(TRAY_TIP));
+  connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::DoubleClick) emit openRequested();
+  });
+  connect(&timer_, &QTimer::timeout, this, &CTrayIcon::onTimer);
+  timer_.start(1000);
+}
+
+CTrayIcon::~CTrayIcon() { delete menu_; }
+
+bool CTrayIcon::available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void CTrayIcon::addTrayIcon() {
+  if (!available()) {
+    QTRACE("通知領域にアイコンを登録できませんでした。 err=%d\n", 0);
+    return;
+  }
+  icon_->show();
+}
+
+void CTrayIcon::removeTrayIcon() {
+  timer_.stop();
+  icon_->hide();
+}
+
+// The notification area may have restarted or appeared; Qt embeds the icon
+// again by itself once it is shown.
+void CTrayIcon::onTimer() {
+  if (available() && !icon_->isVisible()) icon_->show();
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The notification-area icon with its two-entry menu. A one-second timer
+// shows the icon again when the notification area comes back (or appears
+// for the first time). Owned by the main window.
+
+#include <QObject>
+#include <QTimer>
+
+class QMenu;
+class QSystemTrayIcon;
+
+class CTrayIcon : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit CTrayIcon(QObject* parent = nullptr);
+  ~CTrayIcon() override;
+
+  // Whether a notification area exists now.
+  static bool available();
+  void addTrayIcon();
+  void removeTrayIcon();
+  QMenu* menu() const { return menu_; }
+
+ signals:
+  void openRequested();  // double click or "メインウィンドウを開く"
+  void exitRequested();  // "終了"
+
+ private:
+  void onTimer();
+
+  QSystemTrayIcon* icon_;
+  QMenu* menu_;
+  QTimer timer_;
+};

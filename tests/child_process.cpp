@@ -1,0 +1,82 @@
+#include "tests/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+}
+
+CChildProcess::CChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                             const std::vector<std::string>& extraEnv) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(out[1], 1);
+    dup2(out[1], 2);
+    for (const std::string& e : extraEnv) putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  outputFd_ = out[0];
+  fcntl(outputFd_, F_SETFL, O_NONBLOCK);
+}
+
+CChildProcess::~CChildProcess() {
+  if (running()) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (outputFd_ >= 0) close(outputFd_);
+}
+
+void CChildProcess::readAvailable(int waitMs) {
+  pollfd p{outputFd_, POLLIN, 0};
+  if (poll(&p, 1, waitMs) <= 0) return;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(outputFd_, chunk, sizeof chunk)) > 0) output.append(chunk, size_t(n));
+}
+
+bool CChildProcess::waitForOutput(const std::string& text, int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (output.find(text) == std::string::npos) {
+    if (Clock::now() > deadline) return false;
+    readAvailable(50);
+  }
+  return true;
+}
+
+bool CChildProcess::running() {
+  if (pid_ <= 0 || status_ != -1) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return false;
+}
+
+int CChildProcess::waitForExit(int timeoutMs) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (running()) {
+    if (Clock::now() > deadline) return -1;
+    readAvailable(50);
+  }
+  readAvailable(0);
+  return status_;
+}
+
+int CChildProcess::stop(int signal, int timeoutMs) {
+  if (running()) kill(pid_, signal);
+  return waitForExit(timeoutMs);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// A program started by a test as a user would start it, with its standard
+// output and error collected, and bounded waits for what it prints and for
+// its end.
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class CChildProcess {
+ public:
+  // Starts program with the arguments; extraEnv entries are "NAME=value".
+  CChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                const std::vector<std::string>& extraEnv = {});
+  ~CChildProcess();  // kills the program if it still runs
+  CChildProcess(const CChildProcess&) = delete;
+  CChildProcess& operator=(const CChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Reads the output (standard output and error together) until it holds text.
+  bool waitForOutput(const std::string& text, int timeoutMs = 10000);
+  // Waits for the end; the exit status, or -1 if it did not end in time.
+  int waitForExit(int timeoutMs = 10000);
+  // Sends the signal, then waits for the end.
+  int stop(int signal, int timeoutMs = 10000);
+  bool running();
+
+  std::string output;
+
+ private:
+  void readAvailable(int waitMs);
+
+  pid_t pid_ = -1;
+  int outputFd_ = -1;
+  int status_ = -1;
+};

@@ -1,0 +1,180 @@
+// The main window on the offscreen platform, on a temporary profile.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/app_strings.h"
+#include "app/propaty_dlg.h"
+#include "app/qt_loop_adapter.h"
+#include "app/quillex_dlg.h"
+#include "dialogs/setting_dlg.h"
+#include "port/port_dlg.h"
+#include "relay/async_socket.h"
+#include "relay/event_loop.h"
+#include "resources/resource_ids.h"
+#include "resources/template_builder.h"
+#include "tests/gui_test_util.h"
+#include "tests/loopback.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CAsyncSocket::setEventLoop(&loop);
+    dir = fs::temp_directory_path() / ("quillex-main-" + std::to_string(getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+    profile = (dir / "Quillex.ini").string();
+  }
+  void TearDown() override {
+    window.reset();
+    CAsyncSocket::setEventLoop(nullptr);
+    fs::remove_all(dir);
+  }
+
+  void writeProfile(const std::string& text) { std::ofstream(profile, std::ios::binary) << text; }
+  std::string readProfile() {
+    std::ifstream in(profile, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  CQuillexDlg& open() {
+    window = std::make_unique<CQuillexDlg>(profile);
+    QObject::connect(window.get(), &CQuillexDlg::exitRequested, [this](int code) { exitCode = code; });
+    return *window;
+  }
+  // Chooses a port count in the system properties and presses OK.
+  CModalRecord chooseInProperties(int radioId) {
+    return handleModal([&] { window->OnProperties(); },
+                       [&](QWidget* dialog) {
+                         if (radioId) click(control<QRadioButton>(dialog, radioId));
+                         click(control<QPushButton>(dialog, IDOK));
+                       });
+  }
+
+  CEventLoop loop;
+  CQtLoopAdapter adapter{loop};
+  fs::path dir;
+  std::string profile;
+  std::unique_ptr<CQuillexDlg> window;
+  int exitCode = -1;
+};
+
+TEST_F(MainWindowTest, FirstStartShowsOneCentredPanelAndWritesOnlyItsSection) {
+  CQuillexDlg& w = open();
+  ASSERT_EQ(w.panels().size(), 1u);
+  EXPECT_TRUE(w.isVisible());
+  QPoint centre = w.screen()->availableGeometry().center();
+  EXPECT_LE((w.geometry().center() - centre).manhattanLength(), 4);
+
+  w.OnTrayExit();
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(readProfile(),
+            "[TCP-PORT0]\nACT=0\nPORT=0\nFORWARDHOST=127.0.0.1\nFORWARDPORT=0\nBUFFERSIZE=128\nISLISTENBIND=0\n"
+            "IPLISTENBIND=127.0.0.1\nISCONNECTBIND=0\nIPCONNECTBIND=127.0.0.1\nFILTERMODE=0\nENABLEIPCOUNT=0\n"
+            "REFUSEIPCOUNT=0\n");
+}
+
+TEST_F(MainWindowTest, TenPortsFormTwoColumnsOfFiveBelowTheStrip) {
+  writeProfile("[SYSTEM]\nPORTNUM=10\n");
+  CQuillexDlg& w = open();
+  ASSERT_EQ(w.panels().size(), 10u);
+  QSize p = w.panels()[0]->size();
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(w.panels()[size_t(i)]->pos(), QPoint(i < 5 ? 0 : p.width(), 30 + (i % 5) * p.height())) << i;
+  EXPECT_EQ(w.size(), QSize(2 * p.width(), 30 + 5 * p.height()));
+  QLabel* link = control<QLabel>(&w, IDC_POWERED_LINK);
+  ASSERT_NE(link, nullptr);
+  EXPECT_EQ(link->geometry().topRight(), QPoint(w.width() - 1, 2));
+}
+
+TEST_F(MainWindowTest, PortCountsOutsideOneToTenAreBounded) {
+  writeProfile("[SYSTEM]\nPORTNUM=0\n");
+  EXPECT_EQ(open().panels().size(), 1u);
+  window.reset();
+  writeProfile("[SYSTEM]\nPORTNUM=40\n");
+  EXPECT_EQ(open().panels().size(), 10u);
+}
+
+TEST_F(MainWindowTest, PropertiesAreRefusedWhileAPortIsOnOrTheCountIsUnusual) {
+  uint16_t port = 0;
+  { loopback::Fd probe = loopback::listenAny(port); }
+  writeProfile("[SYSTEM]\nPORTNUM=1\n[TCP-PORT0]\nACT=1\nPORT=" + std::to_string(port) + "\nFORWARDPORT=9\n");
+  open();
+  CModalRecord on = answerMessageBox([&] { window->OnProperties(); });
+  EXPECT_EQ(on.text, QString::fromUtf8(MSG_PORTS_ON));
+  window.reset();
+
+  writeProfile("[SYSTEM]\nPORTNUM=3\n");
+  CQuillexDlg& w = open();
+  EXPECT_EQ(w.panels().size(), 3u);  // laid out as it stands
+  CModalRecord count = answerMessageBox([&] { w.OnProperties(); });
+  EXPECT_EQ(count.text, QString::fromUtf8(MSG_PORT_COUNT));
+  EXPECT_EQ(readProfile().find("[SYSTEM]\nPORTNUM=3\n"), 0u);
+}
+
+TEST_F(MainWindowTest, ChangingFiveToTenPortsRebuildsInPlaceAndWritesBothKeys) {
+  writeProfile("[SYSTEM]\nPORTNUM=5\nWINDOW=1\n");
+  CQuillexDlg& w = open();
+  w.move(40, 50);
+  QPoint corner = w.pos();
+  CPortDlg* first = w.panels()[0];
+  // An edit left open in the shared dialog is ended before its panel goes.
+  click(control<QPushButton>(first, IDC_SETTING));
+  ASSERT_TRUE(w.settingDialog()->isEditing());
+
+  CModalRecord shown = chooseInProperties(IDC_PORTS_10);
+  EXPECT_EQ(shown.className, "CPropatyDlg");
+  ASSERT_EQ(w.panels().size(), 10u);
+  EXPECT_FALSE(w.settingDialog()->isEditing());
+  EXPECT_EQ(w.pos(), corner);
+  QSize p = w.panels()[0]->size();
+  EXPECT_EQ(w.size(), QSize(2 * p.width(), 30 + 5 * p.height()));
+  std::string text = readProfile();
+  EXPECT_NE(text.find("[SYSTEM]\nPORTNUM=10\nWINDOW=1\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("[TCP-PORT9]"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, PropertiesOkWithoutChangesRewritesTheKeysAndKeepsThePanels) {
+  writeProfile("[SYSTEM]\nPORTNUM=5\n");
+  CQuillexDlg& w = open();
+  std::vector<CPortDlg*> before = w.panels();
+  chooseInProperties(0);
+  EXPECT_EQ(w.panels(), before);
+  EXPECT_NE(readProfile().find("[SYSTEM]\nPORTNUM=5\nWINDOW=1\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, ClosingWithoutANotificationAreaMinimisesInsteadOfHiding) {
+  CQuillexDlg& w = open();
+  QTest::keyClick(&w, Qt::Key_Escape);
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(w.isMinimized());
+  w.OnTrayOpen();
+  EXPECT_FALSE(w.isMinimized());
+  w.close();
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_EQ(exitCode, -1);  // only "終了" ends the program
+}
+
+TEST_F(MainWindowTest, WindowMenuHoldsPropertiesAndVersionInOrder) {
+  CQuillexDlg& w = open();
+  QStringList texts;
+  for (QAction* action : w.systemMenu()->actions()) texts << (action->isSeparator() ? "-" : action->text());
+  EXPECT_EQ(texts.mid(0, 4), (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX)}));
+}
+
+}  // namespace

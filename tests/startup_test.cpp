@@ -1,0 +1,56 @@
+// The argument listing and the debug switch.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+
+namespace {
+
+struct Listing {
+  CStartupOptions options;
+  std::string text;
+};
+
+Listing list(std::vector<std::string> args) {
+  args.insert(args.begin(), "Quillex");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  char* buffer = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&buffer, &size);
+  Listing result{listArguments(int(argv.size()), argv.data(), out), {}};
+  std::fclose(out);
+  result.text.assign(buffer, size);
+  free(buffer);
+  return result;
+}
+
+TEST(StartupTest, ArgumentsAreListedInOrderAndTheSwitchIsAnnouncedEachTime) {
+  Listing l = list({"alpha", "-D563", "-D563"});
+  EXPECT_TRUE(l.options.debugMode);
+  EXPECT_EQ(l.text,
+            "1番目の引数=alpha\n"
+            "2番目の引数=-D563\nDEBUGMODE ON\n"
+            "3番目の引数=-D563\nDEBUGMODE ON\n");
+  EXPECT_EQ(list({}).text, "");
+  EXPECT_TRUE(list({"a", "b", "-D563"}).options.debugMode);
+}
+
+TEST(StartupTest, OnlyTheExactSwitchTurnsDebugModeOn) {
+  for (const char* near : {"-d563", "-D5631", "-D56", "D563", " -D563", ""}) {
+    Listing l = list({near});
+    EXPECT_FALSE(l.options.debugMode) << near;
+    EXPECT_EQ(l.text.find("DEBUGMODE ON"), std::string::npos) << near;
+  }
+}
+
+TEST(StartupTest, HeadlessIsAnArgumentLikeAnyOther) {
+  Listing l = list({"--headless"});
+  EXPECT_TRUE(l.options.headless);
+  EXPECT_EQ(l.text, "1番目の引数=--headless\n");
+}
+
+}  // namespace
