@@ -32,11 +32,13 @@ void paintBackground(QWidget* widget, const QColor& colour) {
 // Only the caption of a frame takes a colour: the frame's inside stays the
 // panel's grey, so the controls within keep their own colours.
 void paintCaption(QGroupBox* group, const QColor& colour) {
-  group->setStyleSheet(QStringLiteral("QGroupBox::title { background-color: %1; }").arg(colour.name()));
+  group->setStyleSheet(
+      QStringLiteral("QGroupBox::title { background-color: %1; }").arg(colour.name()));
 }
 
 QString listenAddress(const CTcpRepeater& repeater) {
-  return repeater.isListenBind ? QString::fromStdString(repeater.ipListenBind) : QStringLiteral("0.0.0.0");
+  return repeater.isListenBind ? QString::fromStdString(repeater.ipListenBind)
+                               : QStringLiteral("0.0.0.0");
 }
 
 }  // namespace
@@ -78,7 +80,9 @@ void CPortDlg::OnBnClickedOnOff() { switchOnOff(); }
 void CPortDlg::switchOnOff() {
   updateData(true);
   if (act == 1) {
-    const char* refusal = port == 0 ? kListenPortInvalid : forwardPort == 0 ? kForwardPortInvalid : nullptr;
+    const char* refusal = port == 0          ? kListenPortInvalid
+                          : forwardPort == 0 ? kForwardPortInvalid
+                                             : nullptr;
     if (refusal) {
       showMessage(this, QString::fromUtf8(refusal));
       act = 0;
@@ -234,7 +238,8 @@ void CPortDlg::updateData(bool saveAndValidate) {
     forwardPortText = portText->text();
     // The label cannot be edited; reading it back would turn bytes that are
     // not UTF-8 into replacement characters and store those.
-    if (hostText->text() != QString::fromStdString(forwardHost)) forwardHost = hostText->text().toStdString();
+    const QString host = hostText->text();
+    if (host != QString::fromStdString(forwardHost)) forwardHost = host.toStdString();
     act = onOff->isChecked() ? 1 : 0;
   } else {
     count->setText(connectionCountText);
@@ -248,6 +253,7 @@ void CPortDlg::updateData(bool saveAndValidate) {
 // The two statics whose colour follows the state; the others keep the
 // colours the constructor gave them.
 void CPortDlg::OnCtlColor() {
-  paintBackground(findControl(this, IDC_CONNECTION_COUNT), connectionCount > 0 ? greenBrush : yellowBrush);
+  paintBackground(findControl(this, IDC_CONNECTION_COUNT),
+                  connectionCount > 0 ? greenBrush : yellowBrush);
   paintBackground(findControl(this, IDC_FILTER_MARK), filter.mode != 0 ? yellowBrush : greyBrush);
 }
