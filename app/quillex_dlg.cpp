@@ -1,5 +1,6 @@
 #include "app/quillex_dlg.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -118,6 +119,14 @@ void CQuillexDlg::OnTrayOpen() {
 }
 
 void CQuillexDlg::OnTrayExit() {
+  // A modal dialog runs its loop on top of the frames of the window that
+  // opened it, perhaps a panel about to be destroyed: close it first and
+  // come back once its loop has returned.
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->close();
+    QMetaObject::invokeMethod(this, &CQuillexDlg::OnTrayExit, Qt::QueuedConnection);
+    return;
+  }
   showMainWindow(0);
   destroyPortPanels();
   delete settingDlg_;

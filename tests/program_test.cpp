@@ -237,9 +237,8 @@ TEST_F(ProgramTest, DebugTerminationHidesTheWindowAndTheRelayGoesOnUntilExit) {
 }
 
 // A termination may come while a panel's own message box runs its loop on
-// top of the panel. Disabled until the exit sequence lets that loop unwind
-// before the panels are deleted: today the box is freed twice.
-TEST_F(ProgramTest, DISABLED_TerminationWhileAPanelsMessageBoxIsOpenEndsCleanly) {
+// top of the panel: the box must be closed before the panel goes.
+TEST_F(ProgramTest, TerminationWhileAPanelsMessageBoxIsOpenEndsCleanly) {
   uint16_t destinationPort = 0;
   Fd destination = listenAny(destinationPort);
   uint16_t listenPort = freePort();
