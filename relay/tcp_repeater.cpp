@@ -134,15 +134,11 @@ void CTcpRepeater::buildPair(CTcpSockStream* client) {
   int kbytes = boundedBufferSize(bufferSize);
   client->parent = this;
   client->setKind("acceptSocket");
-  client->setBufferSize(kbytes);
-
   auto* outgoing = new CTcpSockStream();
   // A failed Create shows as a failed Connect below.
   outgoing->Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, isConnectBind ? ipConnectBind.c_str() : nullptr);
   outgoing->parent = this;
   outgoing->setKind("connectSocket");
-  outgoing->setBufferSize(kbytes);
-
   client->pairSocket = outgoing;
   outgoing->pairSocket = client;
   auto* pair = new CTcpStreamPair();
@@ -150,6 +146,12 @@ void CTcpRepeater::buildPair(CTcpSockStream* client) {
   pair->connectStream = outgoing;
   int index = addConnection(pair);
   client->index = outgoing->index = index;
+  if (!client->setBufferSize(kbytes) || !outgoing->setBufferSize(kbytes)) {
+    // Without memory for its buffers the pair cannot relay: it fails like a connect.
+    traceConnectFailed(ws::WSAENOBUFS);
+    removeConnection(index);
+    return;
+  }
   if (isDottedLiteral(forwardHost))
     connectOutgoing(index, forwardHost);
   else
@@ -172,8 +174,7 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
     pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTING;
     return;
   }
-  QTRACE("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", forwardHost.c_str(),
-         forwardPort, err);
+  traceConnectFailed(err);
   removeConnection(index);
 }
 
@@ -193,8 +194,7 @@ void CTcpRepeater::resolveAndConnect(int index) {
       return;
     }
     ws::WSASetLastError(ws::WSAEINVAL);
-    QTRACE("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", forwardHost.c_str(),
-           forwardPort, ws::WSAEINVAL);
+    traceConnectFailed(ws::WSAEINVAL);
     removeConnection(index);
   });
   if (id != 0) pairAt(index)->pendingLookup = id;
@@ -217,6 +217,11 @@ void CTcpRepeater::notifyOnClose(int index, std::string) {
 void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
   QTRACE("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
   removeConnection(index);
+}
+
+void CTcpRepeater::traceConnectFailed(int err) const {
+  QTRACE("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", forwardHost.c_str(),
+         forwardPort, err);
 }
 
 int CTcpRepeater::addConnection(CTcpStreamPair* pair) {

@@ -83,6 +83,7 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void buildPair(CTcpSockStream* client);
   void connectOutgoing(int index, const std::string& address);
   void resolveAndConnect(int index);
+  void traceConnectFailed(int err) const;
 
   std::unique_ptr<CHostResolver> resolver_;
   bool listening_ = false;

@@ -14,12 +14,14 @@ CTcpSockStream::CTcpSockStream() { QTRACE("CTcpSockStream::CTcpSockStream() STRE
 
 CTcpSockStream::~CTcpSockStream() { QTRACE("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"); }
 
-void CTcpSockStream::setBufferSize(int kbytes) {
+bool CTcpSockStream::setBufferSize(int kbytes) {
   recvBufferSize = kbytes * 1024;
   sendBufferSize = kbytes * 1024;
-  // Not value-initialised: pages no byte has touched cost no memory.
-  if (!recvBuffer) recvBuffer.reset(new char[size_t(recvBufferSize) + kBufferSlack]);
-  if (!sendBuffer) sendBuffer.reset(new char[size_t(sendBufferSize) + kBufferSlack]);
+  if (!recvBuffer) recvBuffer.reserve(size_t(recvBufferSize) + kBufferSlack);
+  if (!sendBuffer) sendBuffer.reserve(size_t(sendBufferSize) + kBufferSlack);
+  if (recvBuffer && sendBuffer) return true;
+  recvBufferSize = sendBufferSize = 0;  // nothing may be stored without a buffer
+  return false;
 }
 
 void CTcpSockStream::writeSendBuffer(const char* data, int size) {

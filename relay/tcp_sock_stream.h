@@ -6,10 +6,10 @@
 // A stream owns its two buffers. It does not own its parent or its pair, and
 // it never destroys itself or its pair: only the parent does.
 
-#include <memory>
 #include <string>
 
 #include "relay/async_socket.h"
+#include "relay/stream_buffer.h"
 #include "relay/tcp_sock_stream_parent.h"
 
 class CTcpSockStream : public CAsyncSocket {
@@ -20,7 +20,8 @@ class CTcpSockStream : public CAsyncSocket {
   ~CTcpSockStream() override;
 
   void setKind(const std::string& kind) { this->kind = kind; }
-  void setBufferSize(int kbytes);
+  // False when the memory cannot be reserved; the stream can then hold nothing.
+  bool setBufferSize(int kbytes);
   int getSendFreeSize() const { return sendBufferSize - int(sRemainCount); }
   void writeSendBuffer(const char* data, int size);
   // The flush. False when a send error was reported to the parent: the pair
@@ -34,9 +35,9 @@ class CTcpSockStream : public CAsyncSocket {
   int index = 0;
   CTcpSockStreamParent* parent = nullptr;
   CTcpSockStream* pairSocket = nullptr;
-  std::unique_ptr<char[]> recvBuffer;
+  CStreamBuffer recvBuffer;
   int recvBufferSize = 0;
-  std::unique_ptr<char[]> sendBuffer;
+  CStreamBuffer sendBuffer;
   int sendBufferSize = 0;
   unsigned int sRemainCount = 0;
   unsigned int usedBuffPeak = 0;
