@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QButtonGroup>
+#include <QGroupBox>
 #include <QListWidget>
 #include <QLineEdit>
 #include <QPushButton>
@@ -75,6 +76,8 @@ TEST(FilterConditionDlgTest, OpensWithTheModeAndListsAndEnablesPanelsOnlyForIndi
       ASSERT_TRUE(panels.refuse && panels.enable);
       EXPECT_EQ(entriesOf(panels.refuse), (QStringList{"10.0.0.5", "192.168.1.0/24"}));
       EXPECT_EQ(entriesOf(panels.enable), QStringList{"192.168.0.0/16"});
+      EXPECT_EQ(control<QGroupBox>(panels.refuse, IDC_TITLE)->title(), QString::fromUtf8("接続拒否"));
+      EXPECT_EQ(control<QGroupBox>(panels.enable, IDC_TITLE)->title(), QString::fromUtf8("接続可能"));
       // Refused on the left, allowed on the right, side by side.
       EXPECT_LT(panels.refuse->x(), panels.enable->x());
       EXPECT_EQ(panels.refuse->y(), panels.enable->y());

@@ -3,10 +3,9 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <memory>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <memory>
 
 #include "tests/child_process.h"
 #include "tests/loopback.h"
@@ -16,19 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint16_t freePort() {
-  uint16_t port = 0;
-  listenAny(port);  // closed again at once
-  return port;
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Quillex --headless started from a copy of the program in a fresh directory.
 std::unique_ptr<CChildProcess> startRunner(const fs::path& dir, const std::string& profile) {
   fs::copy_file(QUILLEX_BINARY, dir / "Quillex", fs::copy_options::overwrite_existing);
@@ -37,8 +23,8 @@ std::unique_ptr<CChildProcess> startRunner(const fs::path& dir, const std::strin
 }
 
 TEST(HeadlessRunnerTest, RelaysRefusesZeroPortsAndExitsCleanlyOnSignals) {
-  fs::path dir = fs::temp_directory_path() / ("quillex-headless-" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  TempDir temp;
+  const fs::path dir = temp.path();
   uint16_t destinationPort = 0;
   Fd destination = listenAny(destinationPort);
   uint16_t listenPort = freePort();
@@ -70,12 +56,11 @@ TEST(HeadlessRunnerTest, RelaysRefusesZeroPortsAndExitsCleanlyOnSignals) {
     EXPECT_TRUE(atEndOfStream(server.get(), 5000));
     EXPECT_EQ(readFile(dir / "Quillex.ini"), profile);  // the runner writes nothing
   }
-  fs::remove_all(dir);
 }
 
 TEST(HeadlessRunnerTest, PortThatCannotListenSaysWhy) {
-  fs::path dir = fs::temp_directory_path() / ("quillex-taken-" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  TempDir temp;
+  const fs::path dir = temp.path();
   uint16_t takenPort = 0;
   Fd taken = listenAny(takenPort);
   auto runner = startRunner(dir, "[TCP-PORT0]\nACT=1\nPORT=" + std::to_string(takenPort) +
@@ -84,7 +69,6 @@ TEST(HeadlessRunnerTest, PortThatCannotListenSaysWhy) {
                                    ": address already in use (error 10048)\n"))
       << runner->output;
   EXPECT_EQ(runner->stop(SIGTERM), 0);
-  fs::remove_all(dir);
 }
 
 }  // namespace

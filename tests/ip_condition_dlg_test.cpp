@@ -2,7 +2,6 @@
 // "追加" and "削除", and the message boxes answered.
 #include <gtest/gtest.h>
 
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -42,9 +41,10 @@ class IpConditionDlgTest : public ::testing::Test {
   CIpConditionDlg* panel;
 };
 
-TEST_F(IpConditionDlgTest, WellFormedEntriesAreAddedAsTypedAndSelected) {
+// The same entry twice is allowed.
+TEST_F(IpConditionDlgTest, WellFormedEntriesAreAddedAsTypedAndSelectedEvenTwice) {
   const QStringList accepted = {"192.168.0.0/16", "10.0.0.1", "0.0.0.0/0", "001.002.003.004",
-                                "10..0.1",        "1.2.3.",   "1.2.3.4/"};
+                                "10..0.1",        "1.2.3.",   "1.2.3.4/", "10.0.0.1"};
   for (const QString& text : accepted) {
     SCOPED_TRACE(text.toStdString());
     const CModalRecord box = add(text);
@@ -59,9 +59,8 @@ TEST_F(IpConditionDlgTest, WellFormedEntriesAreAddedAsTypedAndSelected) {
 
 TEST_F(IpConditionDlgTest, MalformedEntriesGetTheFormatMessageAndChangeNothing) {
   panel->appendEntry("10.0.0.1");
-  const QStringList refused = {"192.168.1.300", "1.2.3",    "1.2.3.4.5", "1.2.3.4/33",
-                               "1.2.3.4/2/4",   "a.b.c.d",  " 1.2.3.4",  "",
-                               "１.2.3.4",      "1.2.3.4 ", "-1.2.3.4",  "99999999999.1.1.1"};
+  // The grammar itself is the filter's; a sample shows the panel uses it on the text as typed.
+  const QStringList refused = {"192.168.1.300", "1.2.3", "1.2.3.4/33", " 1.2.3.4", "1.2.3.4 ", "", "１.2.3.4"};
   for (const QString& text : refused) {
     SCOPED_TRACE(text.toStdString());
     const CModalRecord box = add(text);
@@ -93,12 +92,6 @@ TEST_F(IpConditionDlgTest, TheEleventhEntryIsRefusedUntilOneIsDeleted) {
   ASSERT_EQ(panel->getEntryCount(), 9);
   EXPECT_FALSE(add("10.0.0.99").seen);
   EXPECT_EQ(panel->getEntry(9), "10.0.0.99");
-}
-
-TEST_F(IpConditionDlgTest, TheSameEntryCanBeAddedTwice) {
-  add("192.168.1.0/24");
-  click(button(IDC_ADD));  // the edit still holds the text
-  EXPECT_EQ(entries(), (QStringList{"192.168.1.0/24", "192.168.1.0/24"}));
 }
 
 TEST_F(IpConditionDlgTest, DeleteRemovesOnlyTheSelectedEntryAndLeavesNoSelection) {
@@ -134,12 +127,6 @@ TEST_F(IpConditionDlgTest, ADisabledPanelIgnoresClicks) {
   panel->setPanelEnabled(true);
   click(button(IDC_ADD));
   EXPECT_EQ(entries(), (QStringList{"1.1.1.1", "2.2.2.2"}));
-}
-
-TEST_F(IpConditionDlgTest, TheTitleReplacesThePlaceholder) {
-  EXPECT_EQ(control<QGroupBox>(panel, IDC_TITLE)->title(), QString::fromUtf8("タイトル"));
-  panel->setTitle(QString::fromUtf8(kRefusePanelTitle));
-  EXPECT_EQ(control<QGroupBox>(panel, IDC_TITLE)->title(), QString::fromUtf8("接続拒否"));
 }
 
 }  // namespace

@@ -7,7 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "relay/event_loop.h"
 #include "relay/trace.h"
@@ -68,6 +72,26 @@ Fd listenAny(uint16_t& port, int backlog) {
   getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &length);
   port = ntohs(sa.sin_port);
   return fd;
+}
+
+uint16_t freePort() {
+  uint16_t port = 0;
+  listenAny(port);  // closed again at once
+  return port;
+}
+
+int localPort(int fd) {
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
+  return ntohs(sa.sin_port);
+}
+
+int peerPort(int fd) {
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &length);
+  return ntohs(sa.sin_port);
 }
 
 // A blocked send gives up in the end, so a broken relay fails a test instead of hanging it.
@@ -172,6 +196,23 @@ int pumpFor(CEventLoop& loop, int millis) {
   int events = 0;
   for (int left = millis; left > 0; left = remainingMs(deadline)) events += loop.runOnce(left);
   return events;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/quillex-test-XXXXXX";
+  if (mkdtemp(pattern)) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 TraceCapture::TraceCapture() : file_(std::tmpfile()) {

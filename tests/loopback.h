@@ -30,6 +30,9 @@ class Fd {
 
 // A listener on 127.0.0.1 with a port the kernel chose.
 Fd listenAny(uint16_t& port, int backlog = 64);
+uint16_t freePort();  // one nobody listens on right now
+int localPort(int fd);
+int peerPort(int fd);
 Fd connectTo(uint16_t port, int receiveBuffer = 0);  // blocking connect
 Fd acceptOne(int listenFd, int timeoutMs);   // invalid on timeout
 void setSendBuffer(int fd, int bytes);
@@ -52,6 +55,20 @@ std::vector<char> pattern(size_t size, uint32_t seed);
 bool pumpUntil(CEventLoop& loop, const std::function<bool()>& done, int timeoutMs = 10000);
 // Runs the loop for the given time and returns how many events it dispatched.
 int pumpFor(CEventLoop& loop, int millis);
+
+// The whole file; "" when it cannot be read.
+std::string readFile(const std::string& path);
+
+// A fresh directory under /tmp, removed with its contents at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 // Captures the debug trace for the life of the object.
 class TraceCapture {

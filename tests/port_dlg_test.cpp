@@ -37,13 +37,6 @@ const QColor kGrey(220, 220, 220);
 const QColor kYellow(255, 255, 180);
 const QColor kGreen(180, 255, 180);
 
-// A port nobody listens on right now.
-int unusedPort() {
-  uint16_t port = 0;
-  Fd probe = listenAny(port);
-  return port;
-}
-
 // What the user sees behind a static: a pixel inside its frame, clear of the
 // text (the statics that change colour hold one short, aligned text).
 QColor backgroundOf(QWidget* widget) {
@@ -84,7 +77,7 @@ class PortDlgTest : public ::testing::Test {
   CPortSetting relayTo(int act = 0) {
     CPortSetting s = loadPortSetting(path, 0);  // the defaults
     s.act = act;
-    s.port = unusedPort();
+    s.port = freePort();
     s.forwardHost = "127.0.0.1";
     s.forwardPort = destinationPort;
     return s;

@@ -11,14 +11,16 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
+#include <tuple>
 
 #include "port/port_setting.h"
 #include "port/profile_file.h"
 #include "port/profile_location.h"
 #include "relay/trace.h"
+#include "tests/loopback.h"
 
 namespace fs = std::filesystem;
+using loopback::readFile;
 
 namespace {
 
@@ -30,10 +32,7 @@ const std::string kDefaultSection =
 class ProfileFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quillex-profile-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
-    path = dir + "/Quillex.ini";
+    ASSERT_FALSE(dir.empty());
     // In memory, so a file size limit set by a test cannot cut the trace.
     traceFile = ::open_memstream(&traceBuffer, &traceSize);
     trace::setStream(traceFile);
@@ -44,25 +43,18 @@ class ProfileFile : public ::testing::Test {
     trace::setStream(nullptr);
     std::fclose(traceFile);
     std::free(traceBuffer);
-    ::chmod(dir.c_str(), 0700);
-    fs::remove_all(dir);
+    ::chmod(dir.c_str(), 0700);  // so the directory can be removed
   }
   std::string traced() {
     std::fflush(traceFile);
     return std::string(traceBuffer, traceSize);
   }
-  std::string dir, path;
+  loopback::TempDir temp;
+  std::string dir = temp.path(), path = dir + "/Quillex.ini";
   std::FILE* traceFile = nullptr;
   char* traceBuffer = nullptr;
   size_t traceSize = 0;
 };
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -102,50 +94,30 @@ CPortSetting fullSetting() {
   return s;
 }
 
-void expectSame(const CPortSetting& a, const CPortSetting& b) {
-  EXPECT_EQ(a.act, b.act);
-  EXPECT_EQ(a.port, b.port);
-  EXPECT_EQ(a.forwardHost, b.forwardHost);
-  EXPECT_EQ(a.forwardPort, b.forwardPort);
-  EXPECT_EQ(a.bufferSize, b.bufferSize);
-  EXPECT_EQ(a.isListenBind, b.isListenBind);
-  EXPECT_EQ(a.ipListenBind, b.ipListenBind);
-  EXPECT_EQ(a.isConnectBind, b.isConnectBind);
-  EXPECT_EQ(a.ipConnectBind, b.ipConnectBind);
-  EXPECT_EQ(a.filter.mode, b.filter.mode);
-  EXPECT_EQ(a.filter.enableIpCount, b.filter.enableIpCount);
-  EXPECT_EQ(a.filter.refuseIpCount, b.filter.refuseIpCount);
-  for (int i = 0; i < MAX_FILTER_ENTRIES; ++i) {
-    EXPECT_EQ(a.filter.enableIp[i], b.filter.enableIp[i]) << i;
-    EXPECT_EQ(a.filter.refuseIp[i], b.filter.refuseIp[i]) << i;
-  }
+// Every field; the lists slot by slot, also beyond the counts.
+auto fields(const CPortSetting& s) {
+  const CIpFilter& f = s.filter;
+  return std::tuple(s.act, s.port, s.forwardHost, s.forwardPort, s.bufferSize, s.isListenBind, s.ipListenBind,
+                    s.isConnectBind, s.ipConnectBind, f.mode, f.enableIpCount, f.refuseIpCount,
+                    std::vector<std::string>(f.enableIp, f.enableIp + MAX_FILTER_ENTRIES),
+                    std::vector<std::string>(f.refuseIp, f.refuseIp + MAX_FILTER_ENTRIES));
 }
+
+void expectSame(const CPortSetting& a, const CPortSetting& b) { EXPECT_EQ(fields(a), fields(b)); }
 
 // The section's keys in the order the panel writes them, one call per key.
 void writeKeyByKey(const std::string& path, const CPortSetting& s) {
-  const std::string sec = "TCP-PORT0";
-  auto num = [&](const char* k, int v) {
-    ASSERT_TRUE(writeProfileString(sec, k, std::to_string(v), path));
-  };
-  auto txt = [&](const char* k, const std::string& v) {
-    ASSERT_TRUE(writeProfileString(sec, k, v, path));
-  };
-  num("ACT", s.act);
-  num("PORT", s.port);
-  txt("FORWARDHOST", s.forwardHost);
-  num("FORWARDPORT", s.forwardPort);
-  num("BUFFERSIZE", s.bufferSize);
-  num("ISLISTENBIND", s.isListenBind);
-  txt("IPLISTENBIND", s.ipListenBind);
-  num("ISCONNECTBIND", s.isConnectBind);
-  txt("IPCONNECTBIND", s.ipConnectBind);
-  num("FILTERMODE", s.filter.mode);
-  num("ENABLEIPCOUNT", s.filter.enableIpCount);
-  for (int i = 0; i < s.filter.enableIpCount; ++i)
-    txt(("ENABLEIP" + std::to_string(i)).c_str(), s.filter.enableIp[i]);
-  num("REFUSEIPCOUNT", s.filter.refuseIpCount);
-  for (int i = 0; i < s.filter.refuseIpCount; ++i)
-    txt(("REFUSEIP" + std::to_string(i)).c_str(), s.filter.refuseIp[i]);
+  const auto n = [](int v) { return std::to_string(v); };
+  const CIpFilter& f = s.filter;
+  std::vector<std::pair<std::string, std::string>> keys = {
+      {"ACT", n(s.act)}, {"PORT", n(s.port)}, {"FORWARDHOST", s.forwardHost}, {"FORWARDPORT", n(s.forwardPort)},
+      {"BUFFERSIZE", n(s.bufferSize)}, {"ISLISTENBIND", n(s.isListenBind)}, {"IPLISTENBIND", s.ipListenBind},
+      {"ISCONNECTBIND", n(s.isConnectBind)}, {"IPCONNECTBIND", s.ipConnectBind}, {"FILTERMODE", n(f.mode)},
+      {"ENABLEIPCOUNT", n(f.enableIpCount)}};
+  for (int i = 0; i < f.enableIpCount; ++i) keys.push_back({"ENABLEIP" + n(i), f.enableIp[i]});
+  keys.push_back({"REFUSEIPCOUNT", n(f.refuseIpCount)});
+  for (int i = 0; i < f.refuseIpCount; ++i) keys.push_back({"REFUSEIP" + n(i), f.refuseIp[i]});
+  for (const auto& [key, value] : keys) ASSERT_TRUE(writeProfileString("TCP-PORT0", key, value, path)) << key;
 }
 
 TEST_F(ProfileFile, DefaultSectionInANewFileIsExactlyTheKnownText) {
@@ -317,30 +289,10 @@ TEST_F(ProfileFile, UnreadableProfileIsNeverReplacedAndModeIsKept) {
 // trip a sanitizer, must keep every byte, and must give sane values.
 TEST(ProfileRobustness, RandomBytesReadSafelyAndSaneValues) {
   std::mt19937 rng(2024);
-  const std::string pieces[] = {"[TCP-PORT0]",
-                                "[tcp-port0",
-                                "]",
-                                "[",
-                                "=",
-                                "ACT=",
-                                "ENABLEIPCOUNT=",
-                                "REFUSEIPCOUNT = ",
-                                "ENABLEIP3=",
-                                "FORWARDHOST=",
-                                "99999999999999999999999",
-                                "-",
-                                "+",
-                                "7",
-                                std::string(1, '\0'),
-                                "\r\n",
-                                "\n",
-                                "\r",
-                                " ",
-                                "\t",
-                                "\xFF\xFE",
-                                "\xE3\x82",
-                                std::string(5000, 'x'),
-                                "[SYSTEM]"};
+  const std::string pieces[] = {"[TCP-PORT0]", "[tcp-port0", "]", "[", "=", "ACT=", "ENABLEIPCOUNT=",
+                                "REFUSEIPCOUNT = ", "ENABLEIP3=", "FORWARDHOST=", "99999999999999999999999",
+                                "-", "+", "7", std::string(1, '\0'), "\r\n", "\n", "\r", " ", "\t", "\xFF\xFE",
+                                "\xE3\x82", std::string(5000, 'x'), "[SYSTEM]"};
   for (int round = 0; round < 400; ++round) {
     std::string bytes;
     const int count = static_cast<int>(rng() % 60);
@@ -374,15 +326,13 @@ TEST(ProfileLocation, BesideTheProgramOrInTheUsersConfigDirectory) {
   const fs::path exe = fs::read_symlink("/proc/self/exe");
   EXPECT_EQ(locateProfile(), (exe.parent_path() / "Quillex.ini").string());
 
-  char pattern[] = "/tmp/quillex-location-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::string nested = std::string(pattern) + "/a/b/quillex";
+  loopback::TempDir temp;
+  const std::string nested = temp.path() + "/a/b/quillex";
   EXPECT_TRUE(makeDirectories(nested));
   EXPECT_TRUE(makeDirectories(nested));  // existing is fine
   EXPECT_EQ(fs::status(nested).permissions(), fs::perms::owner_all);
-  writeFile(std::string(pattern) + "/file", "x");
-  EXPECT_FALSE(makeDirectories(std::string(pattern) + "/file/sub"));
-  fs::remove_all(pattern);
+  writeFile(temp.path() + "/file", "x");
+  EXPECT_FALSE(makeDirectories(temp.path() + "/file/sub"));
 }
 
 }  // namespace

@@ -22,16 +22,7 @@ const std::string kTitle = "クイレクス";
 const std::string kTraceTitle = "Quillex debug trace";
 constexpr int kExitMs = 30000;  // a sanitizer build checks for leaks on the way out
 
-uint16_t freePort() {
-  uint16_t port = 0;
-  listenAny(port);  // closed again at once
-  return port;
-}
-
-CProfile readProfile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return CProfile(std::string(std::istreambuf_iterator<char>(in), {}));
-}
+CProfile readProfile(const fs::path& path) { return CProfile(readFile(path)); }
 
 std::string onPortProfile(int portCount, uint16_t listenPort, uint16_t destinationPort,
                           const std::string& system = "") {
@@ -81,17 +72,12 @@ class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!CXSession::xvfbInstalled()) GTEST_SKIP() << "Xvfb is not installed";
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    dir_ = fs::temp_directory_path() / ("quillex-program-" + std::to_string(getpid()) + "-" + name);
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     fs::copy_file(QUILLEX_BINARY, dir_ / "Quillex");
   }
 
   void TearDown() override {
     quillex_.reset();  // before its display goes away
     x_.reset();
-    if (!dir_.empty()) fs::remove_all(dir_);
   }
 
   // A fresh display (with a notification area when asked), then the program.
@@ -147,19 +133,20 @@ class ProgramTest : public ::testing::Test {
 
   fs::path profilePath() const { return dir_ / "Quillex.ini"; }
 
+  uint16_t destinationPort = 0;
+  Fd destination = listenAny(destinationPort);
+  uint16_t listenPort = freePort();
   std::unique_ptr<CXSession> x_;
   std::unique_ptr<CChildProcess> quillex_;
 
  private:
-  fs::path dir_;
+  TempDir temp_;
+  fs::path dir_ = temp_.path();
 };
 
 // Without a notification area the window shows even though WINDOW says
 // hidden, and a termination saves and stops every port like "終了".
 TEST_F(ProgramTest, PortThatIsOnRelaysFromTheStartAndTerminationSavesEverySection) {
-  uint16_t destinationPort = 0;
-  Fd destination = listenAny(destinationPort);
-  uint16_t listenPort = freePort();
   ASSERT_NO_FATAL_FAILURE(start(false, onPortProfile(2, listenPort, destinationPort, "WINDOW=0\n")));
 
   Link link = connectThrough(listenPort, destination);
@@ -174,9 +161,6 @@ TEST_F(ProgramTest, PortThatIsOnRelaysFromTheStartAndTerminationSavesEverySectio
 }
 
 TEST_F(ProgramTest, TrayExitEndsWithZeroAfterSavingEverySection) {
-  uint16_t destinationPort = 0;
-  Fd destination = listenAny(destinationPort);
-  uint16_t listenPort = freePort();
   ASSERT_NO_FATAL_FAILURE(start(true, onPortProfile(3, listenPort, destinationPort)));
   Link link = connectThrough(listenPort, destination);
   ASSERT_TRUE(link.server) << quillex_->output;
@@ -206,9 +190,6 @@ TEST_F(ProgramTest, WindowZeroStartsWithOnlyTheIconAndDoubleClickShowsTheWindow)
 // In debug mode a termination is only a close request and an interrupt is
 // ignored: the window hides, the relay goes on until "終了".
 TEST_F(ProgramTest, DebugTerminationHidesTheWindowAndTheRelayGoesOnUntilExit) {
-  uint16_t destinationPort = 0;
-  Fd destination = listenAny(destinationPort);
-  uint16_t listenPort = freePort();
   ASSERT_NO_FATAL_FAILURE(start(true, onPortProfile(1, listenPort, destinationPort), {"-D563"}));
   EXPECT_TRUE(quillex_->waitForOutput("1番目の引数=-D563\nDEBUGMODE ON\n"));
   Link before = connectThrough(listenPort, destination);
@@ -239,9 +220,6 @@ TEST_F(ProgramTest, DebugTerminationHidesTheWindowAndTheRelayGoesOnUntilExit) {
 // A termination may come while a panel's own message box runs its loop on
 // top of the panel: the box must be closed before the panel goes.
 TEST_F(ProgramTest, TerminationWhileAPanelsMessageBoxIsOpenEndsCleanly) {
-  uint16_t destinationPort = 0;
-  Fd destination = listenAny(destinationPort);
-  uint16_t listenPort = freePort();
   ASSERT_NO_FATAL_FAILURE(start(false, onPortProfile(1, listenPort, destinationPort)));
   ASSERT_TRUE(connectThrough(listenPort, destination).server) << quillex_->output;
   std::vector<XWindow> windows;

@@ -1,6 +1,5 @@
 // The main window on the offscreen platform, on a temporary profile.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -9,9 +8,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "app/app_strings.h"
 #include "app/propaty_dlg.h"
@@ -26,32 +23,20 @@
 #include "tests/gui_test_util.h"
 #include "tests/loopback.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CAsyncSocket::setEventLoop(&loop);
-    dir = fs::temp_directory_path() / ("quillex-main-" + std::to_string(getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-    profile = (dir / "Quillex.ini").string();
   }
   void TearDown() override {
     window.reset();
     CAsyncSocket::setEventLoop(nullptr);
-    fs::remove_all(dir);
   }
 
   void writeProfile(const std::string& text) { std::ofstream(profile, std::ios::binary) << text; }
-  std::string readProfile() {
-    std::ifstream in(profile, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string readProfile() { return loopback::readFile(profile); }
   CQuillexDlg& open() {
     window = std::make_unique<CQuillexDlg>(profile);
     QObject::connect(window.get(), &CQuillexDlg::exitRequested, [this](int code) { exitCode = code; });
@@ -68,8 +53,8 @@ class MainWindowTest : public ::testing::Test {
 
   CEventLoop loop;
   CQtLoopAdapter adapter{loop};
-  fs::path dir;
-  std::string profile;
+  loopback::TempDir dir;
+  std::string profile = dir.path() + "/Quillex.ini";
   std::unique_ptr<CQuillexDlg> window;
   int exitCode = -1;
 };

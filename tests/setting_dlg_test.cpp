@@ -47,16 +47,8 @@ class CFakePanel : public CSettingDlgListener {
 };
 
 CSettingValues defaults() {
-  CSettingValues v;
-  v.port = 10080;
-  v.forwardHost = "server1";
-  v.forwardPort = 80;
-  v.bufferSize = 128;
-  v.isListenBind = 0;
-  v.ipListenBind = "127.0.0.1";
-  v.isConnectBind = 1;
-  v.ipConnectBind = "192.168.1.5";
-  return v;
+  return {.port = 10080, .forwardHost = "server1", .forwardPort = 80, .bufferSize = 128, .isListenBind = 0,
+          .ipListenBind = "127.0.0.1", .isConnectBind = 1, .ipConnectBind = "192.168.1.5"};
 }
 
 class SettingDlgTest : public ::testing::Test {

@@ -28,7 +28,7 @@ Listing list(std::vector<std::string> args) {
   return result;
 }
 
-TEST(StartupTest, ArgumentsAreListedInOrderAndTheSwitchIsAnnouncedEachTime) {
+TEST(StartupTest, ArgumentsAreListedInOrderAndTheSwitchesAreAnnounced) {
   Listing l = list({"alpha", "-D563", "-D563"});
   EXPECT_TRUE(l.options.debugMode);
   EXPECT_EQ(l.text,
@@ -37,6 +37,9 @@ TEST(StartupTest, ArgumentsAreListedInOrderAndTheSwitchIsAnnouncedEachTime) {
             "3番目の引数=-D563\nDEBUGMODE ON\n");
   EXPECT_EQ(list({}).text, "");
   EXPECT_TRUE(list({"a", "b", "-D563"}).options.debugMode);
+  Listing headless = list({"--headless"});
+  EXPECT_TRUE(headless.options.headless);
+  EXPECT_EQ(headless.text, "1番目の引数=--headless\n");
 }
 
 TEST(StartupTest, OnlyTheExactSwitchTurnsDebugModeOn) {
@@ -45,12 +48,6 @@ TEST(StartupTest, OnlyTheExactSwitchTurnsDebugModeOn) {
     EXPECT_FALSE(l.options.debugMode) << near;
     EXPECT_EQ(l.text.find("DEBUGMODE ON"), std::string::npos) << near;
   }
-}
-
-TEST(StartupTest, HeadlessIsAnArgumentLikeAnyOther) {
-  Listing l = list({"--headless"});
-  EXPECT_TRUE(l.options.headless);
-  EXPECT_EQ(l.text, "1番目の引数=--headless\n");
 }
 
 }  // namespace

@@ -1,93 +1,31 @@
 // The connection status dialog over a live repeater on 127.0.0.1: the test
 // owns the clients and the destination, opens the dialog modally and reads
 // what it shows.
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <functional>
-#include <memory>
 #include <tuple>
 
 #include "dialogs/status_dlg.h"
-#include "relay/event_loop.h"
-#include "relay/tcp_repeater.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
-#include "tests/fake_name_server.h"
 #include "tests/gui_test_util.h"
-#include "tests/loopback.h"
+#include "tests/relay_fixture.h"
 
 using namespace loopback;
 
 namespace {
 
-class CCountLog : public CTcpRepeaterListener {
- public:
-  void notifyConnectionCount(int count) override {
-    ++calls;
-    last = count;
-  }
-  int calls = 0;
-  int last = 0;
-};
-
-int localPort(int fd) {
-  sockaddr_in sa{};
-  socklen_t length = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-  return ntohs(sa.sin_port);
-}
-
-int peerPort(int fd) {
-  sockaddr_in sa{};
-  socklen_t length = sizeof sa;
-  getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-  return ntohs(sa.sin_port);
-}
-
-class StatusDlgTest : public ::testing::Test {
+class StatusDlgTest : public RelayFixture {
  protected:
-  void SetUp() override {
-    CHostResolver::setNameServer("127.0.0.1", names.port());
-    CAsyncSocket::setEventLoop(&loop);
-    destination = listenAny(destinationPort);
-    ASSERT_TRUE(destination);
+  void startOn(const std::string& host) {
+    repeater = &start(host);
+    listenPort = portOf(*repeater);
   }
-  void TearDown() override {
-    repeater.reset();
-    CAsyncSocket::setEventLoop(nullptr);
-    CHostResolver::setNameServer("", 0);
-  }
-
-  void start(const std::string& host) {
-    repeater = std::make_unique<CTcpRepeater>();
-    repeater->setListener(&counts);
-    repeater->setBufferSize(128);
-    repeater->setListenBind(1, "127.0.0.1");
-    repeater->setConnectBind(0, "");
-    repeater->start(0, host, destinationPort);
-    ASSERT_TRUE(repeater->isListening());
-    std::string address;
-    unsigned port = 0;
-    repeater->listenSocket.GetSockName(address, port);
-    listenPort = int(port);
-  }
-
-  // A client whose relayed connection the destination has accepted.
-  std::pair<Fd, Fd> relayedConnection() {
-    const int heard = counts.calls;
-    Fd client = connectTo(uint16_t(listenPort));
-    EXPECT_TRUE(pumpUntil(loop, [&] { return counts.calls > heard; }));
-    Fd server = acceptOne(destination.get(), 5000);
-    EXPECT_TRUE(server);
-    return {std::move(client), std::move(server)};
-  }
+  std::pair<Fd, Fd> relayedConnection() { return RelayFixture::relayedConnection(*repeater); }
 
   // Relays until the destination has read size bytes.
   bool receive(int fd, size_t size) {
@@ -115,12 +53,7 @@ class StatusDlgTest : public ::testing::Test {
     return result;
   }
 
-  CFakeNameServer names;
-  CEventLoop loop;
-  Fd destination;
-  uint16_t destinationPort = 0;
-  CCountLog counts;
-  std::unique_ptr<CTcpRepeater> repeater;
+  CTcpRepeater* repeater = nullptr;
   int listenPort = 0;
 };
 
@@ -147,7 +80,7 @@ void expectRow(const QTableWidget& table, int row, const QStringList& expected) 
 }
 
 TEST_F(StatusDlgTest, RowsFollowTheTableOrderWithEndpointsAndPeaksStayAsOpenedAndSelectWhole) {
-  start("127.0.0.1");
+  startOn("127.0.0.1");
   auto [c0, s0] = relayedConnection();
   auto [c1, s1] = relayedConnection();
   auto [c2, s2] = relayedConnection();
@@ -165,7 +98,7 @@ TEST_F(StatusDlgTest, RowsFollowTheTableOrderWithEndpointsAndPeaksStayAsOpenedAn
                        QString::number(destinationPort), peakOut};
   };
   Fd c3, s3;
-  const int result = openStatus(repeater.get(), [&](CStatusDlg&, QTableWidget& table) {
+  const int result = openStatus(repeater, [&](CStatusDlg&, QTableWidget& table) {
     ASSERT_EQ(table.rowCount(), 2);  // slot 1 is empty and skipped
     const QString peak = cell(table, 0, 9);
     EXPECT_GT(peak.toInt(), 0);
@@ -191,7 +124,7 @@ TEST_F(StatusDlgTest, RowsFollowTheTableOrderWithEndpointsAndPeaksStayAsOpenedAn
   EXPECT_EQ(result, QDialog::Accepted);
 
   // Opened again, it reads the table afresh: the new caller took slot 0.
-  openStatus(repeater.get(), [&](CStatusDlg&, QTableWidget& table) {
+  openStatus(repeater, [&](CStatusDlg&, QTableWidget& table) {
     ASSERT_EQ(table.rowCount(), 2);
     EXPECT_EQ(cell(table, 0, 1), QString::number(localPort(c3.get())));
     EXPECT_EQ(cell(table, 1, 1), QString::number(localPort(c2.get())));
@@ -200,7 +133,7 @@ TEST_F(StatusDlgTest, RowsFollowTheTableOrderWithEndpointsAndPeaksStayAsOpenedAn
 
 TEST_F(StatusDlgTest, PairStillConnectingShowsAnEmptyOutgoingSide) {
   names.hold("slow.quillex.test");
-  start("slow.quillex.test");
+  startOn("slow.quillex.test");
   Fd client = connectTo(uint16_t(listenPort));
   ASSERT_TRUE(pumpUntil(loop, [&] { return names.queries("slow.quillex.test") > 0; }));
   // Bytes sent meanwhile wait for the destination in the outgoing buffer.
@@ -209,7 +142,7 @@ TEST_F(StatusDlgTest, PairStillConnectingShowsAnEmptyOutgoingSide) {
     return !repeater->connectionTable.empty() && repeater->connectionTable[0]->connectStream->sRemainCount == 3;
   }));
 
-  openStatus(repeater.get(), [&](CStatusDlg&, QTableWidget& table) {
+  openStatus(repeater, [&](CStatusDlg&, QTableWidget& table) {
     ASSERT_EQ(table.rowCount(), 1);
     expectRow(table, 0,
               {"127.0.0.1", QString::number(localPort(client.get())), "127.0.0.1",
@@ -218,8 +151,8 @@ TEST_F(StatusDlgTest, PairStillConnectingShowsAnEmptyOutgoingSide) {
 }
 
 TEST_F(StatusDlgTest, WithoutConnectionsOnlyTheHeadingsShowOverAGrid) {
-  start("127.0.0.1");
-  for (CTcpRepeater* shown : {static_cast<CTcpRepeater*>(nullptr), repeater.get()}) {
+  startOn("127.0.0.1");
+  for (CTcpRepeater* shown : {static_cast<CTcpRepeater*>(nullptr), repeater}) {
     SCOPED_TRACE(shown ? "empty table" : "no repeater");
     openStatus(shown, [&](CStatusDlg&, QTableWidget& table) {
       EXPECT_EQ(table.rowCount(), 0);
