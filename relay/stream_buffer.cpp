@@ -1,18 +1,14 @@
 #include "relay/stream_buffer.h"
 
-#include <sys/mman.h>
+#include <cstdlib>
 
 bool CStreamBuffer::reserve(size_t size) {
   release();
-  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) return false;
-  data_ = static_cast<char*>(p);
-  size_ = size;
-  return true;
+  data_ = static_cast<char*>(std::malloc(size));
+  return data_ != nullptr;
 }
 
 void CStreamBuffer::release() {
-  if (data_) munmap(data_, size_);
+  std::free(data_);
   data_ = nullptr;
-  size_ = 0;
 }

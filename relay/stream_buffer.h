@@ -1,8 +1,6 @@
 #pragma once
-// A stream's byte buffer, reserved whole at creation as its own anonymous
-// mapping. No allocator header is written into it, so pages no byte has
-// touched cost no memory: an idle connection holds almost nothing of its
-// four buffers. Owns its mapping.
+// A stream's byte buffer, reserved whole and never value-initialised, so
+// pages no byte has touched cost no memory. Owns its memory.
 
 #include <cstddef>
 
@@ -22,5 +20,4 @@ class CStreamBuffer {
   void release();
 
   char* data_ = nullptr;
-  size_t size_ = 0;
 };

@@ -17,9 +17,11 @@ CTcpSockStream::~CTcpSockStream() { QTRACE("CTcpSockStream::~CTcpSockStream() ST
 bool CTcpSockStream::setBufferSize(int kbytes) {
   recvBufferSize = kbytes * 1024;
   sendBufferSize = kbytes * 1024;
-  if (!recvBuffer) recvBuffer.reserve(size_t(recvBufferSize) + kBufferSlack);
+  // Bytes are received straight into the pair's send buffer, so the scratch
+  // buffer is never used and not reserved: an idle connection then holds
+  // only the first page of each send buffer.
   if (!sendBuffer) sendBuffer.reserve(size_t(sendBufferSize) + kBufferSlack);
-  if (recvBuffer && sendBuffer) return true;
+  if (sendBuffer) return true;
   recvBufferSize = sendBufferSize = 0;  // nothing may be stored without a buffer
   return false;
 }

@@ -35,7 +35,7 @@ class CTcpSockStream : public CAsyncSocket {
   int index = 0;
   CTcpSockStreamParent* parent = nullptr;
   CTcpSockStream* pairSocket = nullptr;
-  CStreamBuffer recvBuffer;
+  CStreamBuffer recvBuffer;  // scratch space; unused, since receives go to the pair
   int recvBufferSize = 0;
   CStreamBuffer sendBuffer;
   int sendBufferSize = 0;
