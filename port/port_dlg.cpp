@@ -41,6 +41,20 @@ QString listenAddress(const CTcpRepeater& repeater) {
                                : QStringLiteral("0.0.0.0");
 }
 
+// The eight values the settings dialog edits, copied between any two records
+// that name them alike (the panel, its profile record, the dialog's values).
+template <class To, class From>
+void copyEditedValues(To& to, const From& from) {
+  to.port = from.port;
+  to.forwardHost = from.forwardHost;
+  to.forwardPort = from.forwardPort;
+  to.bufferSize = from.bufferSize;
+  to.isListenBind = from.isListenBind;
+  to.ipListenBind = from.ipListenBind;
+  to.isConnectBind = from.isConnectBind;
+  to.ipConnectBind = from.ipConnectBind;
+}
+
 }  // namespace
 
 CPortDlg::CPortDlg(QWidget* parent) : QWidget(parent) {
@@ -130,28 +144,14 @@ void CPortDlg::updateListenReason() {
 void CPortDlg::loadProfile() {
   const CPortSetting s = loadPortSetting(profilePath, portIndex);
   act = s.act;
-  port = s.port;
-  forwardHost = s.forwardHost;
-  forwardPort = s.forwardPort;
-  bufferSize = s.bufferSize;
-  isListenBind = s.isListenBind;
-  ipListenBind = s.ipListenBind;
-  isConnectBind = s.isConnectBind;
-  ipConnectBind = s.ipConnectBind;
+  copyEditedValues(*this, s);
   filter = s.filter;
 }
 
 CPortSetting CPortDlg::toSetting() const {
   CPortSetting s;
   s.act = act;
-  s.port = port;
-  s.forwardHost = forwardHost;
-  s.forwardPort = forwardPort;
-  s.bufferSize = bufferSize;
-  s.isListenBind = isListenBind;
-  s.ipListenBind = ipListenBind;
-  s.isConnectBind = isConnectBind;
-  s.ipConnectBind = ipConnectBind;
+  copyEditedValues(s, *this);
   s.filter = filter;
   return s;
 }
@@ -179,29 +179,14 @@ void CPortDlg::OnBnClickedSetting() {
   editingDlg_ = settingDlg;
   editFilter = filter;  // drops whatever a cancelled edit left in the copy
   CSettingValues values;
-  values.port = port;
-  values.forwardHost = forwardHost;
-  values.forwardPort = forwardPort;
-  values.bufferSize = bufferSize;
-  values.isListenBind = isListenBind;
-  values.ipListenBind = ipListenBind;
-  values.isConnectBind = isConnectBind;
-  values.ipConnectBind = ipConnectBind;
+  copyEditedValues(values, *this);
   settingDlg->loadSettings(values, &editFilter);
 }
 
 void CPortDlg::notifySettingOk() {
-  const CSettingValues values = settingDlg->readSettings();
-  port = values.port;
+  copyEditedValues(*this, settingDlg->readSettings());
   setCaption();
-  forwardHost = values.forwardHost;
-  forwardPort = values.forwardPort;
   forwardPortText = QString::number(forwardPort);
-  bufferSize = values.bufferSize;
-  isListenBind = values.isListenBind;
-  ipListenBind = values.ipListenBind;
-  isConnectBind = values.isConnectBind;
-  ipConnectBind = values.ipConnectBind;
   filter = editFilter;  // a running repeater applies it from its next caller
   updateData(false);
   saveProfile();
