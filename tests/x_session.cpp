@@ -92,18 +92,25 @@ bool CXSession::startServer() {
 }
 
 // trayer owns the notification-area selection before it maps its panel, so
-// a visible panel means a program started now finds a tray.
+// a visible panel means a program started now finds a tray. The panel has a
+// fixed width, so it is visible before any icon asks for room; a host whose
+// panel never shows is started once more, as on a loaded machine it can miss
+// its first mapping.
 bool CXSession::startTrayHost() {
   std::string trayer = findProgram("trayer");
   if (trayer.empty()) {
     log_ = "trayer is not installed";
     return false;
   }
-  trayHost_ = std::make_unique<CChildProcess>(
-      trayer, std::vector<std::string>{"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24"},
-      std::vector<std::string>{"DISPLAY=" + display_});
-  if (waitUntil([&] { return trayHostGeometry().has_value(); }, kStartMs)) return true;
-  log_ = "trayer did not show its panel: " + trayHost_->output;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    trayHost_ = std::make_unique<CChildProcess>(
+        trayer,
+        std::vector<std::string>{"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64",
+                                 "--height", "24"},
+        std::vector<std::string>{"DISPLAY=" + display_});
+    if (waitUntil([&] { return trayHostGeometry().has_value(); }, kStartMs)) return true;
+    log_ += "trayer did not show its panel: " + trayHost_->output + "\n";
+  }
   return false;
 }
 
