@@ -85,6 +85,25 @@ class StreamTest : public ::testing::Test {
     return {std::move(client), acceptServer()};
   }
 
+  // A client whose ten bytes wait in the outgoing stream, not yet connected.
+  Fd clientWithTenBytesWaiting(CMiniRelay& r) {
+    r.connectAtAccept = false;
+    Fd client = connectClient();
+    EXPECT_TRUE(writeAll(client.get(), "0123456789", 10));
+    return client;
+  }
+
+  // Connects the outgoing stream, waits for the pair to go and returns what
+  // the destination received before its end of stream.
+  std::string connectAndCollect(CMiniRelay& r) {
+    r.connectOutgoing();
+    EXPECT_TRUE(pumpUntil(loop, [&] { return r.acceptStream == nullptr; }));
+    Fd server = acceptOne(destination.get(), 5000);
+    std::string got;
+    EXPECT_TRUE(readToEnd(server.get(), got, 5000));
+    return got;
+  }
+
   CEventLoop loop;
   Fd destination;
   uint16_t destinationPort = 0;
@@ -141,23 +160,16 @@ TEST_F(StreamTest, DestinationThatDoesNotReadHoldsTheSenderBackWithoutSpinning) 
 
 TEST_F(StreamTest, ClientCloseWithBytesPendingWaitsForTheFlush) {
   CMiniRelay& r = startRelay(128);
-  r.connectAtAccept = false;
   TraceCapture trace;
-  Fd client = connectClient();
-  ASSERT_TRUE(writeAll(client.get(), "0123456789", 10));
+  Fd client = clientWithTenBytesWaiting(r);
   client = Fd();
   ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream->closePending == 1; }));
   EXPECT_EQ(trace.count("■■■■■CTcpSockStream::OnClose() SendRemain=10\n"), 1u);
   EXPECT_FALSE(contains(r.calls, "close acceptSocket"));
 
-  r.connectOutgoing();
-  ASSERT_TRUE(pumpUntil(loop, [&] { return contains(r.calls, "close acceptSocket"); }));
+  EXPECT_EQ(connectAndCollect(r), "0123456789");
+  EXPECT_TRUE(contains(r.calls, "close acceptSocket"));
   EXPECT_EQ(trace.count("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n"), 1u);
-  EXPECT_EQ(r.acceptStream, nullptr);
-  Fd server = acceptOne(destination.get(), 5000);
-  std::string got;
-  ASSERT_TRUE(readToEnd(server.get(), got, 5000));
-  EXPECT_EQ(got, "0123456789");
 }
 
 TEST_F(StreamTest, SecondCloseWithBytesInBothBuffersClosesThePairAtOnce) {
@@ -275,10 +287,8 @@ TEST_F(StreamTest, TraceOfAWholeConnectionLifeWithBytesSentWhileConnecting) {
 
 TEST_F(StreamTest, EndOfStreamIsAnOrderlyCloseThatKeepsPendingBytes) {
   CMiniRelay& r = startRelay(128);
-  r.connectAtAccept = false;
   TraceCapture trace;
-  Fd client = connectClient();
-  ASSERT_TRUE(writeAll(client.get(), "0123456789", 10));
+  Fd client = clientWithTenBytesWaiting(r);
   ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 10; }));
   client = Fd();
   // The end of stream reaches the stream through a receive of 0 bytes.
@@ -288,13 +298,7 @@ TEST_F(StreamTest, EndOfStreamIsAnOrderlyCloseThatKeepsPendingBytes) {
   EXPECT_EQ(trace.count("SIZE ZERO Error:CTcpSockStream::OnReceive() err=0\n"), 1u);
   ASSERT_NE(r.acceptStream, nullptr);
   EXPECT_EQ(r.acceptStream->closePending, 1);
-
-  r.connectOutgoing();
-  ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream == nullptr; }));
-  Fd server = acceptOne(destination.get(), 5000);
-  std::string got;
-  ASSERT_TRUE(readToEnd(server.get(), got, 5000));
-  EXPECT_EQ(got, "0123456789");
+  EXPECT_EQ(connectAndCollect(r), "0123456789");
 }
 
 }  // namespace
