@@ -17,9 +17,9 @@ bool CTraceWindow::captureStandardOutput() {
   std::fflush(stdout);
   dup2(fds[1], STDOUT_FILENO);
   ::close(fds[1]);
-  readFd_ = fds[0];
-  fcntl(readFd_, F_SETFL, O_NONBLOCK);
-  notifier_ = std::make_unique<QSocketNotifier>(readFd_, QSocketNotifier::Read);
+  readFd_.reset(fds[0]);
+  fcntl(readFd_.get(), F_SETFL, O_NONBLOCK);
+  notifier_ = std::make_unique<QSocketNotifier>(readFd_.get(), QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &CTraceWindow::readPipe);
   setReadOnly(true);
   setWindowTitle(QStringLiteral("Quillex debug trace"));
@@ -31,7 +31,7 @@ bool CTraceWindow::captureStandardOutput() {
 void CTraceWindow::readPipe() {
   char chunk[16384];
   ssize_t n;
-  while ((n = read(readFd_, chunk, sizeof chunk)) > 0) {
+  while ((n = read(readFd_.get(), chunk, sizeof chunk)) > 0) {
     moveCursor(QTextCursor::End);
     insertPlainText(QString::fromUtf8(chunk, int(n)));
   }

@@ -10,6 +10,8 @@
 #include <QSocketNotifier>
 #include <memory>
 
+#include "relay/unique_fd.h"
+
 // A window showing what the program writes to standard output.
 class CTraceWindow : public QPlainTextEdit {
   Q_OBJECT
@@ -21,7 +23,7 @@ class CTraceWindow : public QPlainTextEdit {
  private:
   void readPipe();
 
-  int readFd_ = -1;
+  CUniqueFd readFd_;
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -23,18 +23,16 @@ void CSignalBridge::blockSignals() {
 CSignalBridge::CSignalBridge(std::function<void(int)> handler, QObject* parent)
     : QObject(parent), handler_(std::move(handler)) {
   sigset_t set = bridgedSignals();
-  fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (fd_ < 0) return;
-  notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+  fd_.reset(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+  if (!fd_) return;
+  notifier_ = std::make_unique<QSocketNotifier>(fd_.get(), QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &CSignalBridge::onReadable);
 }
 
-CSignalBridge::~CSignalBridge() {
-  notifier_.reset();
-  if (fd_ >= 0) close(fd_);
-}
+// The notifier goes before the descriptor it watches.
+CSignalBridge::~CSignalBridge() { notifier_.reset(); }
 
 void CSignalBridge::onReadable() {
   signalfd_siginfo info;
-  while (read(fd_, &info, sizeof info) == ssize_t(sizeof info)) handler_(int(info.ssi_signo));
+  while (read(fd_.get(), &info, sizeof info) == ssize_t(sizeof info)) handler_(int(info.ssi_signo));
 }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include "relay/unique_fd.h"
+
 class CSignalBridge : public QObject {
   Q_OBJECT
 
@@ -19,7 +21,7 @@ class CSignalBridge : public QObject {
  private:
   void onReadable();
 
-  int fd_ = -1;
+  CUniqueFd fd_;
   std::function<void(int)> handler_;
   std::unique_ptr<QSocketNotifier> notifier_;
 };

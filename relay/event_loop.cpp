@@ -34,19 +34,12 @@ bool addInternal(int epollFd, int fd) {
 
 }  // namespace
 
-CEventLoop::CEventLoop() {
-  epollFd_ = epoll_create1(EPOLL_CLOEXEC);
-  timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (ok() && !(addInternal(epollFd_, timerFd_) && addInternal(epollFd_, wakeFd_))) {
-    close(epollFd_);
-    epollFd_ = -1;
-  }
-}
-
-CEventLoop::~CEventLoop() {
-  for (int fd : {wakeFd_, timerFd_, epollFd_})
-    if (fd >= 0) close(fd);
+CEventLoop::CEventLoop()
+    : epollFd_(epoll_create1(EPOLL_CLOEXEC)),
+      timerFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
+      wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  if (ok() && !(addInternal(epollFd_.get(), timerFd_.get()) && addInternal(epollFd_.get(), wakeFd_.get())))
+    epollFd_.reset();
 }
 
 bool CEventLoop::add(int fd, uint32_t events, CEventHandler* handler) {
@@ -60,7 +53,7 @@ bool CEventLoop::add(int fd, uint32_t events, CEventHandler* handler) {
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = pack(fd, generation);
-  if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+  if (epoll_ctl(epollFd_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return false;
   slots_[size_t(fd)] = Slot{handler, generation};
   return true;
 }
@@ -74,13 +67,13 @@ bool CEventLoop::modify(int fd, uint32_t events) {
   epoll_event ev{};
   ev.events = events;
   ev.data.u64 = pack(fd, generation);
-  return epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &ev) == 0;
+  return epoll_ctl(epollFd_.get(), EPOLL_CTL_MOD, fd, &ev) == 0;
 }
 
 void CEventLoop::remove(int fd) {
   if (generation(fd) == 0) return;
   // Removed before the descriptor is closed, as epoll requires.
-  epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+  epoll_ctl(epollFd_.get(), EPOLL_CTL_DEL, fd, nullptr);
   slots_[size_t(fd)] = Slot{};
 }
 
@@ -115,12 +108,12 @@ void CEventLoop::armTimerFd() {
     spec.it_value.tv_sec = earliest / 1000;
     spec.it_value.tv_nsec = (earliest % 1000) * 1000000;
   }
-  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
 }
 
 void CEventLoop::runDueTimers() {
   uint64_t expirations = 0;
-  while (read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+  while (read(timerFd_.get(), &expirations, sizeof expirations) < 0 && errno == EINTR) {
   }
   int64_t now = nowMs();
   std::vector<TimerId> due;
@@ -139,13 +132,13 @@ void CEventLoop::runDueTimers() {
 
 void CEventLoop::wake() {
   uint64_t one = 1;
-  ssize_t r = ::write(wakeFd_, &one, sizeof one);
+  ssize_t r = ::write(wakeFd_.get(), &one, sizeof one);
   (void)r;  // a full counter means a wake-up is pending already
 }
 
 void CEventLoop::drainWake() {
   uint64_t value = 0;
-  while (read(wakeFd_, &value, sizeof value) < 0 && errno == EINTR) {
+  while (read(wakeFd_.get(), &value, sizeof value) < 0 && errno == EINTR) {
   }
 }
 
@@ -163,8 +156,8 @@ void CEventLoop::deliver(uint64_t data, uint32_t events) {
   int fd = int(uint32_t(data));
   uint32_t generation = uint32_t(data >> 32);
   if (generation == kInternal) {
-    if (fd == timerFd_) runDueTimers();
-    if (fd == wakeFd_) drainWake();
+    if (fd == timerFd_.get()) runDueTimers();
+    if (fd == wakeFd_.get()) drainWake();
     return;
   }
   // An earlier handler of this batch may have removed (and the kernel reused)
@@ -176,7 +169,7 @@ void CEventLoop::deliver(uint64_t data, uint32_t events) {
 int CEventLoop::runOnce(int timeoutMs) {
   if (dispatching_) return 0;
   epoll_event events[kMaxEvents];
-  int n = epoll_wait(epollFd_, events, kMaxEvents, timeoutMs);
+  int n = epoll_wait(epollFd_.get(), events, kMaxEvents, timeoutMs);
   if (n <= 0) return 0;  // EINTR or nothing ready
   dispatching_ = true;
   ++batch_;

@@ -9,6 +9,8 @@
 #include <map>
 #include <vector>
 
+#include "relay/unique_fd.h"
+
 class CEventHandler {
  public:
   // events: the EPOLL* bits the kernel reported for the descriptor.
@@ -23,14 +25,14 @@ class CEventLoop {
   using TimerId = uint64_t;
 
   CEventLoop();
-  ~CEventLoop();
+  ~CEventLoop() = default;
   CEventLoop(const CEventLoop&) = delete;
   CEventLoop& operator=(const CEventLoop&) = delete;
 
   // False when the kernel refused the epoll, timer or wake descriptor.
-  bool ok() const { return epollFd_ >= 0 && timerFd_ >= 0 && wakeFd_ >= 0; }
+  bool ok() const { return epollFd_ && timerFd_ && wakeFd_; }
   // The descriptor another loop watches for readability.
-  int fd() const { return epollFd_; }
+  int fd() const { return epollFd_.get(); }
 
   // Registration; the loop does not own the handler or the descriptor.
   // Each registration gets a new generation, so an event queued for a
@@ -75,9 +77,9 @@ class CEventLoop {
   void drainWake();
   void deliver(uint64_t data, uint32_t events);
 
-  int epollFd_ = -1;
-  int timerFd_ = -1;
-  int wakeFd_ = -1;
+  CUniqueFd epollFd_;
+  CUniqueFd timerFd_;
+  CUniqueFd wakeFd_;
   std::vector<Slot> slots_;
   uint32_t nextGeneration_ = 1;
   std::map<TimerId, Timer> timers_;
