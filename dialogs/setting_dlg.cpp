@@ -14,6 +14,7 @@
 #include "dialogs/filter_condition_dlg.h"
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
+#include "relay/tcp_sock_stream.h"
 #include "resources/ip_address_edit.h"
 #include "resources/main_window_ref.h"
 #include "resources/message_box.h"
@@ -23,10 +24,6 @@
 
 namespace {
 
-constexpr int kMaxPort = 65535;
-constexpr int kMinBufferSize = 1;
-constexpr int kMaxBufferSize = 65536;
-constexpr int kDefaultBufferSize = 128;
 
 // Only ASCII letters change case: a non-ASCII letter whose capital happens
 // to be ASCII (the long s) must not turn a host into "LOCALHOST".
@@ -81,14 +78,14 @@ void CSettingDlg::beginEdit(CSettingDlgListener* editor) {
 }
 
 void CSettingDlg::loadSettings(const CSettingValues& values, CIpFilter* editFilter) {
-  listenPortSpin->setRange(0, kMaxPort);
+  listenPortSpin->setRange(0, MAX_PORT_NUMBER);
   listenPortSpin->setPosition(values.port);
   forwardHost = QString::fromStdString(values.forwardHost);
-  forwardPortSpin->setRange(0, kMaxPort);
+  forwardPortSpin->setRange(0, MAX_PORT_NUMBER);
   forwardPortSpin->setPosition(values.forwardPort);
   localhostCheck = namesThisComputer(forwardHost) ? 1 : 0;
   findControl(this, IDC_FORWARD_HOST)->setEnabled(localhostCheck == 0);
-  bufferSizeSpin->setRange(kMinBufferSize, kMaxBufferSize);
+  bufferSizeSpin->setRange(MIN_BUFFER_KBYTES, MAX_BUFFER_KBYTES);
   bufferSizeSpin->setPosition(values.bufferSize);
   isListenBind = values.isListenBind != 0 ? 1 : 0;
   listenBindAddressCtrl->setEnabled(isListenBind != 0);
@@ -149,7 +146,7 @@ void CSettingDlg::OnBnClickedLocalhost() {
   updateData(false);
 }
 
-void CSettingDlg::OnBnClickedDefault() { bufferSizeSpin->setPosition(kDefaultBufferSize); }
+void CSettingDlg::OnBnClickedDefault() { bufferSizeSpin->setPosition(DEFAULT_BUFFER_KBYTES); }
 
 void CSettingDlg::OnBnClickedListenBind() {
   updateData(true);

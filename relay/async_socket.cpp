@@ -12,7 +12,14 @@
 #include <cerrno>
 #include <vector>
 
+#include "relay/ipv4_text.h"
+
 namespace {
+
+// Readiness the kernel reports whatever the interest: a reset or a hang-up.
+constexpr uint32_t kHangUpEvents = EPOLLHUP | EPOLLERR;
+// Interest while reading: data, and the peer's end of stream.
+constexpr uint32_t kReadInterest = EPOLLIN | EPOLLRDHUP;
 
 CEventLoop* gLoop = nullptr;
 std::vector<CAsyncSocket*> gHandles;  // open socket objects by descriptor
@@ -49,8 +56,6 @@ void setNoDelay(int fd) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-bool parseDotted(const char* text, in_addr& out) { return inet_pton(AF_INET, text, &out) == 1; }
-
 bool endpointText(const sockaddr_in& sa, std::string& address, unsigned& port) {
   char text[INET_ADDRSTRLEN];
   if (!inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text)) return false;
@@ -70,7 +75,17 @@ bool readEndpoint(int fd, int (*query)(int, sockaddr*, socklen_t*), std::string&
   return endpointText(sa, address, port);
 }
 
-int failWith(int wsaError) {
+bool fail(int wsaError) {
+  ws::WSASetLastError(wsaError);
+  return false;
+}
+
+bool failFromErrno() {
+  ws::setLastErrorFromErrno();
+  return false;
+}
+
+int socketError(int wsaError) {
   ws::WSASetLastError(wsaError);
   return ws::SOCKET_ERROR;
 }
@@ -100,13 +115,15 @@ void CAsyncSocket::attachHandle(int handle) {
 bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bindAddress) {
   in_addr address{};
   address.s_addr = htonl(INADDR_ANY);
-  bool bindToAddress = bindAddress && *bindAddress;
-  if (m_hSocket >= 0 || type != ws::WS_SOCK_STREAM || port > 65535 ||
-      (bindToAddress && !parseDotted(bindAddress, address)))
-    return failWith(ws::WSAEINVAL) == 0;
+  // No address means any; an empty or blank one is not an address, and
+  // binding it as "any" would open the port wider than asked.
+  bool bindToAddress = bindAddress != nullptr;
+  if (m_hSocket >= 0 || type != ws::WS_SOCK_STREAM || port > unsigned(MAX_PORT_NUMBER) ||
+      (bindToAddress && !parseDottedIPv4(bindAddress, address)))
+    return fail(ws::WSAEINVAL);
 
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return ws::setLastErrorFromErrno() == 0;
+  if (fd < 0) return failFromErrno();
   int one = 1;
   // Here the option only works when set before bind: it lets a port be
   // listened on again while connections of its last run linger.
@@ -121,7 +138,7 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
     sa.sin_addr = address;
     if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
       ws::setLastErrorFromErrno();
-      close(fd);
+      close(fd);  // not yet the object's: the failed Create leaves it unopened
       return false;
     }
   }
@@ -134,10 +151,8 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
 bool CAsyncSocket::registerWithLoop(Phase phase) {
   phase_ = phase;
   uint32_t interest = wantedInterest();
-  if (!gLoop || !gLoop->add(m_hSocket, interest, this)) {
-    ws::WSASetLastError(gLoop ? ws::fromErrno(errno) : ws::WSAENOTSOCK);
-    return false;
-  }
+  if (!gLoop || !gLoop->add(m_hSocket, interest, this))
+    return fail(gLoop ? ws::fromErrno(errno) : ws::WSAENOTSOCK);
   generation_ = gLoop->generation(m_hSocket);
   registered_ = interest;
   return true;
@@ -170,11 +185,11 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected) {
 }
 
 bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
-  if (m_hSocket < 0) return failWith(ws::WSAENOTSOCK) == 0;
+  if (m_hSocket < 0) return fail(ws::WSAENOTSOCK);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(uint16_t(port));
-  if (port > 65535 || !parseDotted(host.c_str(), sa.sin_addr)) return failWith(ws::WSAEINVAL) == 0;
+  if (port > unsigned(MAX_PORT_NUMBER) || !parseDottedIPv4(host.c_str(), sa.sin_addr)) return fail(ws::WSAEINVAL);
 
   setNoDelay(m_hSocket);
   if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
@@ -182,14 +197,13 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
     return registerWithLoop(Phase::Connected);
   }
   // An interrupted connect goes on asynchronously, like one in progress.
-  if (errno != EINPROGRESS && errno != EINTR) return ws::setLastErrorFromErrno() == 0;
+  if (errno != EINPROGRESS && errno != EINTR) return failFromErrno();
   if (!registerWithLoop(Phase::Connecting)) return false;
-  ws::WSASetLastError(ws::WSAEWOULDBLOCK);
-  return false;
+  return fail(ws::WSAEWOULDBLOCK);
 }
 
 int CAsyncSocket::Receive(void* buffer, int length, int flags) {
-  if (m_hSocket < 0) return failWith(ws::WSAENOTSOCK);
+  if (m_hSocket < 0) return socketError(ws::WSAENOTSOCK);
   if (gLoop) lastReceiveBatch_ = gLoop->batch();
   if (length <= 0) return 0;
   ssize_t n;
@@ -210,7 +224,7 @@ int CAsyncSocket::Receive(void* buffer, int length, int flags) {
 }
 
 int CAsyncSocket::Send(const void* buffer, int length, int flags) {
-  if (m_hSocket < 0) return failWith(ws::WSAENOTSOCK);
+  if (m_hSocket < 0) return socketError(ws::WSAENOTSOCK);
   ssize_t n;
   do {
     n = send(m_hSocket, buffer, size_t(length), flags | MSG_NOSIGNAL);
@@ -225,7 +239,7 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
 
 void CAsyncSocket::Close() {
   if (m_hSocket < 0) return;
-  if (generation_ != 0 && gLoop) gLoop->remove(m_hSocket);
+  detachFromLoop();
   if (size_t(m_hSocket) < gHandles.size()) gHandles[size_t(m_hSocket)] = nullptr;
   close(m_hSocket);
   m_hSocket = ws::INVALID_SOCKET;
@@ -233,8 +247,14 @@ void CAsyncSocket::Close() {
   selected_ = 0;
   wantWrite_ = false;
   peerDone_ = false;
-  registered_ = 0;
+}
+
+// Removed before the descriptor closes; also the only way to silence a
+// hang-up, which epoll reports whatever the interest.
+void CAsyncSocket::detachFromLoop() {
+  if (generation_ != 0 && gLoop) gLoop->remove(m_hSocket);
   generation_ = 0;
+  registered_ = 0;
 }
 
 bool CAsyncSocket::GetPeerName(std::string& address, unsigned& port) {
@@ -246,7 +266,7 @@ bool CAsyncSocket::GetSockName(std::string& address, unsigned& port) {
 }
 
 bool CAsyncSocket::AsyncSelect(long events) {
-  if (m_hSocket < 0) return failWith(ws::WSAENOTSOCK) == 0;
+  if (m_hSocket < 0) return fail(ws::WSAENOTSOCK);
   selected_ = events;
   updateInterest();
   return true;
@@ -262,7 +282,7 @@ uint32_t CAsyncSocket::wantedInterest() const {
       uint32_t interest = 0;
       // Reading paused or the peer done: a half-closed socket would report
       // readable on every wait, so it is not watched for reading at all.
-      if (!peerDone_ && (selected_ & FD_READ)) interest |= EPOLLIN | EPOLLRDHUP;
+      if (!peerDone_ && (selected_ & FD_READ)) interest |= kReadInterest;
       if (!peerDone_ && (selected_ & FD_OOB)) interest |= EPOLLPRI;
       if (wantWrite_ && (selected_ & FD_WRITE)) interest |= EPOLLOUT;
       return interest;
@@ -296,16 +316,12 @@ void CAsyncSocket::handleEvents(uint32_t events) {
 }
 
 void CAsyncSocket::handleConnecting(uint32_t events) {
-  if (!(events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) return;
-  int err = 0;
-  socklen_t length = sizeof err;
-  getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &length);
-  if (err == 0 && (events & (EPOLLERR | EPOLLHUP))) err = ECONNREFUSED;
+  if (!(events & (EPOLLOUT | kHangUpEvents))) return;
+  int err = pendingError();
+  if (err == 0 && (events & kHangUpEvents)) err = ECONNREFUSED;
   if (err != 0) {
     // A failed connect reports hang-up forever: stop watching it.
-    gLoop->remove(m_hSocket);
-    generation_ = 0;
-    registered_ = 0;
+    detachFromLoop();
     phase_ = Phase::Created;
     int code = ws::fromErrno(err);
     ws::WSASetLastError(code);
@@ -329,7 +345,7 @@ void CAsyncSocket::handleConnected(uint32_t events) {
     if (!live.alive()) return;
     discardUrgentByte();
   }
-  if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+  if (events & (kReadInterest | kHangUpEvents)) {
     deliverReadable(events);
     if (!live.alive()) return;
   }
@@ -348,17 +364,31 @@ void CAsyncSocket::discardUrgentByte() {
   (void)r;
 }
 
+int CAsyncSocket::pendingError() const {
+  int err = 0;
+  socklen_t length = sizeof err;
+  getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &length);
+  return err;
+}
+
 void CAsyncSocket::reportClose(int nErrorCode) {
   peerDone_ = true;
   updateInterest();
-  if (selected_ & FD_CLOSE) OnClose(nErrorCode);
+  if (nErrorCode == 0) {
+    if (selected_ & FD_CLOSE) OnClose(0);
+    return;
+  }
+  // A reset or hang-up is final and reported whatever is selected: the kernel
+  // signals it whatever the interest, so a dropped report would wake the loop
+  // forever while the connection stayed in its parent's table.
+  Liveness live{gLoop, m_hSocket, generation_};
+  OnClose(nErrorCode);
+  if (live.alive()) detachFromLoop();
 }
 
 void CAsyncSocket::deliverReadable(uint32_t events) {
   if (events & EPOLLERR) {
-    int err = 0;
-    socklen_t length = sizeof err;
-    getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &length);
+    int err = pendingError();
     if (err != 0) {
       int code = ws::fromErrno(err);
       ws::WSASetLastError(code);
@@ -424,7 +454,7 @@ int listen(int handle, int backlog) {
 }
 
 int setsockopt(int handle, int level, int option, const void* value, int length) {
-  if (level != WS_SOL_SOCKET || option != WS_SO_REUSEADDR) return failWith(WSAENOPROTOOPT);
+  if (level != WS_SOL_SOCKET || option != WS_SO_REUSEADDR) return socketError(WSAENOPROTOOPT);
   if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, value, socklen_t(length)) != 0) {
     setLastErrorFromErrno();
     return SOCKET_ERROR;
@@ -433,7 +463,7 @@ int setsockopt(int handle, int level, int option, const void* value, int length)
 }
 
 int shutdown(int handle, int how) {
-  int mode = how == SD_BOTH ? SHUT_RDWR : how == 1 ? SHUT_WR : SHUT_RD;
+  int mode = how == SD_BOTH ? SHUT_RDWR : how == SD_SEND ? SHUT_WR : SHUT_RD;
   if (::shutdown(handle, mode) != 0) {
     setLastErrorFromErrno();
     return SOCKET_ERROR;

@@ -12,6 +12,9 @@
 #include "relay/event_loop.h"
 #include "relay/winsock_errors.h"
 
+// The highest TCP port number; a larger one would wrap on the wire.
+constexpr int MAX_PORT_NUMBER = 65535;
+
 class CAsyncSocket;
 namespace ws {
 int listen(int handle, int backlog);
@@ -71,6 +74,8 @@ class CAsyncSocket : private CEventHandler {
   void deliverReadable(uint32_t events);
   void deliverPeerState(uint32_t events);
   void reportClose(int nErrorCode);
+  int pendingError() const;  // SO_ERROR, which reading clears
+  void detachFromLoop();
   void discardUrgentByte();
   bool registerWithLoop(Phase phase);
   uint32_t wantedInterest() const;

@@ -5,6 +5,11 @@
 #include <netinet/in.h>
 #include <sys/epoll.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 namespace {
 
 bool gLibraryReady = false;
@@ -27,7 +32,40 @@ bool firstIpv4(const ares_addrinfo* result, std::string& address) {
   return false;
 }
 
+// Applies the "timeout:n" and "attempts:n" words of an options list, bounded
+// as the system's resolver bounds them.
+void applyOptions(std::istringstream words, CHostResolver::Limits& limits) {
+  constexpr int kMaxTimeoutSeconds = 30;
+  constexpr int kMaxAttempts = 5;
+  for (std::string word; words >> word;) {
+    auto value = [&word](size_t prefix) { return std::atoi(word.c_str() + prefix); };
+    if (word.rfind("timeout:", 0) == 0)
+      limits.timeoutMs = std::clamp(value(8), 1, kMaxTimeoutSeconds) * 1000;
+    else if (word.rfind("attempts:", 0) == 0)
+      limits.tries = std::clamp(value(9), 1, kMaxAttempts);
+  }
+}
+
+std::string readSmallFile(const char* path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 }  // namespace
+
+CHostResolver::Limits CHostResolver::systemLimits(const std::string& resolvConf, const char* resOptions) {
+  Limits limits;
+  std::istringstream lines(resolvConf);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string keyword;
+    if (words >> keyword && keyword == "options") applyOptions(std::move(words), limits);
+  }
+  if (resOptions) applyOptions(std::istringstream(resOptions), limits);
+  return limits;
+}
 
 // One descriptor of the channel, watched in the event loop.
 class CHostResolver::Watch : public CEventHandler {
@@ -52,11 +90,16 @@ void CHostResolver::setNameServer(const std::string& address, int port) {
 
 CHostResolver::CHostResolver(CEventLoop& loop) : loop_(loop) {
   if (!gLibraryReady) gLibraryReady = ares_library_init(ARES_LIB_INIT_ALL) == ARES_SUCCESS;
+  const Limits limits = systemLimits(readSmallFile("/etc/resolv.conf"), std::getenv("RES_OPTIONS"));
   ares_options options{};
   options.sock_state_cb = &CHostResolver::onSocketState;
   options.sock_state_cb_data = this;
+  options.timeout = limits.timeoutMs;
+  options.tries = limits.tries;
   ares_channel channel = nullptr;
-  if (ares_init_options(&channel, &options, ARES_OPT_SOCK_STATE_CB) != ARES_SUCCESS) return;
+  if (ares_init_options(&channel, &options, ARES_OPT_SOCK_STATE_CB | ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES) !=
+      ARES_SUCCESS)
+    return;
   channel_ = channel;
   if (!gNameServer.empty()) ares_set_servers_ports_csv(channel_, gNameServer.c_str());
 }

@@ -24,6 +24,17 @@ class CHostResolver {
   // system's). Lets tests answer from a server of their own on 127.0.0.1.
   static void setNameServer(const std::string& address, int port);
 
+  // How long one query waits and how often it is sent, as the system's own
+  // resolver has them: "options timeout:n attempts:n" of resolv.conf, then of
+  // the RES_OPTIONS environment variable, else 5 s and 2 attempts. A silent
+  // name server then holds a caller for about 15 s, not the minute and more
+  // of the resolver library's own schedule.
+  struct Limits {
+    int timeoutMs = 5000;
+    int tries = 2;
+  };
+  static Limits systemLimits(const std::string& resolvConf, const char* resOptions);
+
   explicit CHostResolver(CEventLoop& loop);
   ~CHostResolver();  // cancels every request without calling back
   CHostResolver(const CHostResolver&) = delete;
@@ -33,7 +44,6 @@ class CHostResolver {
   // Returns 0 when it already ran.
   RequestId resolve(const std::string& host, Callback callback);
   void cancel(RequestId id);  // the callback will not run
-  bool pending() const { return !requests_.empty(); }
 
  private:
   class Watch;

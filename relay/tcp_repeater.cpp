@@ -1,26 +1,20 @@
 #include "relay/tcp_repeater.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 
+#include "relay/ipv4_text.h"
 #include "relay/trace.h"
 
 namespace {
-
-bool isDottedLiteral(const std::string& host) {
-  in_addr address{};
-  return inet_pton(AF_INET, host.c_str(), &address) == 1;
-}
 
 // Here a full accept queue silently drops new callers' handshakes, which
 // then retry only after a second or more; a queue of 5 overflows under a
 // burst of ordinary clients. The kernel caps this value at its own limit.
 constexpr int kListenBacklog = 4096;
 
-// The dialogs produce 1..65536 KiB; a hand-edited profile may hold anything,
-// and a buffer of 0 would stall every connection while a huge one exhausts memory.
-int boundedBufferSize(int kbytes) { return std::clamp(kbytes, 1, 65536); }
+// A hand-edited profile may hold any size; a buffer of 0 would stall every
+// connection while a huge one exhausts memory.
+int boundedBufferSize(int kbytes) { return std::clamp(kbytes, MIN_BUFFER_KBYTES, MAX_BUFFER_KBYTES); }
 
 void readEndpoints(CTcpSockStream& stream) {
   unsigned port = 0;
@@ -31,19 +25,17 @@ void readEndpoints(CTcpSockStream& stream) {
 }  // namespace
 
 void CTcpStreamPair::closeBoth() {
-  for (CTcpSockStream** stream : {&acceptStream, &connectStream}) {
+  for (std::unique_ptr<CTcpSockStream>* stream : {&acceptStream, &connectStream}) {
     if (!*stream) continue;
     ws::shutdown((*stream)->m_hSocket, ws::SD_BOTH);
     (*stream)->Close();
-    delete *stream;
-    *stream = nullptr;
+    stream->reset();
   }
 }
 
 CTcpRepeater::~CTcpRepeater() {
   resolver_.reset();
-  for (CTcpStreamPair* pair : connectionTable) delete pair;  // closes both, tells nobody
-  connectionTable.clear();
+  connectionTable.clear();  // each pair closes both streams and tells nobody
 }
 
 void CTcpRepeater::setListenBind(int on, const std::string& address) {
@@ -97,28 +89,25 @@ CTcpStreamPair* CTcpRepeater::getNextConnection(int& position) {
   for (size_t slot = size_t(position); slot < connectionTable.size(); ++slot) {
     if (!connectionTable[slot]) continue;
     position = int(slot) + 1;
-    return connectionTable[slot];
+    return connectionTable[slot].get();
   }
   position = -1;
   return nullptr;
 }
 
 void CTcpRepeater::notifyOnAccept(int, std::string) {
-  if (CTcpSockStream* client = acceptCaller()) buildPair(client);
+  if (std::unique_ptr<CTcpSockStream> client = acceptCaller()) buildPair(std::move(client));
 }
 
 // Accepts the waiting caller and asks the filter; null when refused.
-CTcpSockStream* CTcpRepeater::acceptCaller() {
-  auto* client = new CTcpSockStream();
-  if (!listenSocket.Accept(*client)) {
-    delete client;
-    return nullptr;
-  }
+std::unique_ptr<CTcpSockStream> CTcpRepeater::acceptCaller() {
+  auto client = std::make_unique<CTcpSockStream>();
+  if (!listenSocket.Accept(*client)) return nullptr;
   std::string address;
   unsigned port = 0;
   client->GetPeerName(address, port);
   if (ipFilter && ipFilter->checkAddress(address) == 0) {
-    delete client;  // closes without a shutdown
+    client.reset();  // closes without a shutdown
     QTRACE("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), int(port));
     return nullptr;
   }
@@ -130,29 +119,30 @@ CTcpSockStream* CTcpRepeater::acceptCaller() {
   return client;
 }
 
-void CTcpRepeater::buildPair(CTcpSockStream* client) {
+void CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   int kbytes = boundedBufferSize(bufferSize);
   client->parent = this;
   client->setKind("acceptSocket");
-  auto* outgoing = new CTcpSockStream();
+  auto outgoing = std::make_unique<CTcpSockStream>();
   // A failed Create shows as a failed Connect below.
   outgoing->Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, isConnectBind ? ipConnectBind.c_str() : nullptr);
   outgoing->parent = this;
   outgoing->setKind("connectSocket");
-  client->pairSocket = outgoing;
-  outgoing->pairSocket = client;
-  auto* pair = new CTcpStreamPair();
-  pair->acceptStream = client;
-  pair->connectStream = outgoing;
-  int index = addConnection(pair);
-  client->index = outgoing->index = index;
-  if (!client->setBufferSize(kbytes) || !outgoing->setBufferSize(kbytes)) {
+  client->pairSocket = outgoing.get();
+  outgoing->pairSocket = client.get();
+  auto pair = std::make_unique<CTcpStreamPair>();
+  pair->acceptStream = std::move(client);
+  pair->connectStream = std::move(outgoing);
+  CTcpStreamPair& added = *pair;
+  int index = addConnection(std::move(pair));
+  added.acceptStream->index = added.connectStream->index = index;
+  if (!added.acceptStream->setBufferSize(kbytes) || !added.connectStream->setBufferSize(kbytes)) {
     // Without memory for its buffers the pair cannot relay: it fails like a connect.
     traceConnectFailed(ws::WSAENOBUFS);
     removeConnection(index);
     return;
   }
-  if (isDottedLiteral(forwardHost))
+  if (isDottedIPv4(forwardHost))
     connectOutgoing(index, forwardHost);
   else
     resolveAndConnect(index);
@@ -224,30 +214,29 @@ void CTcpRepeater::traceConnectFailed(int err) const {
          forwardPort, err);
 }
 
-int CTcpRepeater::addConnection(CTcpStreamPair* pair) {
+int CTcpRepeater::addConnection(std::unique_ptr<CTcpStreamPair> pair) {
   auto empty = std::find(connectionTable.begin(), connectionTable.end(), nullptr);
   if (empty != connectionTable.end()) {
-    *empty = pair;
+    *empty = std::move(pair);
     return int(empty - connectionTable.begin());
   }
-  connectionTable.push_back(pair);
+  connectionTable.push_back(std::move(pair));
   return int(connectionTable.size()) - 1;
 }
 
 void CTcpRepeater::removeConnection(int index) {
   if (CTcpStreamPair* pair = pairAt(index)) {
     if (pair->pendingLookup && resolver_) resolver_->cancel(pair->pendingLookup);
-    delete pair;  // closes both streams
-    connectionTable[size_t(index)] = nullptr;
+    connectionTable[size_t(index)].reset();  // closes both streams
   }
-  if (std::all_of(connectionTable.begin(), connectionTable.end(), [](CTcpStreamPair* p) { return !p; }))
+  if (std::all_of(connectionTable.begin(), connectionTable.end(), [](const auto& p) { return !p; }))
     connectionTable.clear();
   updateConnectionCount();
 }
 
 void CTcpRepeater::updateConnectionCount() {
   int count = 0;
-  for (CTcpStreamPair* pair : connectionTable)
+  for (const auto& pair : connectionTable)
     if (pair && pair->acceptStream->state == CTcpSockStream::STATE_CONNECTED &&
         pair->connectStream->state == CTcpSockStream::STATE_CONNECTED)
       ++count;
@@ -256,5 +245,5 @@ void CTcpRepeater::updateConnectionCount() {
 
 CTcpStreamPair* CTcpRepeater::pairAt(int index) const {
   if (index < 0 || size_t(index) >= connectionTable.size()) return nullptr;
-  return connectionTable[size_t(index)];
+  return connectionTable[size_t(index)].get();
 }

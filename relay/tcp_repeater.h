@@ -16,8 +16,8 @@
 
 // One slot of the connection table; owns both streams.
 struct CTcpStreamPair {
-  CTcpSockStream* acceptStream = nullptr;
-  CTcpSockStream* connectStream = nullptr;
+  std::unique_ptr<CTcpSockStream> acceptStream;
+  std::unique_ptr<CTcpSockStream> connectStream;
   CHostResolver::RequestId pendingLookup = 0;  // name resolution under way
 
   CTcpStreamPair() = default;
@@ -62,7 +62,8 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void notifyOnError(int index, std::string kind, int err) override;
 
   CTcpRepeaterListener* listener = nullptr;
-  std::vector<CTcpStreamPair*> connectionTable;
+  // Slots are never compacted; an empty slot is null.
+  std::vector<std::unique_ptr<CTcpStreamPair>> connectionTable;
   CTcpSockStream listenSocket;
   int listenPort = 0;
   std::string forwardHost;
@@ -75,12 +76,12 @@ class CTcpRepeater : public CTcpSockStreamParent {
   CIpFilter* ipFilter = nullptr;
 
  private:
-  int addConnection(CTcpStreamPair* pair);
+  int addConnection(std::unique_ptr<CTcpStreamPair> pair);
   void removeConnection(int index);
   void updateConnectionCount();
   CTcpStreamPair* pairAt(int index) const;
-  CTcpSockStream* acceptCaller();
-  void buildPair(CTcpSockStream* client);
+  std::unique_ptr<CTcpSockStream> acceptCaller();
+  void buildPair(std::unique_ptr<CTcpSockStream> client);
   void connectOutgoing(int index, const std::string& address);
   void resolveAndConnect(int index);
   void traceConnectFailed(int err) const;

@@ -12,6 +12,12 @@
 #include "relay/stream_buffer.h"
 #include "relay/tcp_sock_stream_parent.h"
 
+// A stream's buffer size in kibibytes: the range the settings allow, and
+// the size of a port whose profile does not say.
+constexpr int MIN_BUFFER_KBYTES = 1;
+constexpr int MAX_BUFFER_KBYTES = 65536;
+constexpr int DEFAULT_BUFFER_KBYTES = 128;
+
 class CTcpSockStream : public CAsyncSocket {
  public:
   enum { STATE_NEW = 0, STATE_CONNECTING = 1, STATE_CONNECTED = 2 };

@@ -9,6 +9,9 @@ constexpr int SOCKET_ERROR = -1;
 constexpr int WS_SOCK_STREAM = 1;
 constexpr int WS_SOL_SOCKET = 0xFFFF;
 constexpr int WS_SO_REUSEADDR = 4;
+// shutdown directions
+constexpr int SD_RECEIVE = 0;
+constexpr int SD_SEND = 1;
 constexpr int SD_BOTH = 2;
 
 constexpr int WSAEINTR = 10004;
@@ -52,7 +55,9 @@ int fromErrno(int err);
 // user reads (the trace keeps the bare number).
 const char* describeError(int wsaError);
 
-// The thread's last socket error, as WSAGetLastError reports it.
+// The last socket error, as WSAGetLastError reports it: one global, since
+// every socket call runs on the one relay thread; read it straight after
+// the failing call.
 int WSAGetLastError();
 void WSASetLastError(int err);
 // Stores fromErrno(errno) as the last error and returns it.

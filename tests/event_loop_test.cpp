@@ -102,14 +102,17 @@ TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescr
   CAsyncSocket::setEventLoop(nullptr);
 }
 
-TEST(AsyncSocketTest, CreateWithAHostNameAsBindAddressFailsWithInvalidArgument) {
+// Only a dotted literal binds; an empty or blank text is not "any address".
+TEST(AsyncSocketTest, CreateWithABindAddressThatIsNotDottedFailsWithInvalidArgument) {
   CEventLoop loop;
   CAsyncSocket::setEventLoop(&loop);
-  CAsyncSocket socket;
-  EXPECT_FALSE(socket.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, "localhost"));
-  EXPECT_EQ(ws::WSAGetLastError(), ws::WSAEINVAL);
-  EXPECT_EQ(socket.m_hSocket, ws::INVALID_SOCKET);
-  EXPECT_FALSE(socket.Connect("localhost", 80));  // nothing to connect with
+  for (const char* address : {"localhost", "", " ", "127.0.0.1 "}) {
+    CAsyncSocket socket;
+    EXPECT_FALSE(socket.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, address)) << '"' << address << '"';
+    EXPECT_EQ(ws::WSAGetLastError(), ws::WSAEINVAL);
+    EXPECT_EQ(socket.m_hSocket, ws::INVALID_SOCKET);
+    EXPECT_FALSE(socket.Connect("localhost", 80));  // nothing to connect with
+  }
   CAsyncSocket::setEventLoop(nullptr);
 }
 

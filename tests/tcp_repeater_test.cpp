@@ -148,6 +148,35 @@ TEST_F(RepeaterTest, SlowNameServerDoesNotHoldUpAnotherPort) {
   pumpFor(loop, 50);  // a late answer must find nothing to call back
 }
 
+TEST(ResolverLimitsTest, SystemOptionsBoundedAsTheSystemResolverBoundsThem) {
+  struct Case {
+    const char* resolvConf;
+    const char* resOptions;
+    int timeoutMs, tries;
+  } cases[] = {
+      {"nameserver 10.0.0.1\n", nullptr, 5000, 2},
+      {"options rotate timeout:3 attempts:4\n", nullptr, 3000, 4},
+      {"options timeout:0 attempts:9\noptions timeout:99\n", nullptr, 30000, 5},
+      {"# options timeout:1\noptions timeout:2\n", "attempts:1 timeout:7", 7000, 1},
+  };
+  for (const Case& c : cases) {
+    CHostResolver::Limits limits = CHostResolver::systemLimits(c.resolvConf, c.resOptions);
+    EXPECT_EQ(limits.timeoutMs, c.timeoutMs) << c.resolvConf;
+    EXPECT_EQ(limits.tries, c.tries) << c.resolvConf;
+  }
+}
+
+TEST_F(RepeaterTest, SilentNameServerClosesTheCallerWhenTheSystemTimeoutRunsOut) {
+  setenv("RES_OPTIONS", "timeout:1 attempts:1", 1);
+  names.hold("silent.quillex.test");
+  CTcpRepeater& r = start("silent.quillex.test");
+  Fd client = connectTo(portOf(r));
+  // One second of waiting, not the resolver library's own five and more.
+  EXPECT_TRUE(pumpUntil(loop, [&] { return atEndOfStream(client.get(), 0); }, 3000));
+  EXPECT_TRUE(r.connectionTable.empty());
+  unsetenv("RES_OPTIONS");
+}
+
 TEST_F(RepeaterTest, StopVisitsEverySlotAndFreesThePort) {
   CTcpRepeater& r = start();
   auto [c0, s0] = relayedConnection(r);
@@ -158,9 +187,9 @@ TEST_F(RepeaterTest, StopVisitsEverySlotAndFreesThePort) {
   counts.counts.clear();
 
   int position = 0;
-  EXPECT_EQ(r.getNextConnection(position), r.connectionTable[0]);
+  EXPECT_EQ(r.getNextConnection(position), r.connectionTable[0].get());
   EXPECT_EQ(position, 1);
-  EXPECT_EQ(r.getNextConnection(position), r.connectionTable[2]);
+  EXPECT_EQ(r.getNextConnection(position), r.connectionTable[2].get());
   EXPECT_EQ(position, 3);
   EXPECT_EQ(r.getNextConnection(position), nullptr);
   EXPECT_EQ(position, -1);
