@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "port/profile_file.h"
+#include "relay/tcp_sock_stream.h"
 
 namespace {
 
 const char* const kSystem = "SYSTEM";
 const char* const kDefaultAddress = "127.0.0.1";
 const char* const kDefaultEntry = "0.0.0.0";
-constexpr int kDefaultBufferSize = 128;
 
 int clampCount(int count) { return std::clamp(count, 0, MAX_FILTER_ENTRIES); }
 
@@ -28,10 +28,9 @@ class CSectionWriter {
   void text(const std::string& key, const std::string& value) { keys_.push_back({key, value}); }
   void number(const std::string& key, int value) { text(key, std::to_string(value)); }
   bool applyTo(CProfile& profile) const {
-    CProfile edited = profile;
     for (const auto& [key, value] : keys_)
-      if (!edited.setString(section_, key, value)) return false;
-    profile = std::move(edited);
+      if (!CProfile::canSet(section_, key, value)) return false;
+    for (const auto& [key, value] : keys_) profile.setString(section_, key, value);
     return true;
   }
 
@@ -64,7 +63,7 @@ CPortSetting readPortSetting(const CProfile& p, int portIndex) {
   r.port = p.getInt(s, "PORT", 0);
   r.forwardHost = p.getString(s, "FORWARDHOST", kDefaultAddress);
   r.forwardPort = p.getInt(s, "FORWARDPORT", 0);
-  r.bufferSize = p.getInt(s, "BUFFERSIZE", kDefaultBufferSize);
+  r.bufferSize = p.getInt(s, "BUFFERSIZE", DEFAULT_BUFFER_KBYTES);
   r.isListenBind = p.getInt(s, "ISLISTENBIND", 0);
   r.ipListenBind = p.getString(s, "IPLISTENBIND", kDefaultAddress);
   r.isConnectBind = p.getInt(s, "ISCONNECTBIND", 0);

@@ -7,6 +7,9 @@
 #include "filter/ip_filter.h"
 #include "port/profile.h"
 
+// The most ports a profile describes: [TCP-PORT0] to [TCP-PORT9].
+constexpr int MAX_PORTS = 10;
+
 // A record that has not been loaded holds zeros and empty texts; the defaults
 // of a missing section or key are applied by the read functions.
 struct CPortSetting {

@@ -1,28 +1,36 @@
 #include "port/profile.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <string_view>
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t\r";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 std::string_view trim(std::string_view s) {
-  const size_t first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
+  size_t first = 0, last = s.size();
+  while (first < last && isBlankByte(s[first])) ++first;
+  while (last > first && isBlankByte(s[last - 1])) --last;
+  return s.substr(first, last - first);
 }
 
 // ASCII only: bytes of other encodings must never compare equal by accident,
 // and the C library's tolower is undefined for negative chars.
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  return true;
+// Names compare without regard to ASCII letter case: the index keys them by this.
+std::string lowerName(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) c = lowerAscii(c);
+  return lower;
+}
+
+std::string keyId(std::string_view section, std::string_view key) {
+  return lowerName(section) + '\n' + lowerName(key);
 }
 
 bool isBlank(std::string_view line) { return trim(line).empty(); }
@@ -36,12 +44,14 @@ std::optional<std::string_view> sectionName(std::string_view line) {
   return trim(t.substr(1, close - 1));
 }
 
-bool isKeyLine(std::string_view line, std::string_view key, std::string_view* value) {
+// The trimmed key of a "key=value" line, or nullopt.
+std::optional<std::string_view> keyName(std::string_view line) {
   const size_t eq = line.find('=');
-  if (eq == std::string_view::npos || !sameName(trim(line.substr(0, eq)), key)) return false;
-  if (value) *value = trim(line.substr(eq + 1));
-  return true;
+  if (eq == std::string_view::npos) return std::nullopt;
+  return trim(line.substr(0, eq));
 }
+
+std::string_view valueOf(std::string_view line) { return trim(line.substr(line.find('=') + 1)); }
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
@@ -78,57 +88,93 @@ int parseInt(std::string_view s) {
 
 }  // namespace
 
-CProfile::CProfile(const std::string& bytes) {
+CProfile::CProfile(std::string bytes) : read_(std::move(bytes)) {
+  byteOrderMark_ = read_.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0;
+  if (byteOrderMark_) read_.erase(0, kByteOrderMark.size());
+  lines_.reserve(size_t(std::count(read_.begin(), read_.end(), '\n')) + 1);
   size_t start = 0;
-  while (start < bytes.size()) {
-    const size_t nl = bytes.find('\n', start);
+  while (start < read_.size()) {
+    size_t nl = read_.find('\n', start);
+    End end = End::Lf;
     if (nl == std::string::npos) {
-      lines_.push_back({bytes.substr(start), ""});
-      break;
+      nl = read_.size();
+      end = End::None;
+    } else if (nl > start && read_[nl - 1] == '\r') {
+      end = End::CrLf;
     }
-    const bool crlf = nl > start && bytes[nl - 1] == '\r';
-    const size_t textEnd = crlf ? nl - 1 : nl;
-    lines_.push_back({bytes.substr(start, textEnd - start), crlf ? "\r\n" : "\n"});
+    const size_t length = nl - start - (end == End::CrLf ? 1 : 0);
+    // Offsets beyond four gigabytes do not fit a slice: such a line keeps a copy.
+    if (nl <= UINT32_MAX)
+      lines_.push_back(Line{uint32_t(start), uint32_t(length), end, false});
+    else
+      lines_.push_back(ownedLine(read_.substr(start, length), end));
     start = nl + 1;
   }
 }
 
+std::string_view CProfile::textOf(size_t line) const {
+  const Line& l = lines_[line];
+  if (l.owned) return owned_[l.begin];
+  return std::string_view(read_).substr(l.begin, l.length);
+}
+
+CProfile::Line CProfile::ownedLine(std::string text, End end) {
+  owned_.push_back(std::move(text));
+  return Line{uint32_t(owned_.size() - 1), 0, end, true};
+}
+
 std::string CProfile::bytes() const {
-  std::string out;
-  for (const Line& line : lines_) out += line.text + line.end;
+  std::string out(byteOrderMark_ ? kByteOrderMark : std::string_view());
+  out.reserve(read_.size() + kByteOrderMark.size());
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    out += textOf(i);
+    if (lines_[i].end != End::None) out += lines_[i].end == End::CrLf ? "\r\n" : "\n";
+  }
   return out;
 }
 
-size_t CProfile::findSection(const std::string& section) const {
+const CProfile::Index& CProfile::index() const {
+  if (index_) return *index_;
+  Index built;
+  std::string section;        // lower-case name of the section being read
+  Index::Section* current = nullptr;  // null while its keys do not count
   for (size_t i = 0; i < lines_.size(); ++i) {
-    const auto name = sectionName(lines_[i].text);
-    if (name && sameName(*name, section)) return i;
+    const std::string_view text = textOf(i);
+    if (const auto name = sectionName(text)) {
+      if (current) current->end = i;
+      section = lowerName(*name);
+      // Only the first section of a name counts; a later one is ignored.
+      auto [it, first] = built.sections.emplace(section, Index::Section{i, lines_.size()});
+      current = first ? &it->second : nullptr;
+    } else if (current) {
+      if (const auto key = keyName(text)) built.keys.emplace(section + '\n' + lowerName(*key), i);
+    }
   }
-  return std::string::npos;
+  index_ = std::move(built);
+  return *index_;
 }
 
-size_t CProfile::sectionEnd(size_t header) const {
-  size_t i = header + 1;
-  while (i < lines_.size() && !sectionName(lines_[i].text)) ++i;
-  return i;
+size_t CProfile::findSection(const std::string& section) const {
+  const auto& sections = index().sections;
+  const auto it = sections.find(lowerName(section));
+  return it == sections.end() ? std::string::npos : it->second.header;
 }
 
-size_t CProfile::findKey(size_t header, const std::string& key) const {
-  const size_t end = sectionEnd(header);
-  for (size_t i = header + 1; i < end; ++i)
-    if (isKeyLine(lines_[i].text, key, nullptr)) return i;
-  return std::string::npos;
+size_t CProfile::sectionEnd(const std::string& section) const {
+  return index().sections.at(lowerName(section)).end;
+}
+
+size_t CProfile::findKey(const std::string& section, const std::string& key) const {
+  const auto& keys = index().keys;
+  const auto it = keys.find(keyId(section, key));
+  return it == keys.end() ? std::string::npos : it->second;
 }
 
 std::optional<std::string> CProfile::findValue(const std::string& section,
                                                const std::string& key) const {
-  const size_t header = findSection(section);
-  if (header == std::string::npos) return std::nullopt;
-  const size_t line = findKey(header, key);
+  const size_t line = findKey(section, key);
   if (line == std::string::npos) return std::nullopt;
-  std::string_view value;
-  isKeyLine(lines_[line].text, key, &value);
-  return std::string(value);
+  return std::string(valueOf(textOf(line)));
 }
 
 int CProfile::getInt(const std::string& section, const std::string& key, int defaultValue) const {
@@ -143,40 +189,48 @@ std::string CProfile::getString(const std::string& section, const std::string& k
 }
 
 // New lines follow the file's own line ends, so a CR LF file stays CR LF.
-std::string CProfile::newLineEnd() const {
+CProfile::End CProfile::newLineEnd() const {
   for (const Line& line : lines_)
-    if (!line.end.empty()) return line.end;
-  return "\n";
+    if (line.end != End::None) return line.end;
+  return End::Lf;
 }
 
 void CProfile::insertLine(size_t at, std::string text) {
-  const std::string end = newLineEnd();
-  if (at > 0 && lines_[at - 1].end.empty()) lines_[at - 1].end = end;
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(text), end});
+  const End end = newLineEnd();
+  if (at > 0 && lines_[at - 1].end == End::None) lines_[at - 1].end = end;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), ownedLine(std::move(text), end));
+  index_.reset();  // every line from here on has moved
+}
+
+bool CProfile::canSet(const std::string& section, const std::string& key, const std::string& value) {
+  return validName(section) && section.find(']') == std::string::npos && validName(key) &&
+         key.find('=') == std::string::npos && key.front() != '[' && !hasLineBreak(value);
 }
 
 bool CProfile::setString(const std::string& section, const std::string& key,
                          const std::string& value) {
-  if (!validName(section) || section.find(']') != std::string::npos) return false;
-  if (!validName(key) || key.find('=') != std::string::npos || key.front() == '[') return false;
-  if (hasLineBreak(value)) return false;
-
-  const std::string keyLine = key + "=" + value;
+  if (!canSet(section, key, value)) return false;
+  std::string keyLine = key + "=" + value;
   size_t header = findSection(section);
   if (header == std::string::npos) {
-    if (!lines_.empty() && !isBlank(lines_.back().text)) insertLine(lines_.size(), "");
+    if (!lines_.empty() && !isBlank(textOf(lines_.size() - 1))) insertLine(lines_.size(), "");
     header = lines_.size();
     insertLine(header, "[" + section + "]");
-    insertLine(header + 1, keyLine);
+    insertLine(header + 1, std::move(keyLine));
     return true;
   }
-  const size_t existing = findKey(header, key);
+  const size_t existing = findKey(section, key);
   if (existing != std::string::npos) {
-    lines_[existing].text = keyLine;
+    // The same key: the index still holds.
+    Line& line = lines_[existing];
+    if (line.owned)
+      owned_[line.begin] = std::move(keyLine);
+    else
+      line = ownedLine(std::move(keyLine), line.end);
     return true;
   }
-  size_t last = sectionEnd(header) - 1;
-  while (last > header && isBlank(lines_[last].text)) --last;
-  insertLine(last + 1, keyLine);
+  size_t last = sectionEnd(section) - 1;
+  while (last > header && isBlank(textOf(last))) --last;
+  insertLine(last + 1, std::move(keyLine));
   return true;
 }

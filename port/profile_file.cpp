@@ -8,23 +8,30 @@
 #include <cstring>
 
 #include "relay/trace.h"
+#include "relay/unique_fd.h"
 
 namespace {
 
 // Makes temporary names unique within this process; the pid does it across processes.
 unsigned gTempSerial = 0;
 
+// Reads straight into the string, sized from the file's length up front.
 bool readAll(int fd, std::string& out) {
-  char buffer[8192];
+  struct stat st {};
+  size_t used = 0;
+  out.resize(::fstat(fd, &st) == 0 && st.st_size > 0 ? size_t(st.st_size) + 1 : 65536);
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) return true;
+    if (used == out.size()) out.resize(out.size() * 2);
+    const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+    if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    out.append(buffer, static_cast<size_t>(n));
+    used += size_t(n);
   }
+  out.resize(used);
+  return true;
 }
 
 bool writeAll(int fd, const std::string& data) {
@@ -42,23 +49,23 @@ bool writeAll(int fd, const std::string& data) {
 
 // Creates a fresh temporary file beside `path`. A replaced profile keeps its
 // permission bits and owner; a new one gets 0666 less the umask, like any file.
-int createTemp(const std::string& path, std::string& tempPath) {
+CUniqueFd createTemp(const std::string& path, std::string& tempPath) {
   struct stat old {};
   const bool exists = ::stat(path.c_str(), &old) == 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     tempPath = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(gTempSerial++);
-    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) continue;
-    if (fd >= 0 && exists) {
-      ::fchmod(fd, old.st_mode & 07777);
-      if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    CUniqueFd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd && errno == EEXIST) continue;
+    if (fd && exists) {
+      ::fchmod(fd.get(), old.st_mode & 07777);
+      if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
         // Only a privileged process may give a file away; the mode still holds.
       }
     }
     return fd;
   }
   errno = EEXIST;
-  return -1;
+  return CUniqueFd();
 }
 
 std::string directoryOf(const std::string& path) {
@@ -70,10 +77,8 @@ std::string directoryOf(const std::string& path) {
 // The directory entry of the rename must reach the disk too.
 void syncDirectoryOf(const std::string& path) {
   const std::string dir = directoryOf(path);
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  const CUniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd) ::fsync(fd.get());
 }
 
 // `error` 0: the reason is in `step` alone.
@@ -85,36 +90,36 @@ bool failWrite(const std::string& path, const char* step, int error) {
 
 }  // namespace
 
-bool readProfileFile(const std::string& path, CProfile& profile) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
+bool readProfileFile(const std::string& path, CProfile& profile, int* errorOut) {
+  const CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd && errno == ENOENT) {
     profile = CProfile();
     return true;
   }
   std::string bytes;
-  const bool ok = fd >= 0 && readAll(fd, bytes);
+  const bool ok = fd && readAll(fd.get(), bytes);
   const int error = errno;
-  if (fd >= 0) ::close(fd);
   if (!ok) {
+    if (errorOut) *errorOut = error;
     QTRACE("Profile read failed: %s: %s\n", path.c_str(), std::strerror(error));
     return false;
   }
-  profile = CProfile(bytes);
+  profile = CProfile(std::move(bytes));
   return true;
 }
 
 bool writeProfileFile(const std::string& path, const CProfile& profile) {
   std::string tempPath;
-  const int fd = createTemp(path, tempPath);
-  if (fd < 0) return failWrite(path, "create", errno);
+  CUniqueFd fd = createTemp(path, tempPath);
+  if (!fd) return failWrite(path, "create", errno);
   const char* step = nullptr;
   int error = 0;
-  if (!writeAll(fd, profile.bytes()))
+  if (!writeAll(fd.get(), profile.bytes()))
     step = "write";
-  else if (::fsync(fd) != 0)
+  else if (::fsync(fd.get()) != 0)
     step = "sync";
   if (step) error = errno;
-  if (::close(fd) != 0 && !step) {
+  if (fd.reset() != 0 && !step) {
     step = "close";
     error = errno;
   }
@@ -128,20 +133,6 @@ bool writeProfileFile(const std::string& path, const CProfile& profile) {
   }
   syncDirectoryOf(path);
   return true;
-}
-
-int getProfileInt(const std::string& section, const std::string& key, int defaultValue,
-                  const std::string& path) {
-  CProfile profile;
-  readProfileFile(path, profile);  // unreadable reads as empty: the default
-  return profile.getInt(section, key, defaultValue);
-}
-
-std::string getProfileString(const std::string& section, const std::string& key,
-                             const std::string& defaultValue, const std::string& path) {
-  CProfile profile;
-  readProfileFile(path, profile);
-  return profile.getString(section, key, defaultValue);
 }
 
 bool updateProfileFile(const std::string& path, const std::function<bool(CProfile&)>& edit) {

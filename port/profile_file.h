@@ -11,8 +11,9 @@
 #include "port/profile.h"
 
 // A missing file reads as an empty profile. An existing file that cannot be
-// read gives false (and a trace line), so that no write replaces it blindly.
-bool readProfileFile(const std::string& path, CProfile& profile);
+// read gives false (and a trace line, and the errno in *error when asked), so
+// that no write replaces it blindly.
+bool readProfileFile(const std::string& path, CProfile& profile, int* error = nullptr);
 
 // Replaces the file with the profile's bytes, keeping its permission bits.
 bool writeProfileFile(const std::string& path, const CProfile& profile);
@@ -22,10 +23,6 @@ bool writeProfileFile(const std::string& path, const CProfile& profile);
 // read or `edit` refuses.
 bool updateProfileFile(const std::string& path, const std::function<bool(CProfile&)>& edit);
 
-// One key at a time, argument order as the private-profile calls have it.
-int getProfileInt(const std::string& section, const std::string& key, int defaultValue,
-                  const std::string& path);
-std::string getProfileString(const std::string& section, const std::string& key,
-                             const std::string& defaultValue, const std::string& path);
+// One key at a time, argument order as the private-profile call has it.
 bool writeProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& path);

@@ -216,6 +216,15 @@ TEST(ProfileReading, IntegersTextsAndNamesFollowTheLookupRules) {
   EXPECT_EQ(p.getInt("", "top", 5), 5);  // keys before any section belong to none
 }
 
+// Editors on other systems start a file with a byte-order mark.
+TEST(ProfileReading, ByteOrderMarkIsKeptButDoesNotHideTheFirstSection) {
+  const std::string bom = "\xEF\xBB\xBF";
+  CProfile p(bom + "[SYSTEM]\r\nPORTNUM=5\r\n");
+  EXPECT_EQ(readSystemSetting(p).portNum, 5);
+  ASSERT_TRUE(p.setString("SYSTEM", "WINDOW", "0"));
+  EXPECT_EQ(p.bytes(), bom + "[SYSTEM]\r\nPORTNUM=5\r\nWINDOW=0\r\n");
+}
+
 TEST(ProfileReading, RefusedEditsChangeNothing) {
   CProfile p("[S]\nK=1\n");
   for (auto [s, k, v] : {std::tuple{"S", "K", "a\nINJECTED=1"},
