@@ -55,6 +55,9 @@ void changeToProgramDirectory() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that goes away (a closed pipe on the trace) must never end the
+  // relay; a failed write is enough.
+  std::signal(SIGPIPE, SIG_IGN);
   if (wantsHeadless(argc, argv)) return runHeadlessFromArguments(argc, argv);
 
   std::vector<char*> arguments(argv, argv + argc);  // Qt takes its own options out of argv

@@ -26,7 +26,6 @@ namespace {
 constexpr int kTopStrip = 30;  // pixels above the panels
 constexpr int kPanelsPerColumn = 5;
 constexpr int kLinkTop = 2;
-constexpr int kMaxPorts = 10;
 
 int portCountChoice(int count) { return count == 1 ? 0 : count == 5 ? 1 : count == 10 ? 2 : -1; }
 int portCountOf(int choice) { return choice == 0 ? 1 : choice == 1 ? 5 : 10; }
@@ -138,7 +137,7 @@ void CQuillexDlg::OnTrayExit() {
 void CQuillexDlg::readSystemSettings() {
   CSystemSetting system = loadSystemSetting(profilePath_);
   // A count below 1 leaves no panel to lay out; one above 10 would not fit.
-  portCount_ = std::clamp(system.portNum, 1, kMaxPorts);
+  portCount_ = std::clamp(system.portNum, 1, MAX_PORTS);
   startWindow_ = system.window;
 }
 

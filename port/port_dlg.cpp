@@ -7,6 +7,7 @@
 
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
+#include "port/port_check.h"
 #include "port/port_setting.h"
 #include "relay/winsock_errors.h"
 #include "resources/message_box.h"
@@ -15,8 +16,6 @@
 
 namespace {
 
-constexpr const char* kListenPortInvalid = "Listenポートが無効な設定です";
-constexpr const char* kForwardPortInvalid = "転送先ポート番号が無効な設定です";
 constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
 constexpr const char* kSettingBusy = "現在PORTの設定中です";
 constexpr const char* kNoConnection = "現在接続はありません.";
@@ -94,10 +93,8 @@ void CPortDlg::OnBnClickedOnOff() { switchOnOff(); }
 void CPortDlg::switchOnOff() {
   updateData(true);
   if (act == 1) {
-    const char* refusal = port == 0          ? kListenPortInvalid
-                          : forwardPort == 0 ? kForwardPortInvalid
-                                             : nullptr;
-    if (refusal) {
+    // A port beyond 65535 would wrap to another on the wire: refused like 0.
+    if (const char* refusal = switchOnRefusal(port, forwardPort)) {
       showMessage(this, QString::fromUtf8(refusal));
       act = 0;
       updateData(false);
@@ -114,7 +111,7 @@ void CPortDlg::switchOnOff() {
 void CPortDlg::applyState() {
   if (act == 0) {
     repeater.stop();
-  } else if (port != 0 && forwardPort != 0 && !forwardHost.empty()) {
+  } else if (isUsablePort(port) && isUsablePort(forwardPort) && !forwardHost.empty()) {
     repeater.setListener(this);
     repeater.setBufferSize(bufferSize);
     repeater.setListenBind(isListenBind, ipListenBind);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,14 +14,32 @@ namespace {
 using Clock = std::chrono::steady_clock;
 }
 
+namespace {
+
+void applyLimits(const CChildProcess::Limits& limits) {
+  if (limits.openFiles) {
+    rlimit files{rlim_t(limits.openFiles), rlim_t(limits.openFiles)};
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  int gone[2];
+  if (limits.brokenStdout && pipe(gone) == 0) {
+    close(gone[0]);
+    dup2(gone[1], 1);
+    close(gone[1]);
+  }
+}
+
+}  // namespace
+
 CChildProcess::CChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                             const std::vector<std::string>& extraEnv) {
+                             const std::vector<std::string>& extraEnv, Limits limits) {
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
     dup2(out[1], 1);
     dup2(out[1], 2);
+    applyLimits(limits);
     for (const std::string& e : extraEnv) putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));

@@ -8,11 +8,18 @@
 #include <string>
 #include <vector>
 
+// What a test may impose on the program it starts.
+struct CChildLimits {
+  int openFiles = 0;          // RLIMIT_NOFILE when not 0
+  bool brokenStdout = false;  // standard output a pipe nobody reads any more
+};
+
 class CChildProcess {
  public:
+  using Limits = CChildLimits;
   // Starts program with the arguments; extraEnv entries are "NAME=value".
   CChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                const std::vector<std::string>& extraEnv = {});
+                const std::vector<std::string>& extraEnv = {}, Limits limits = {});
   ~CChildProcess();  // kills the program if it still runs
   CChildProcess(const CChildProcess&) = delete;
   CChildProcess& operator=(const CChildProcess&) = delete;

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <memory>
 
-#include "tests/child_process.h"
+#include "tests/headless_process.h"
 #include "tests/loopback.h"
 
 using namespace loopback;
@@ -15,11 +15,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Quillex --headless started from a copy of the program in a fresh directory.
 std::unique_ptr<CChildProcess> startRunner(const fs::path& dir, const std::string& profile) {
-  fs::copy_file(QUILLEX_BINARY, dir / "Quillex", fs::copy_options::overwrite_existing);
-  std::ofstream(dir / "Quillex.ini", std::ios::binary) << profile;
-  return std::make_unique<CChildProcess>((dir / "Quillex").string(), std::vector<std::string>{"--headless"});
+  return startHeadless(dir, profile);
+}
+
+// Sends five bytes each way through the relay.
+void expectRelayed(uint16_t listenPort, int destination) {
+  Fd client = connectTo(listenPort);
+  Fd server = acceptOne(destination, 10000);
+  ASSERT_TRUE(server);
+  char got[5];
+  ASSERT_TRUE(writeAll(client.get(), "hello", 5));
+  ASSERT_TRUE(readExact(server.get(), got, 5, 10000));
+  EXPECT_EQ(std::string(got, 5), "hello");
+  ASSERT_TRUE(writeAll(server.get(), "world", 5));
+  ASSERT_TRUE(readExact(client.get(), got, 5, 10000));
+  EXPECT_EQ(std::string(got, 5), "world");
 }
 
 TEST(HeadlessRunnerTest, RelaysRefusesZeroPortsAndExitsCleanlyOnSignals) {
@@ -41,17 +52,9 @@ TEST(HeadlessRunnerTest, RelaysRefusesZeroPortsAndExitsCleanlyOnSignals) {
     EXPECT_TRUE(runner->waitForOutput("TCP-PORT1: Listenポートが無効な設定です\n"));
     EXPECT_TRUE(runner->waitForOutput("TCP-PORT2: 転送先ポート番号が無効な設定です\n"));
 
+    expectRelayed(listenPort, destination.get());
     Fd client = connectTo(listenPort);
     Fd server = acceptOne(destination.get(), 10000);
-    ASSERT_TRUE(server);
-    char got[5];
-    ASSERT_TRUE(writeAll(client.get(), "hello", 5));
-    ASSERT_TRUE(readExact(server.get(), got, 5, 10000));
-    EXPECT_EQ(std::string(got, 5), "hello");
-    ASSERT_TRUE(writeAll(server.get(), "world", 5));
-    ASSERT_TRUE(readExact(client.get(), got, 5, 10000));
-    EXPECT_EQ(std::string(got, 5), "world");
-
     EXPECT_EQ(runner->stop(signal), 0);
     EXPECT_TRUE(atEndOfStream(server.get(), 5000));
     EXPECT_EQ(readFile(dir / "Quillex.ini"), profile);  // the runner writes nothing
@@ -69,6 +72,72 @@ TEST(HeadlessRunnerTest, PortThatCannotListenSaysWhy) {
                                    ": address already in use (error 10048)\n"))
       << runner->output;
   EXPECT_EQ(runner->stop(SIGTERM), 0);
+}
+
+
+// A hand-edited profile must never open a port wider than asked or announce
+// a port that cannot relay: each such port is refused with one line.
+TEST(HeadlessRunnerTest, PortsThatCannotRelayAreRefusedWithOneLineEach) {
+  TempDir temp;
+  uint16_t destinationPort = 0;
+  Fd destination = listenAny(destinationPort);
+  const std::string dest = "FORWARDPORT=" + std::to_string(destinationPort) + "\n";
+  const std::pair<std::string, std::string> rows[] = {
+      {"ISLISTENBIND=1\nIPLISTENBIND=\n", "IPLISTENBIND=\"\" is not a dotted IPv4 address: not started"},
+      {"ISLISTENBIND=1\nIPLISTENBIND=localhost\n",
+       "IPLISTENBIND=\"localhost\" is not a dotted IPv4 address: not started"},
+      {"PORT=70000\n", "Listenポートが無効な設定です"},
+      {"FORWARDPORT=-5\n", "転送先ポート番号が無効な設定です"},
+      {"ISCONNECTBIND=1\nIPCONNECTBIND=gateway\n",
+       "IPCONNECTBIND=\"gateway\" is not a dotted IPv4 address: not started"},
+      {"FORWARDHOST=" + std::string(254, 'h') + "\n",
+       "FORWARDHOST is 254 bytes long; a host name has at most 253: not started"},
+      {"FILTERMODE=4\n", "FILTERMODE=4 is not a filter mode (0 to 3): not started"},
+      {"FILTERMODE=-1\n", "FILTERMODE=-1 is not a filter mode (0 to 3): not started"},
+      {"ISCONNECTBIND=1\nIPCONNECTBIND=192.0.2.1\n",
+       "warning: IPCONNECTBIND=192.0.2.1 is not an address of this machine now; connections will fail until it is"},
+      {"FORWARDHOST=\n", "ON, but no destination host is set: not started"},
+  };
+  // The byte-order mark an editor may write must not hide [SYSTEM].
+  std::string profile = "\xEF\xBB\xBF[SYSTEM]\nPORTNUM=10\n";
+  for (size_t i = 0; i < std::size(rows); ++i)
+    profile += "[TCP-PORT" + std::to_string(i) + "]\nACT=1\n" + rows[i].first +  // the first key counts
+               "PORT=" + std::to_string(freePort()) + "\n" + dest;
+  auto runner = startRunner(temp.path(), profile);
+  for (size_t i = 0; i < std::size(rows); ++i)
+    EXPECT_TRUE(runner->waitForOutput("TCP-PORT" + std::to_string(i) + ": " + rows[i].second + "\n", 5000))
+        << rows[i].second << "\n" << runner->output;
+  EXPECT_TRUE(runner->waitForOutput("TCP-PORT8: relaying"));
+  EXPECT_EQ(runner->stop(SIGTERM), 0);
+  const std::string& out = runner->output;
+  EXPECT_EQ(out.find(": relaying"), out.rfind(": relaying")) << "only TCP-PORT8 starts:\n" << out;
+}
+
+TEST(HeadlessRunnerTest, ProfileThatCannotBeReadIsReportedAsSuch) {
+  TempDir temp;
+  fs::create_directory(fs::path(temp.path()) / "Quillex.ini");
+  auto runner = startRunner(temp.path(), "");
+  EXPECT_EQ(runner->waitForExit(), 1);
+  EXPECT_NE(runner->output.find("Quillex: cannot read the profile " + temp.path() + "/Quillex.ini: Is a directory\n"),
+            std::string::npos)
+      << runner->output;
+}
+
+// Closing the terminal or the reader of the trace must not end the relay.
+TEST(HeadlessRunnerTest, HangUpAndAGoneTraceReaderLeaveTheRelayRunning) {
+  TempDir temp;
+  uint16_t destinationPort = 0;
+  Fd destination = listenAny(destinationPort);
+  uint16_t listenPort = freePort();
+  auto runner = startHeadless(temp.path(),
+                              "[TCP-PORT0]\nACT=1\nPORT=" + std::to_string(listenPort) +
+                                  "\nFORWARDPORT=" + std::to_string(destinationPort) + "\n",
+                              {"-D563"}, CChildLimits{0, true});
+  ASSERT_TRUE(runner->waitForOutput("TCP-PORT0: relaying")) << runner->output;
+  kill(runner->pid(), SIGHUP);
+  EXPECT_TRUE(runner->waitForOutput("Quillex: SIGHUP received; the relay goes on\n"));
+  expectRelayed(listenPort, destination.get());  // every step writes a trace line nobody reads
+  EXPECT_EQ(runner->stop(SIGTERM), 0) << runner->output;
 }
 
 }  // namespace

@@ -151,8 +151,11 @@ TEST_F(PortDlgTest, AZeroPortStoredOnIsRefusedAtCreationAndTheFileKeepsAct1) {
     int port, forwardPort;
     const char* message;
   };
+  // A number beyond 65535 would wrap to another port on the wire: refused like 0.
   const Case cases[] = {{0, 8080, "Listenポートが無効な設定です"},
-                        {8080, 0, "転送先ポート番号が無効な設定です"}};
+                        {8080, 0, "転送先ポート番号が無効な設定です"},
+                        {65536, 8080, "Listenポートが無効な設定です"},
+                        {8080, -1, "転送先ポート番号が無効な設定です"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     panels.clear();

@@ -1,0 +1,26 @@
+#pragma once
+// The checks a port's settings must pass before it is switched on, with the
+// messages a user reads, in one place for the panel and the headless runner.
+
+#include <string>
+
+#include "port/port_setting.h"
+
+// A TCP port number a socket can use: 1..65535 (0 means "not set").
+bool isUsablePort(int port);
+
+// The panel's refusal when a port is switched on: its message box text, or
+// null when both ports are usable.
+const char* switchOnRefusal(int port, int forwardPort);
+
+// What a relay running as a server also refuses, being unable to honour it:
+// empty when the setting can relay, else one line naming the key and value
+// (the panel's own message where it has one).
+std::string serverRefusal(const CPortSetting& setting);
+
+// A setting that starts but may not work yet (an outgoing bind address this
+// machine does not have right now): the warning line, or empty.
+std::string serverWarning(const CPortSetting& setting);
+
+// Whether the dotted address is one this machine can bind right now.
+bool isLocalAddress(const std::string& dottedAddress);
