@@ -4,7 +4,7 @@
 #include <sys/socket.h>
 
 #include "relay/async_socket.h"
-#include "relay/ipv4_text.h"
+#include "relay/ip_text.h"
 #include "relay/unique_fd.h"
 
 namespace {

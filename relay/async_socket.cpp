@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "relay/ipv4_text.h"
+#include "relay/ip_text.h"
 
 namespace {
 
@@ -56,23 +56,45 @@ void setNoDelay(int fd) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-bool endpointText(const sockaddr_in& sa, std::string& address, unsigned& port) {
-  char text[INET_ADDRSTRLEN];
-  if (!inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text)) return false;
+// Dotted IPv4 text, or IPv6 text for a connection to an IPv6 destination.
+bool endpointText(const sockaddr_storage& sa, std::string& address, unsigned& port) {
+  char text[INET6_ADDRSTRLEN];
+  const auto* v4 = reinterpret_cast<const sockaddr_in*>(&sa);
+  const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&sa);
+  const bool isV6 = sa.ss_family == AF_INET6;
+  if (!inet_ntop(sa.ss_family, isV6 ? static_cast<const void*>(&v6->sin6_addr) : &v4->sin_addr, text, sizeof text))
+    return false;
   address = text;
-  port = ntohs(sa.sin_port);
+  port = ntohs(isV6 ? v6->sin6_port : v4->sin_port);
   return true;
 }
 
 // The outputs are left as they were when the call fails.
 bool readEndpoint(int fd, int (*query)(int, sockaddr*, socklen_t*), std::string& address, unsigned& port) {
-  sockaddr_in sa{};
+  sockaddr_storage sa{};
   socklen_t length = sizeof sa;
   if (query(fd, reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
     ws::setLastErrorFromErrno();
     return false;
   }
   return endpointText(sa, address, port);
+}
+
+// The destination as a socket address: a dotted IPv4 literal, else an IPv6
+// one; the length, or 0 when the text is neither.
+socklen_t destinationAddress(const std::string& host, unsigned port, sockaddr_storage& out) {
+  out = sockaddr_storage{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&out);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&out);
+  if (parseDottedIPv4(host.c_str(), v4->sin_addr)) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(uint16_t(port));
+    return sizeof *v4;
+  }
+  if (!parseIPv6Literal(host, v6->sin6_addr)) return 0;
+  v6->sin6_family = AF_INET6;
+  v6->sin6_port = htons(uint16_t(port));
+  return sizeof *v6;
 }
 
 bool fail(int wsaError) {
@@ -145,6 +167,19 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
   attachHandle(fd);
   selected_ = events;
   phase_ = Phase::Created;
+  bound_ = bindToAddress;
+  return true;
+}
+
+// A socket made for IPv4 that is to reach an IPv6 destination is made anew;
+// one bound to an IPv4 address cannot reach it at all.
+bool CAsyncSocket::switchToIPv6() {
+  if (bound_) return fail(ws::WSAEAFNOSUPPORT);
+  int fd = socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return failFromErrno();
+  gHandles[size_t(m_hSocket)] = nullptr;
+  close(m_hSocket);
+  attachHandle(fd);
   return true;
 }
 
@@ -186,13 +221,13 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected) {
 
 bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
   if (m_hSocket < 0) return fail(ws::WSAENOTSOCK);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(uint16_t(port));
-  if (port > unsigned(MAX_PORT_NUMBER) || !parseDottedIPv4(host.c_str(), sa.sin_addr)) return fail(ws::WSAEINVAL);
+  sockaddr_storage sa{};
+  socklen_t length = destinationAddress(host, port, sa);
+  if (port > unsigned(MAX_PORT_NUMBER) || length == 0) return fail(ws::WSAEINVAL);
+  if (sa.ss_family == AF_INET6 && !switchToIPv6()) return false;
 
   setNoDelay(m_hSocket);
-  if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+  if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), length) == 0) {
     wantWrite_ = true;  // the connection is established: one OnSend follows
     return registerWithLoop(Phase::Connected);
   }
@@ -247,6 +282,9 @@ void CAsyncSocket::Close() {
   selected_ = 0;
   wantWrite_ = false;
   peerDone_ = false;
+  sendShut_ = false;
+  parked_ = false;
+  bound_ = false;
 }
 
 // Removed before the descriptor closes; also the only way to silence a
@@ -255,6 +293,12 @@ void CAsyncSocket::detachFromLoop() {
   if (generation_ != 0 && gLoop) gLoop->remove(m_hSocket);
   generation_ = 0;
   registered_ = 0;
+}
+
+bool CAsyncSocket::ShutDown(int how) {
+  if (m_hSocket < 0) return fail(ws::WSAENOTSOCK);
+  if (how != ws::SD_RECEIVE) sendShut_ = true;
+  return ws::shutdown(m_hSocket, how) == 0;
 }
 
 bool CAsyncSocket::GetPeerName(std::string& address, unsigned& port) {
@@ -293,6 +337,12 @@ uint32_t CAsyncSocket::wantedInterest() const {
 }
 
 void CAsyncSocket::updateInterest() {
+  if (parked_) {
+    if (!(selected_ & FD_READ)) return;
+    parked_ = false;
+    registerWithLoop(phase_);
+    return;
+  }
   if (generation_ == 0 || !gLoop) return;
   uint32_t interest = wantedInterest();
   if (interest == registered_) return;
@@ -398,9 +448,7 @@ void CAsyncSocket::deliverReadable(uint32_t events) {
   }
   bool reading = !peerDone_ && (selected_ & FD_READ);
   if (!reading) {
-    // Hang-up is reported whatever the interest; with reading paused or the
-    // end already seen, the connection is gone.
-    if (events & EPOLLHUP) reportClose(ws::WSAECONNRESET);
+    if (events & EPOLLHUP) deliverHangUpWhileNotReading();
     return;
   }
   if (events & (EPOLLRDHUP | EPOLLHUP)) {
@@ -429,6 +477,35 @@ void CAsyncSocket::deliverPeerState(uint32_t events) {
     reportClose(ws::setLastErrorFromErrno());
   } else if (events & EPOLLHUP) {
     reportClose(ws::WSAECONNRESET);
+  }
+}
+
+// A hang-up is reported whatever the interest. Unless this side shut down
+// its own sending, it means the connection was reset. After such a shutdown
+// it is the peer's end of stream: with the end already seen nothing is left
+// to hear; with reading paused and bytes still unread the socket leaves the
+// loop until reading resumes, so the bytes come first and nothing spins.
+void CAsyncSocket::deliverHangUpWhileNotReading() {
+  if (!sendShut_) {
+    reportClose(ws::WSAECONNRESET);
+    return;
+  }
+  if (peerDone_) {
+    detachFromLoop();
+    return;
+  }
+  char byte;
+  ssize_t n = recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n > 0) {
+    detachFromLoop();
+    parked_ = true;
+  } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    reportClose(ws::setLastErrorFromErrno());
+  } else {
+    ws::WSASetLastError(0);
+    peerDone_ = true;
+    updateInterest();
+    OnClose(0);
   }
 }
 

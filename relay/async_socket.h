@@ -42,12 +42,16 @@ class CAsyncSocket : private CEventHandler {
   bool Create(unsigned port = 0, int type = ws::WS_SOCK_STREAM, long events = ALL_EVENTS,
               const char* bindAddress = nullptr);
   virtual bool Accept(CAsyncSocket& connected);
-  // host must be a dotted IPv4 literal; names are resolved by the caller.
+  // host must be a dotted IPv4 literal or, for a destination reachable only
+  // so, an IPv6 one; names are resolved by the caller.
   // True: connected at once; false with WSAEWOULDBLOCK: OnConnect follows.
   bool Connect(const std::string& host, unsigned port);
   virtual int Receive(void* buffer, int length, int flags = 0);
   virtual int Send(const void* buffer, int length, int flags = 0);
   virtual void Close();
+  // shutdown on the handle; after SD_SEND or SD_BOTH the peer's own end of
+  // stream shows as a hang-up, which is then no reset.
+  bool ShutDown(int how = ws::SD_SEND);
   bool GetPeerName(std::string& address, unsigned& port);
   bool GetSockName(std::string& address, unsigned& port);
   // Chooses which of the FD_* notifications are delivered.
@@ -73,9 +77,11 @@ class CAsyncSocket : private CEventHandler {
   void handleConnected(uint32_t events);
   void deliverReadable(uint32_t events);
   void deliverPeerState(uint32_t events);
+  void deliverHangUpWhileNotReading();
   void reportClose(int nErrorCode);
   int pendingError() const;  // SO_ERROR, which reading clears
   void detachFromLoop();
+  bool switchToIPv6();
   void discardUrgentByte();
   bool registerWithLoop(Phase phase);
   uint32_t wantedInterest() const;
@@ -86,6 +92,9 @@ class CAsyncSocket : private CEventHandler {
   long selected_ = 0;
   bool wantWrite_ = false;      // OnSend is owed once the socket is writable
   bool peerDone_ = false;       // end of stream or close already reported
+  bool sendShut_ = false;       // ShutDown ended this side's sending
+  bool parked_ = false;         // off the loop until reading resumes (see deliverReadable)
+  bool bound_ = false;          // Create bound it to a given address
   uint32_t registered_ = 0;     // interest mask the loop holds
   uint32_t generation_ = 0;     // loop registration, 0 when none
   uint64_t lastReceiveBatch_ = 0;

@@ -20,16 +20,23 @@ struct RequestTag {
   CHostResolver::RequestId id;
 };
 
-bool firstIpv4(const ares_addrinfo* result, std::string& address) {
+bool firstOfFamily(const ares_addrinfo* result, int family, std::string& address) {
   for (const ares_addrinfo_node* node = result ? result->nodes : nullptr; node; node = node->ai_next) {
-    if (node->ai_family != AF_INET || !node->ai_addr) continue;
-    char text[INET_ADDRSTRLEN];
-    const auto* sa = reinterpret_cast<const sockaddr_in*>(node->ai_addr);
-    if (!inet_ntop(AF_INET, &sa->sin_addr, text, sizeof text)) continue;
+    if (node->ai_family != family || !node->ai_addr) continue;
+    char text[INET6_ADDRSTRLEN];
+    const void* raw = family == AF_INET ? static_cast<const void*>(
+                                              &reinterpret_cast<const sockaddr_in*>(node->ai_addr)->sin_addr)
+                                        : &reinterpret_cast<const sockaddr_in6*>(node->ai_addr)->sin6_addr;
+    if (!inet_ntop(family, raw, text, sizeof text)) continue;
     address = text;
     return true;
   }
   return false;
+}
+
+// IPv4 first; a name with no IPv4 address is reached over its first IPv6 one.
+bool preferredAddress(const ares_addrinfo* result, std::string& address) {
+  return firstOfFamily(result, AF_INET, address) || firstOfFamily(result, AF_INET6, address);
 }
 
 // Applies the "timeout:n" and "attempts:n" words of an options list, bounded
@@ -120,7 +127,7 @@ CHostResolver::RequestId CHostResolver::resolve(const std::string& host, Callbac
   }
   requests_.emplace(id, std::move(callback));
   ares_addrinfo_hints hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   ares_getaddrinfo(channel_, host.c_str(), nullptr, &hints, &CHostResolver::onResult, new RequestTag{this, id});
   armTimer();
   return requests_.count(id) ? id : 0;
@@ -132,7 +139,7 @@ void CHostResolver::onResult(void* arg, int status, int, ares_addrinfo* result) 
   RequestTag tag = *static_cast<RequestTag*>(arg);
   delete static_cast<RequestTag*>(arg);
   std::string address;
-  bool ok = status == ARES_SUCCESS && firstIpv4(result, address);
+  bool ok = status == ARES_SUCCESS && preferredAddress(result, address);
   if (result) ares_freeaddrinfo(result);
   if (status == ARES_EDESTRUCTION || tag.resolver->destroying_) return;
   tag.resolver->complete(tag.id, ok, address);

@@ -17,7 +17,8 @@ struct ares_channeldata;
 class CHostResolver {
  public:
   using RequestId = uint64_t;
-  // ok false: the name did not resolve to an IPv4 address.
+  // ok false: the name did not resolve. The address is IPv4 where the name
+  // has one, else IPv6.
   using Callback = std::function<void(bool ok, const std::string& dottedAddress)>;
 
   // Every resolver made afterwards asks this name server (empty: the

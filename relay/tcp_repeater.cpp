@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
-#include "relay/ipv4_text.h"
+#include "relay/ip_text.h"
 #include "relay/trace.h"
 
 namespace {
+
+using End = CConnectionRecord::End;
 
 // Here a full accept queue silently drops new callers' handshakes, which
 // then retry only after a second or more; a queue of 5 overflows under a
@@ -79,7 +81,10 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
 
 void CTcpRepeater::stop() {
   // The size is read afresh: the removal of the last pair empties the table.
-  for (size_t i = 0; i < connectionTable.size(); ++i) removeConnection(int(i));
+  for (size_t i = 0; i < connectionTable.size(); ++i) {
+    reportEnd(int(i), CConnectionRecord::End::Stopped, 0);
+    removeConnection(int(i));
+  }
   listenSocket.Close();
   listening_ = false;
 }
@@ -109,6 +114,7 @@ std::unique_ptr<CTcpSockStream> CTcpRepeater::acceptCaller() {
   if (ipFilter && ipFilter->checkAddress(address) == 0) {
     client.reset();  // closes without a shutdown
     QTRACE("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), int(port));
+    reportRefused(address, int(port));
     return nullptr;
   }
   client->peerAddress = address;
@@ -130,7 +136,9 @@ void CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   outgoing->setKind("connectSocket");
   client->pairSocket = outgoing.get();
   outgoing->pairSocket = client.get();
+  client->halfClose = outgoing->halfClose = halfClose_;
   auto pair = std::make_unique<CTcpStreamPair>();
+  pair->acceptedAt = std::chrono::steady_clock::now();
   pair->acceptStream = std::move(client);
   pair->connectStream = std::move(outgoing);
   CTcpStreamPair& added = *pair;
@@ -138,18 +146,20 @@ void CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   added.acceptStream->index = added.connectStream->index = index;
   if (!added.acceptStream->setBufferSize(kbytes) || !added.connectStream->setBufferSize(kbytes)) {
     // Without memory for its buffers the pair cannot relay: it fails like a connect.
-    traceConnectFailed(ws::WSAENOBUFS);
-    removeConnection(index);
+    connectFailed(index, ws::WSAENOBUFS);
     return;
   }
   if (isDottedIPv4(forwardHost))
     connectOutgoing(index, forwardHost);
+  else if (std::string literal = bareIPv6Literal(forwardHost); !literal.empty())
+    connectOutgoing(index, literal);
   else
     resolveAndConnect(index);
 }
 
 void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
   CTcpStreamPair* pair = pairAt(index);
+  pair->connectAddress = address;
   if (pair->connectStream->Connect(address, unsigned(forwardPort))) {
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
     pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
@@ -164,8 +174,7 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
     pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTING;
     return;
   }
-  traceConnectFailed(err);
-  removeConnection(index);
+  connectFailed(index, err);
 }
 
 // The pair waits in state 1 while the name is looked up; bytes from the
@@ -184,8 +193,7 @@ void CTcpRepeater::resolveAndConnect(int index) {
       return;
     }
     ws::WSASetLastError(ws::WSAEINVAL);
-    traceConnectFailed(ws::WSAEINVAL);
-    removeConnection(index);
+    connectFailed(index, ws::WSAEINVAL);
   });
   if (id != 0) pairAt(index)->pendingLookup = id;
 }
@@ -199,19 +207,54 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
   updateConnectionCount();
 }
 
-void CTcpRepeater::notifyOnClose(int index, std::string) {
+void CTcpRepeater::notifyOnClose(int index, std::string kind) {
   QTRACE("CTcpRepeater::notifyOnClose()\n");
+  reportEnd(index, kind == "acceptSocket" ? End::ClosedByCaller : End::ClosedByDestination, 0);
   removeConnection(index);
 }
 
 void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
   QTRACE("CTcpRepeater::notifyOnError() index=%d, kind=%s, err=%d\n", index, kind.c_str(), err);
+  End end = kind == "acceptSocket" ? End::ResetByCaller : End::ResetByDestination;
+  CTcpStreamPair* pair = pairAt(index);
+  if (pair && kind != "acceptSocket" && pair->connectStream->state != CTcpSockStream::STATE_CONNECTED)
+    end = End::ConnectFailed;
+  reportEnd(index, end, err);
   removeConnection(index);
 }
 
-void CTcpRepeater::traceConnectFailed(int err) const {
+void CTcpRepeater::connectFailed(int index, int err) {
   QTRACE("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", forwardHost.c_str(),
          forwardPort, err);
+  reportEnd(index, End::ConnectFailed, err);
+  removeConnection(index);
+}
+
+void CTcpRepeater::reportEnd(int index, End end, int err) {
+  CTcpStreamPair* pair = pairAt(index);
+  if (!observer_ || !pair) return;
+  CConnectionRecord record;
+  record.callerAddress = pair->acceptStream->peerAddress;
+  record.callerPort = pair->acceptStream->peerPort;
+  if (!pair->connectAddress.empty()) {
+    record.connectedAddress = pair->connectAddress;
+    record.connectedPort = forwardPort;
+  }
+  record.duration = std::chrono::steady_clock::now() - pair->acceptedAt;
+  record.bytesUp = pair->connectStream->sentBytes;
+  record.bytesDown = pair->acceptStream->sentBytes;
+  record.end = end;
+  record.error = err;
+  observer_->connectionEnded(record);
+}
+
+void CTcpRepeater::reportRefused(const std::string& address, int port) {
+  if (!observer_) return;
+  CConnectionRecord record;
+  record.callerAddress = address;
+  record.callerPort = port;
+  record.end = End::RefusedByFilter;
+  observer_->connectionEnded(record);
 }
 
 int CTcpRepeater::addConnection(std::unique_ptr<CTcpStreamPair> pair) {

@@ -6,11 +6,13 @@
 // The repeater owns its listening stream, its table, every pair and both
 // streams of each pair. It does not own its listener or its filter.
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "filter/ip_filter.h"
+#include "relay/connection_observer.h"
 #include "relay/host_resolver.h"
 #include "relay/tcp_sock_stream.h"
 
@@ -19,6 +21,8 @@ struct CTcpStreamPair {
   std::unique_ptr<CTcpSockStream> acceptStream;
   std::unique_ptr<CTcpSockStream> connectStream;
   CHostResolver::RequestId pendingLookup = 0;  // name resolution under way
+  std::chrono::steady_clock::time_point acceptedAt;
+  std::string connectAddress;  // the address the outgoing stream connects to
 
   CTcpStreamPair() = default;
   CTcpStreamPair(const CTcpStreamPair&) = delete;
@@ -47,6 +51,10 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void setListenBind(int on, const std::string& address);
   void setConnectBind(int on, const std::string& address);
   void setIpFilter(CIpFilter* filter) { ipFilter = filter; }
+  // Extensions: a peer's end of stream passed on to the other peer; an
+  // observer told of every connection as it ends (not owned; null for none).
+  void setHalfClose(int on) { halfClose_ = on != 0; }
+  void setConnectionObserver(CConnectionObserver* observer) { observer_ = observer; }
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
   void stop();
   CTcpStreamPair* getNextConnection(int& position);
@@ -84,9 +92,15 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void buildPair(std::unique_ptr<CTcpSockStream> client);
   void connectOutgoing(int index, const std::string& address);
   void resolveAndConnect(int index);
-  void traceConnectFailed(int err) const;
+  // Traces, reports and removes a pair whose outgoing connection failed.
+  void connectFailed(int index, int err);
+  // Tells the observer how the pair at index ends, just before it is removed.
+  void reportEnd(int index, CConnectionRecord::End end, int err);
+  void reportRefused(const std::string& address, int port);
 
   std::unique_ptr<CHostResolver> resolver_;
+  CConnectionObserver* observer_ = nullptr;
+  bool halfClose_ = false;
   bool listening_ = false;
   int startError_ = 0;
 };

@@ -40,6 +40,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     QTRACE("★SEND reqSize=%d, sendSize=%d\n", int(sRemainCount), sent);
     if (sent == ws::SOCKET_ERROR) break;
     QTRACE("●--●SEND BUFFER SendSize=%d\n", sent);
+    sentBytes += unsigned(sent);
     sRemainCount -= unsigned(sent);
     if (sRemainCount > 0) std::memmove(sendBuffer.get(), sendBuffer.get() + sent, sRemainCount);
   }
@@ -130,6 +131,10 @@ void CTcpSockStream::OnClose(int nErrorCode) {
     return;
   }
   if (!parent) return;
+  if (halfClose) {
+    passOnEndOfStream();
+    return;
+  }
   unsigned int remain = pairSocket ? pairSocket->sRemainCount : 0;
   if (remain == 0 || pairSocket->closePending != 0) {
     parent->notifyOnClose(index, kind);
@@ -137,6 +142,26 @@ void CTcpSockStream::OnClose(int nErrorCode) {
   }
   closePending = 1;
   QTRACE("■■■■■CTcpSockStream::OnClose() SendRemain=%ld\n", long(remain));
+}
+
+void CTcpSockStream::passOnEndOfStream() {
+  // A pair still connecting cannot pass an end on yet; its first OnSend comes back here.
+  unsigned int remain = pairSocket ? pairSocket->sRemainCount : 0;
+  if (remain > 0 || (pairSocket && pairSocket->state != STATE_CONNECTED)) {
+    if (closePending == 0) QTRACE("■■■■■CTcpSockStream::OnClose() SendRemain=%ld\n", long(remain));
+    closePending = 1;
+    return;
+  }
+  if (pairSocket) pairSocket->shutdownSending();
+  // Both directions have ended once this side's sending was shut down as well.
+  if (!pairSocket || sendShutdown_) parent->notifyOnClose(index, kind);
+}
+
+void CTcpSockStream::shutdownSending() {
+  if (sendShutdown_) return;
+  sendShutdown_ = true;
+  QTRACE("CTcpSockStream::shutdownSending() kind=%s\n", kind.c_str());
+  ShutDown(ws::SD_SEND);
 }
 
 void CTcpSockStream::OnAccept(int nErrorCode) {

@@ -6,6 +6,7 @@
 // A stream owns its two buffers. It does not own its parent or its pair, and
 // it never destroys itself or its pair: only the parent does.
 
+#include <cstdint>
 #include <string>
 
 #include "relay/async_socket.h"
@@ -52,6 +53,11 @@ class CTcpSockStream : public CAsyncSocket {
   std::string peerAddress;
   int peerPort = 0;
   int closePending = 0;
+  // Bytes sent to this stream's peer: the pair's count of one direction.
+  uint64_t sentBytes = 0;
+  // A peer's end of stream is passed on to the other peer instead of ending
+  // the pair, which then lasts until both directions have ended.
+  bool halfClose = false;
 
   void OnReceive(int nErrorCode) override;
   void OnSend(int nErrorCode) override;
@@ -68,6 +74,11 @@ class CTcpSockStream : public CAsyncSocket {
   void relayReceived(int count);
   // Counts size bytes just placed at the end of the send buffer.
   void commitSendBuffer(int size);
+  // This stream's peer has ended: once the pair has sent what it holds, the
+  // pair's peer hears the end too.
+  void passOnEndOfStream();
+  void shutdownSending();
 
   bool readingPaused_ = false;
+  bool sendShutdown_ = false;
 };

@@ -67,6 +67,9 @@ constexpr Description kDescriptions[] = {
     {WSAETIMEDOUT, "timed out"},
     {WSAEHOSTUNREACH, "host unreachable"},
     {WSAENOBUFS, "out of memory"},
+    {WSAECONNRESET, "connection reset"},
+    {WSAECONNABORTED, "connection aborted"},
+    {WSAEAFNOSUPPORT, "address family not supported"},
 };
 
 }  // namespace

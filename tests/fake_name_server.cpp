@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -23,6 +24,15 @@ std::string questionName(const unsigned char* packet, size_t size, size_t& end) 
   }
   end = pos + 1 + 4;  // the terminating zero, type and class
   return end <= size ? name : std::string();
+}
+
+constexpr int kTypeA = 1;
+constexpr int kTypeAAAA = 28;
+
+int questionType(const std::vector<unsigned char>& packet) {
+  size_t end = 0;
+  if (questionName(packet.data(), packet.size(), end).empty()) return 0;
+  return packet[end - 4] << 8 | packet[end - 3];
 }
 
 }  // namespace
@@ -45,9 +55,9 @@ CFakeNameServer::~CFakeNameServer() {
   close(fd_);
 }
 
-void CFakeNameServer::answer(const std::string& name, const std::string& ipv4) {
+void CFakeNameServer::answer(const std::string& name, const std::string& address) {
   std::lock_guard<std::mutex> lock(mutex_);
-  answers_[name] = ipv4;
+  answers_[name].push_back(address);
 }
 
 void CFakeNameServer::hold(const std::string& name) {
@@ -60,19 +70,22 @@ int CFakeNameServer::queries(const std::string& name) {
   return queries_[name];
 }
 
-bool CFakeNameServer::releaseOne(const std::string& name, const std::string& ipv4) {
-  Query query;
+bool CFakeNameServer::releaseOne(const std::string& name, const std::string& address) {
+  std::vector<Query> released;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto& waiting = waiting_[name];
-    if (waiting.empty()) return false;
-    query = waiting.front();
-    waiting.pop_front();
+    for (int type : {kTypeA, kTypeAAAA}) {
+      auto it = std::find_if(waiting.begin(), waiting.end(),
+                             [type](const Query& q) { return questionType(q.packet) == type; });
+      if (it == waiting.end()) continue;
+      released.push_back(*it);
+      waiting.erase(it);
+    }
   }
-  size_t end = 0;
-  questionName(query.packet.data(), query.packet.size(), end);
-  reply(query, end, ipv4);
-  return true;
+  const std::vector<std::string> addresses{address};
+  for (const Query& query : released) reply(query, &addresses);
+  return !released.empty();
 }
 
 void CFakeNameServer::serve() {
@@ -92,7 +105,8 @@ void CFakeNameServer::serve() {
 void CFakeNameServer::handle(const Query& query) {
   size_t end = 0;
   std::string name = questionName(query.packet.data(), query.packet.size(), end);
-  std::string address;
+  std::vector<std::string> addresses;
+  bool known = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++queries_[name];
@@ -101,25 +115,35 @@ void CFakeNameServer::handle(const Query& query) {
       return;
     }
     auto it = answers_.find(name);
-    if (it != answers_.end()) address = it->second;
+    known = it != answers_.end();
+    if (known) addresses = it->second;
   }
-  reply(query, end, address);
+  reply(query, known ? &addresses : nullptr);
 }
 
-// An empty address answers "no such name".
-void CFakeNameServer::reply(const Query& query, size_t questionEnd, const std::string& address) {
-  std::vector<unsigned char> answer(query.packet.begin(), query.packet.begin() + long(questionEnd));
-  answer[2] = 0x81;                           // a response, recursion desired
-  answer[3] = address.empty() ? 0x83 : 0x80;  // recursion available; no such name
-  answer[4] = 0, answer[5] = 1;               // one question
-  answer[6] = 0, answer[7] = address.empty() ? 0 : 1;
-  for (size_t i = 8; i < 12; ++i) answer[i] = 0;
-  in_addr ip{};
-  if (!address.empty() && inet_pton(AF_INET, address.c_str(), &ip) == 1) {
-    const unsigned char record[] = {0xC0, 0x0C, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4};
-    answer.insert(answer.end(), record, record + sizeof record);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&ip);
-    answer.insert(answer.end(), bytes, bytes + 4);
+// The name's addresses of the asked family; null answers "no such name".
+void CFakeNameServer::reply(const Query& query, const std::vector<std::string>* addresses) {
+  size_t end = 0;
+  questionName(query.packet.data(), query.packet.size(), end);
+  const int type = questionType(query.packet);
+  std::vector<unsigned char> records;
+  int count = 0;
+  for (const std::string& address : addresses ? *addresses : std::vector<std::string>{}) {
+    unsigned char raw[16];
+    const int family = type == kTypeAAAA ? AF_INET6 : AF_INET;
+    if (inet_pton(family, address.c_str(), raw) != 1) continue;
+    const unsigned char size = family == AF_INET6 ? 16 : 4;
+    const unsigned char record[] = {0xC0, 0x0C, 0, (unsigned char)type, 0, 1, 0, 0, 0, 60, 0, size};
+    records.insert(records.end(), record, record + sizeof record);
+    records.insert(records.end(), raw, raw + size);
+    ++count;
   }
+  std::vector<unsigned char> answer(query.packet.begin(), query.packet.begin() + long(end));
+  answer[2] = 0x81;                       // a response, recursion desired
+  answer[3] = addresses ? 0x80 : 0x83;    // recursion available; no such name
+  answer[4] = 0, answer[5] = 1;           // one question
+  answer[6] = 0, answer[7] = (unsigned char)count;
+  for (size_t i = 8; i < 12; ++i) answer[i] = 0;
+  answer.insert(answer.end(), records.begin(), records.end());
   sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&query.from), sizeof query.from);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A name server on 127.0.0.1 for resolver tests, on its own thread: it
-// answers A queries from a table, says "no such name" for the rest, and
+// answers A and AAAA queries from a table (a known name without an address
+// of the asked family has no data), says "no such name" for the rest, and
 // never answers names it is told to hold.
 
 #include <netinet/in.h>
@@ -20,10 +21,12 @@ class CFakeNameServer {
   CFakeNameServer();
   ~CFakeNameServer();
   uint16_t port() const { return port_; }
-  void answer(const std::string& name, const std::string& ipv4);
+  // Adds an address (IPv4 or IPv6) to the name's answers.
+  void answer(const std::string& name, const std::string& address);
   void hold(const std::string& name);  // queries for it wait for a release
-  // Answers the oldest held query for the name; false when none waits.
-  bool releaseOne(const std::string& name, const std::string& ipv4);
+  // Answers the oldest held lookup for the name (its oldest A and AAAA
+  // queries) with the address; false when none waits.
+  bool releaseOne(const std::string& name, const std::string& address);
   int queries(const std::string& name);
 
  private:
@@ -33,12 +36,12 @@ class CFakeNameServer {
     sockaddr_in from;
   };
   void handle(const Query& query);
-  void reply(const Query& query, size_t questionEnd, const std::string& address);
+  void reply(const Query& query, const std::vector<std::string>* addresses);
 
   int fd_ = -1;
   uint16_t port_ = 0;
   std::mutex mutex_;
-  std::map<std::string, std::string> answers_;
+  std::map<std::string, std::vector<std::string>> answers_;
   std::set<std::string> held_;
   std::map<std::string, std::deque<Query>> waiting_;
   std::map<std::string, int> queries_;

@@ -1,5 +1,7 @@
 // One port relaying end to end on 127.0.0.1; the test owns the destination.
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -209,6 +211,131 @@ TEST_F(RepeaterTest, StopVisitsEverySlotAndFreesThePort) {
   position = 0;
   EXPECT_EQ(r.getNextConnection(position), nullptr);
   EXPECT_EQ(position, -1);
+}
+
+// A client that sends its request, shuts down its sending side and waits
+// for the answer gets it only when the port passes half-closes on.
+TEST_F(RepeaterTest, HalfCloseIsPassedOnOnlyWhenAskedFor) {
+  const std::vector<char> request = pattern(100 * 1024, 7), answer = pattern(64 * 1024, 8);
+  for (bool halfClose : {true, false}) {
+    SCOPED_TRACE(halfClose ? "HALFCLOSE=1" : "HALFCLOSE absent");
+    CTcpRepeater& r = start();
+    r.setHalfClose(halfClose);
+    auto [client, server] = relayedConnection(r);
+    std::string gotRequest, gotAnswer;
+    std::atomic<bool> done{false};
+    std::thread peers([&] {
+      writeAll(client.get(), request.data(), request.size());
+      shutdown(client.get(), SHUT_WR);
+      readToEnd(server.get(), gotRequest, 10000);  // the request, then its end
+      writeAll(server.get(), answer.data(), answer.size());
+      server = Fd();
+      readToEnd(client.get(), gotAnswer, 10000);
+      done = true;
+    });
+    EXPECT_TRUE(pumpUntil(loop, [&] { return done.load(); }, 20000));
+    peers.join();
+    EXPECT_EQ(gotRequest, std::string(request.begin(), request.end()));
+    EXPECT_EQ(gotAnswer, halfClose ? std::string(answer.begin(), answer.end()) : std::string());
+    EXPECT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
+  }
+}
+
+// Every connection's end as an observer hears it: who ended it, the bytes
+// each way and where it was connected.
+TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
+  struct CRecords : CConnectionObserver {
+    void connectionEnded(const CConnectionRecord& record) override { records.push_back(record); }
+    std::vector<CConnectionRecord> records;
+  } log;
+  using End = CConnectionRecord::End;
+  CIpFilter refuseAll;
+  refuseAll.mode = CIpFilter::FILTER_INDIVIDUAL;
+  uint16_t closedPort = 0;
+  { Fd gone = listenAny(closedPort); }
+  CTcpRepeater& r = start();
+  CTcpRepeater& refusing = start("127.0.0.1", destinationPort, &refuseAll);
+  CTcpRepeater& unreachable = start("127.0.0.1", closedPort);
+  for (CTcpRepeater* each : {&r, &refusing, &unreachable}) each->setConnectionObserver(&log);
+
+  auto [c1, s1] = relayedConnection(r);
+  EXPECT_TRUE(echoes(loop, c1.get(), s1.get(), std::string(1000, 'u'), std::string(2000, 'd')));
+  const int callerPort = localPort(c1.get());
+  c1 = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 1; }));
+  auto [c2, s2] = relayedConnection(r);
+  s2 = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 2; }));
+  auto [c3, s3] = relayedConnection(r);
+  resetOnClose(s3.get());
+  s3 = Fd();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 3; }));
+  Fd c4 = connectTo(portOf(refusing)), c5 = connectTo(portOf(unreachable));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 5; }));
+  auto [c6, s6] = relayedConnection(r);
+  r.stop();
+
+  const std::pair<End, int> ends[] = {{End::ClosedByCaller, 0},          {End::ClosedByDestination, 0},
+                                      {End::ResetByDestination, 10054},  {End::RefusedByFilter, 0},
+                                      {End::ConnectFailed, 10061},       {End::Stopped, 0}};
+  ASSERT_EQ(log.records.size(), std::size(ends));
+  for (size_t i = 0; i < std::size(ends); ++i) {
+    EXPECT_EQ(log.records[i].end, ends[i].first) << i;
+    EXPECT_EQ(log.records[i].error, ends[i].second) << i;
+    EXPECT_EQ(log.records[i].callerAddress, "127.0.0.1") << i;
+  }
+  const CConnectionRecord& first = log.records[0];
+  EXPECT_EQ(first.callerPort, callerPort);
+  EXPECT_EQ(first.bytesUp, 1000u);
+  EXPECT_EQ(first.bytesDown, 2000u);
+  EXPECT_EQ(first.connectedAddress, "127.0.0.1");
+  EXPECT_EQ(first.connectedPort, int(destinationPort));
+  EXPECT_TRUE(log.records[3].connectedAddress.empty());
+}
+
+// An IPv6 listener on ::1 with a kernel-chosen port; invalid without IPv6.
+Fd listenIPv6(uint16_t& port) {
+  Fd fd(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_addr = in6addr_loopback;
+  socklen_t length = sizeof sa;
+  if (bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd.get(), 16) != 0) return Fd();
+  getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &length);
+  port = ntohs(sa.sin6_port);
+  return fd;
+}
+
+// IPv4 stays first; a destination reachable only over IPv6 is reached so.
+TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
+  uint16_t port6 = 0;
+  Fd destination6 = listenIPv6(port6);
+  if (!destination6) GTEST_SKIP() << "no IPv6 loopback here";
+  names.answer("six.quillex.test", "::1");
+  names.answer("both.quillex.test", "::1");
+  names.answer("both.quillex.test", "127.0.0.1");
+  struct Case {
+    const char* host;
+    bool overIPv6;
+  } cases[] = {{"::1", true}, {"[::1]", true}, {"six.quillex.test", true}, {"both.quillex.test", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    CTcpRepeater& r = start(c.host, c.overIPv6 ? port6 : destinationPort);
+    Fd client = connectTo(portOf(r));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return !counts.counts.empty() && counts.counts.back() == 1; }));
+    Fd server = acceptOne(c.overIPv6 ? destination6.get() : destination.get(), 5000);
+    ASSERT_TRUE(server);
+    EXPECT_TRUE(echoes(loop, client.get(), server.get(), "over", c.overIPv6 ? "six" : "four"));
+    EXPECT_EQ(r.connectionTable[0]->connectStream->peerAddress, c.overIPv6 ? "::1" : "127.0.0.1");
+    r.stop();
+  }
+  // An IPv4 bind address cannot reach an IPv6 destination: a failed connect.
+  TraceCapture trace;
+  CTcpRepeater& bound = start("::1", port6);
+  bound.setConnectBind(1, "127.0.0.1");
+  Fd client = connectTo(portOf(bound));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return atEndOfStream(client.get(), 0); }));
+  EXPECT_EQ(trace.count("CONNECT FAILE! hostname=::1, port=" + std::to_string(port6) + " err=10047\n"), 1u);
 }
 
 TEST_F(RepeaterTest, PortInUseIsReportedAsNotListening) {
