@@ -1,8 +1,15 @@
 #pragma once
 // Runs every port that is ON in the profile, without any window, until
-// SIGINT or SIGTERM. The profile is only read, never written.
+// SIGINT or SIGTERM. SIGHUP reads the profile again: a port whose settings
+// did not change keeps its connections, one whose filter alone changed takes
+// the new filter for its next callers, any other change restarts the port.
+// The profile is only read, never written.
 
 #include <string>
 
+struct CHeadlessOptions {
+  bool connectionLog = true;  // one line per connection end on standard error
+};
+
 // Returns the process exit code.
-int runHeadless(const std::string& profilePath);
+int runHeadless(const std::string& profilePath, const CHeadlessOptions& options = {});

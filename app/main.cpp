@@ -23,17 +23,21 @@
 
 namespace {
 
+bool hasArgument(int argc, char** argv, const char* wanted) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], wanted) == 0) return true;
+  return false;
+}
+
 int runHeadlessFromArguments(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (isDebugSwitch(argv[i])) trace::setEnabled(true);
-  return runHeadless(locateProfile());
+  CHeadlessOptions options;
+  options.connectionLog = !hasArgument(argc, argv, "--quiet");
+  return runHeadless(locateProfile(), options);
 }
 
-bool wantsHeadless(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--headless") == 0) return true;
-  return false;
-}
+bool wantsHeadless(int argc, char** argv) { return hasArgument(argc, argv, "--headless"); }
 
 // In debug mode an interrupt is ignored and a termination is a close
 // request (the window hides, the relay goes on); otherwise a termination

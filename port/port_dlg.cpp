@@ -117,6 +117,7 @@ void CPortDlg::applyState() {
     repeater.setListenBind(isListenBind, ipListenBind);
     repeater.setConnectBind(isConnectBind, ipConnectBind);
     repeater.setIpFilter(&filter);
+    repeater.setHalfClose(halfClose);
     repeater.start(port, forwardHost, forwardPort);
   }
   updateListenReason();
@@ -143,6 +144,7 @@ void CPortDlg::loadProfile() {
   act = s.act;
   copyEditedValues(*this, s);
   filter = s.filter;
+  halfClose = s.halfClose;
 }
 
 CPortSetting CPortDlg::toSetting() const {

@@ -67,6 +67,7 @@ class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeater
   CIpFilter filter;      // live: the repeater reads it through a pointer
   CIpFilter editFilter;  // working copy edited in the settings dialog
   CTcpRepeater repeater;
+  int halfClose = 0;  // the profile's optional HALFCLOSE, which the panel never writes
 
  private:
   void OnBnClickedOnOff();

@@ -1,6 +1,7 @@
 #include "port/port_setting.h"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -73,7 +74,24 @@ CPortSetting readPortSetting(const CProfile& p, int portIndex) {
   readEntries(p, s, "ENABLEIP", r.filter.enableIpCount, r.filter.enableIp);
   r.filter.refuseIpCount = clampCount(p.getInt(s, "REFUSEIPCOUNT", 0));
   readEntries(p, s, "REFUSEIP", r.filter.refuseIpCount, r.filter.refuseIp);
+  r.halfClose = p.getInt(s, "HALFCLOSE", 0);
   return r;
+}
+
+bool sameFilter(const CIpFilter& a, const CIpFilter& b) {
+  const auto entries = [](const std::string* slots, int count) {
+    return std::vector<std::string>(slots, slots + clampCount(count));
+  };
+  return a.mode == b.mode && entries(a.enableIp, a.enableIpCount) == entries(b.enableIp, b.enableIpCount) &&
+         entries(a.refuseIp, a.refuseIpCount) == entries(b.refuseIp, b.refuseIpCount);
+}
+
+bool sameSetting(const CPortSetting& a, const CPortSetting& b) {
+  const auto values = [](const CPortSetting& s) {
+    return std::tie(s.act, s.port, s.forwardHost, s.forwardPort, s.bufferSize, s.isListenBind, s.ipListenBind,
+                    s.isConnectBind, s.ipConnectBind, s.halfClose);
+  };
+  return values(a) == values(b) && sameFilter(a.filter, b.filter);
 }
 
 bool writePortSetting(CProfile& profile, int portIndex, const CPortSetting& v) {

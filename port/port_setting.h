@@ -23,7 +23,14 @@ struct CPortSetting {
   int isConnectBind = 0;
   std::string ipConnectBind;
   CIpFilter filter;
+  // Optional, never written: HALFCLOSE=1 passes a half-close on. Absent, the
+  // section reads and writes exactly as it always has.
+  int halfClose = 0;
 };
+
+// Whether two records describe the same port, key for key.
+bool sameSetting(const CPortSetting& a, const CPortSetting& b);
+bool sameFilter(const CIpFilter& a, const CIpFilter& b);
 
 struct CSystemSetting {
   int portNum = 0;

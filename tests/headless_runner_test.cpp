@@ -135,9 +135,102 @@ TEST(HeadlessRunnerTest, HangUpAndAGoneTraceReaderLeaveTheRelayRunning) {
                               {"-D563"}, CChildLimits{0, true});
   ASSERT_TRUE(runner->waitForOutput("TCP-PORT0: relaying")) << runner->output;
   kill(runner->pid(), SIGHUP);
-  EXPECT_TRUE(runner->waitForOutput("Quillex: SIGHUP received; the relay goes on\n"));
+  EXPECT_TRUE(runner->waitForOutput("TCP-PORT0: unchanged\n"));
   expectRelayed(listenPort, destination.get());  // every step writes a trace line nobody reads
   EXPECT_EQ(runner->stop(SIGTERM), 0) << runner->output;
+}
+
+// Echoes a few bytes over a connection that the relay carries.
+void expectFlowing(int client, int server, const std::string& text) {
+  std::string got(text.size(), '\0');
+  ASSERT_TRUE(writeAll(client, text.data(), text.size()));
+  ASSERT_TRUE(readExact(server, got.data(), got.size(), 5000));
+  EXPECT_EQ(got, text);
+}
+
+std::string portSection(int index, uint16_t listen, uint16_t destination, const std::string& extra = "") {
+  return "[TCP-PORT" + std::to_string(index) + "]\nACT=1\n" + extra + "PORT=" + std::to_string(listen) +
+         "\nFORWARDPORT=" + std::to_string(destination) + "\n";
+}
+
+// SIGHUP reads the profile again and touches only what changed; a first
+// start without any port ON says how to add one.
+TEST(HeadlessRunnerTest, HangUpReloadsOnlyWhatChanged) {
+  TempDir temp;
+  const fs::path profile = fs::path(temp.path()) / "Quillex.ini";
+  uint16_t d1 = 0, d2 = 0;
+  Fd destination1 = listenAny(d1), destination2 = listenAny(d2);
+  const uint16_t p[4] = {freePort(), freePort(), freePort(), freePort()};
+  auto runner = startHeadless(temp.path(), "[SYSTEM]\nPORTNUM=5\n");
+  ASSERT_TRUE(runner->waitForOutput("then send SIGHUP (kill -HUP " + std::to_string(runner->pid()) +
+                                    ") or start Quillex again.\n"))
+      << runner->output;
+  EXPECT_NE(runner->output.find("Quillex: no port is ON in " + profile.string() +
+                                "\nAdd a section like this one to it (listen on port 8080, relay to 192.0.2.10 "
+                                "port 80):\n\n[TCP-PORT0]\nACT=1\nPORT=8080\n"),
+            std::string::npos);
+
+  const std::string head = "[SYSTEM]\nPORTNUM=5\n";
+  std::ofstream(profile) << head + portSection(0, p[0], d1) + portSection(1, p[1], d1) + portSection(2, p[2], d1);
+  kill(runner->pid(), SIGHUP);
+  ASSERT_TRUE(runner->waitForOutput("TCP-PORT2: started; relaying")) << runner->output;
+  Fd c0 = connectTo(p[0]), s0 = acceptOne(destination1.get(), 5000);
+  Fd c2 = connectTo(p[2]), s2 = acceptOne(destination1.get(), 5000);
+  ASSERT_TRUE(s0 && s2);
+
+  std::ofstream(profile) << head + portSection(0, p[0], d1) + portSection(1, p[1], d2) +
+                                portSection(2, p[2], d1, "FILTERMODE=1\n") + portSection(3, p[3], d2);
+  kill(runner->pid(), SIGHUP);
+  for (const char* line : {"TCP-PORT0: unchanged\n", "TCP-PORT2: filter changed (filter mode 1); connections kept\n",
+                           "TCP-PORT1: restarted; relaying", "TCP-PORT3: started; relaying"})
+    EXPECT_TRUE(runner->waitForOutput(line)) << line << "\n" << runner->output;
+  expectFlowing(c0.get(), s0.get(), "still here");
+  expectFlowing(c2.get(), s2.get(), "and here");
+  for (uint16_t moved : {p[1], p[3]}) {
+    Fd client = connectTo(moved), server = acceptOne(destination2.get(), 5000);
+    ASSERT_TRUE(server);
+    expectFlowing(client.get(), server.get(), "to the new destination");
+  }
+
+  fs::remove(profile);
+  fs::create_directory(profile);
+  kill(runner->pid(), SIGHUP);
+  EXPECT_TRUE(runner->waitForOutput("Is a directory; every port goes on as it was\n")) << runner->output;
+  expectFlowing(c0.get(), s0.get(), "unreadable changes nothing");
+
+  fs::remove(profile);
+  std::ofstream(profile) << head + portSection(2, p[2], d1, "FILTERMODE=1\n");
+  kill(runner->pid(), SIGHUP);
+  EXPECT_TRUE(runner->waitForOutput("TCP-PORT0: now OFF; stopped\n")) << runner->output;
+  EXPECT_TRUE(atEndOfStream(s0.get(), 5000));
+  expectFlowing(c2.get(), s2.get(), "the kept port");
+  EXPECT_EQ(runner->stop(SIGTERM), 0);
+}
+
+// One log line per connection end, in the documented order of fields.
+TEST(HeadlessRunnerTest, EachConnectionEndsWithOneLogLineUnlessQuiet) {
+  TempDir temp;
+  uint16_t destinationPort = 0;
+  Fd destination = listenAny(destinationPort);
+  for (bool quiet : {false, true}) {
+    uint16_t listenPort = freePort();
+    auto runner = startHeadless(temp.path(), portSection(0, listenPort, destinationPort),
+                                quiet ? std::vector<std::string>{"--quiet"} : std::vector<std::string>{});
+    ASSERT_TRUE(runner->waitForOutput("TCP-PORT0: relaying")) << runner->output;
+    Fd client = connectTo(listenPort), server = acceptOne(destination.get(), 5000);
+    ASSERT_TRUE(server);
+    expectFlowing(client.get(), server.get(), "12345");
+    expectFlowing(server.get(), client.get(), "1234567");
+    const std::string caller = "caller=127.0.0.1:" + std::to_string(localPort(client.get()));
+    client = Fd();
+    const std::string line = " port=TCP-PORT0 " + caller + " destination=127.0.0.1:" +
+                             std::to_string(destinationPort) + " connected=127.0.0.1:" +
+                             std::to_string(destinationPort) + " duration=";
+    const std::string counts = " up=5 down=7 end=closed-by-caller error=0\n";
+    EXPECT_EQ(runner->waitForOutput(counts, quiet ? 500 : 5000), !quiet) << runner->output;
+    EXPECT_EQ(runner->output.find(line) != std::string::npos, !quiet) << runner->output;
+    EXPECT_EQ(runner->stop(SIGTERM), 0);
+  }
 }
 
 }  // namespace

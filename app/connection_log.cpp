@@ -1,0 +1,66 @@
+#include "app/connection_log.h"
+
+#include <chrono>
+#include <cinttypes>
+
+#include "relay/winsock_errors.h"
+
+namespace {
+
+const char* endName(CConnectionRecord::End end) {
+  using End = CConnectionRecord::End;
+  switch (end) {
+    case End::ClosedByCaller: return "closed-by-caller";
+    case End::ClosedByDestination: return "closed-by-destination";
+    case End::ResetByCaller: return "reset-by-caller";
+    case End::ResetByDestination: return "reset-by-destination";
+    case End::RefusedByFilter: return "refused-by-filter";
+    case End::ConnectFailed: return "connect-failed";
+    case End::Stopped: return "stopped";
+  }
+  return "stopped";
+}
+
+// ISO 8601 local time with milliseconds and the offset from UTC.
+std::string isoTime(const std::tm& t, int millis) {
+  char date[32];
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &t);
+  long offset = t.tm_gmtoff / 60;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s.%03d%c%02ld:%02ld", date, millis, offset < 0 ? '-' : '+',
+                (offset < 0 ? -offset : offset) / 60, (offset < 0 ? -offset : offset) % 60);
+  return text;
+}
+
+}  // namespace
+
+std::string endpointText(const std::string& host, int port) {
+  const bool bareIPv6 = host.find(':') != std::string::npos && host.front() != '[';
+  return (bareIPv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+CConnectionLog::CConnectionLog(std::FILE* out, std::string section, const std::string& host, int port)
+    : out_(out), section_(std::move(section)), destination_(endpointText(host, port)) {}
+
+std::string CConnectionLog::formatLine(const CConnectionRecord& r, const std::tm& localTime, int millis) const {
+  const double seconds = std::chrono::duration<double>(r.duration).count();
+  const std::string connected = r.connectedAddress.empty() ? "-" : endpointText(r.connectedAddress, r.connectedPort);
+  char numbers[160];
+  std::snprintf(numbers, sizeof numbers, "duration=%.3f up=%" PRIu64 " down=%" PRIu64 " end=%s error=%d", seconds,
+                r.bytesUp, r.bytesDown, endName(r.end), r.error);
+  std::string line = "time=" + isoTime(localTime, millis) + " port=" + section_ + " caller=" +
+                     endpointText(r.callerAddress, r.callerPort) + " destination=" + destination_ +
+                     " connected=" + connected + " " + numbers;
+  if (r.error != 0) line += std::string(" reason=\"") + ws::describeError(r.error) + "\"";
+  return line;
+}
+
+void CConnectionLog::connectionEnded(const CConnectionRecord& record) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const int millis = int(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  const std::string line = formatLine(record, local, millis) + "\n";
+  std::fputs(line.c_str(), out_);
+}
