@@ -1,6 +1,7 @@
 #include "dialogs/status_dlg.h"
 
 #include <QHeaderView>
+#include <QLocale>
 #include <QPushButton>
 #include <QTableWidget>
 #include <array>
@@ -17,7 +18,8 @@ struct CColumn {
   int width;  // pixels
 };
 
-constexpr std::array<CColumn, 10> kColumns = {{
+// The ten columns of the table, then the bytes relayed each way.
+constexpr std::array<CColumn, 12> kColumns = {{
     {"AcceptPeer", Qt::AlignLeft, 80},
     {"Port", Qt::AlignRight, 50},
     {"BindIp", Qt::AlignLeft, 80},
@@ -28,17 +30,23 @@ constexpr std::array<CColumn, 10> kColumns = {{
     {"ConnectPeer", Qt::AlignLeft, 80},
     {"Port", Qt::AlignRight, 50},
     {"UsedBuff", Qt::AlignRight, 70},
+    {"UpBytes", Qt::AlignRight, 90},
+    {"DownBytes", Qt::AlignRight, 90},
 }};
 
-// The ten cells of one pair, in column order.
-std::array<QString, 10> cellsOf(const CTcpStreamPair& pair) {
+// With thousands separators, as a Japanese desktop writes them.
+QString byteCount(uint64_t bytes) { return QLocale(QLocale::Japanese, QLocale::Japan).toString(qulonglong(bytes)); }
+
+// The cells of one pair, in column order.
+std::array<QString, kColumns.size()> cellsOf(const CTcpStreamPair& pair) {
   const CTcpSockStream& in = *pair.acceptStream;
   const CTcpSockStream& out = *pair.connectStream;
   return {QString::fromStdString(in.getPeerAddress()), QString::number(in.peerPort),
           QString::fromStdString(in.getBindIp()),      QString::number(in.bindPort),
           QString::number(in.usedBuffPeak),            QString::fromStdString(out.getBindIp()),
           QString::number(out.bindPort),               QString::fromStdString(out.getPeerAddress()),
-          QString::number(out.peerPort),               QString::number(out.usedBuffPeak)};
+          QString::number(out.peerPort),               QString::number(out.usedBuffPeak),
+          byteCount(out.sentBytes),                    byteCount(in.sentBytes)};
 }
 
 }  // namespace
@@ -87,7 +95,7 @@ void CStatusDlg::insertRows() {
     // A pair always holds both streams while it sits in the table; be safe anyway.
     if (!pair->acceptStream || !pair->connectStream) continue;
     connectionList->insertRow(row);
-    const std::array<QString, 10> cells = cellsOf(*pair);
+    const auto cells = cellsOf(*pair);
     for (int column = 0; column < int(cells.size()); ++column) {
       auto* item = new QTableWidgetItem(cells[column]);
       item->setTextAlignment(kColumns[column].alignment | Qt::AlignVCenter);

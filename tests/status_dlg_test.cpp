@@ -84,18 +84,18 @@ TEST_F(StatusDlgTest, RowsFollowTheTableOrderWithEndpointsAndPeaksStayAsOpenedAn
   auto [c0, s0] = relayedConnection();
   auto [c1, s1] = relayedConnection();
   auto [c2, s2] = relayedConnection();
-  const std::string hello = "hello, destination";
+  const std::string hello(1234, 'h');
   ASSERT_TRUE(writeAll(c0.get(), hello.data(), hello.size()));
   ASSERT_TRUE(receive(s0.get(), hello.size()));
   c1 = Fd();
   ASSERT_TRUE(pumpUntil(loop, [&] { return repeater->connectionTable[1] == nullptr; }));
 
   const QString local = QStringLiteral("127.0.0.1");
-  const auto expected = [&](const Fd& client, const Fd& server, const QString& peakOut) {
+  const auto expected = [&](const Fd& client, const Fd& server, const QString& peakOut, const QString& up) {
     return QStringList{local, QString::number(localPort(client.get())), local,
                        QString::number(listenPort), QStringLiteral("0"), local,
                        QString::number(peerPort(server.get())), local,
-                       QString::number(destinationPort), peakOut};
+                       QString::number(destinationPort), peakOut, up, QStringLiteral("0")};
   };
   Fd c3, s3;
   const int result = openStatus(repeater, [&](CStatusDlg&, QTableWidget& table) {
@@ -103,8 +103,8 @@ TEST_F(StatusDlgTest, RowsFollowTheTableOrderWithEndpointsAndPeaksStayAsOpenedAn
     const QString peak = cell(table, 0, 9);
     EXPECT_GT(peak.toInt(), 0);
     EXPECT_LE(peak.toInt(), int(hello.size()));
-    expectRow(table, 0, expected(c0, s0, peak));
-    expectRow(table, 1, expected(c2, s2, QStringLiteral("0")));
+    expectRow(table, 0, expected(c0, s0, peak, QStringLiteral("1,234")));
+    expectRow(table, 1, expected(c2, s2, QStringLiteral("0"), QStringLiteral("0")));
 
     // Connections that end or begin while it is shown do not change it.
     const QStringList before = rowOf(table, 0);
@@ -118,7 +118,7 @@ TEST_F(StatusDlgTest, RowsFollowTheTableOrderWithEndpointsAndPeaksStayAsOpenedAn
     clickCell(table, 0, 3);
     clickCell(table, 1, 7);
     const QList<QTableWidgetItem*> selected = table.selectedItems();
-    EXPECT_EQ(selected.size(), 10);
+    EXPECT_EQ(selected.size(), 12);
     for (const QTableWidgetItem* item : selected) EXPECT_EQ(item->row(), 1);
   });
   EXPECT_EQ(result, QDialog::Accepted);
@@ -146,7 +146,7 @@ TEST_F(StatusDlgTest, PairStillConnectingShowsAnEmptyOutgoingSide) {
     ASSERT_EQ(table.rowCount(), 1);
     expectRow(table, 0,
               {"127.0.0.1", QString::number(localPort(client.get())), "127.0.0.1",
-               QString::number(listenPort), "0", "", "0", "", "0", "3"});
+               QString::number(listenPort), "0", "", "0", "", "0", "3", "0", "0"});
   });
 }
 
@@ -156,20 +156,20 @@ TEST_F(StatusDlgTest, WithoutConnectionsOnlyTheHeadingsShowOverAGrid) {
     SCOPED_TRACE(shown ? "empty table" : "no repeater");
     openStatus(shown, [&](CStatusDlg&, QTableWidget& table) {
       EXPECT_EQ(table.rowCount(), 0);
-      ASSERT_EQ(table.columnCount(), 10);
+      ASSERT_EQ(table.columnCount(), 12);
       QStringList headings;
       QList<int> widths;
       QList<bool> right;
-      for (int column = 0; column < 10; ++column) {
+      for (int column = 0; column < 12; ++column) {
         const QTableWidgetItem* heading = table.horizontalHeaderItem(column);
         headings << (heading ? heading->text() : QString());
         widths << table.columnWidth(column);
         right << (heading && (heading->textAlignment() & Qt::AlignRight));
       }
       EXPECT_EQ(headings.join(QLatin1Char(',')),
-                "AcceptPeer,Port,BindIp,Port,UsedBuff,BindIp,Port,ConnectPeer,Port,UsedBuff");
-      EXPECT_EQ(widths, (QList<int>{80, 50, 80, 50, 70, 80, 50, 80, 50, 70}));
-      EXPECT_EQ(right, (QList<bool>{false, true, false, true, true, false, true, false, true, true}));
+                "AcceptPeer,Port,BindIp,Port,UsedBuff,BindIp,Port,ConnectPeer,Port,UsedBuff,UpBytes,DownBytes");
+      EXPECT_EQ(widths, (QList<int>{80, 50, 80, 50, 70, 80, 50, 80, 50, 70, 90, 90}));
+      EXPECT_EQ(right, (QList<bool>{false, true, false, true, true, false, true, false, true, true, true, true}));
       EXPECT_TRUE(table.showGrid());
     });
   }
