@@ -3,7 +3,7 @@
 //
 //   bench_client freeport                 a port free on 127.0.0.1 right now
 //   bench_client wait PORT MS             waits until PORT accepts connections
-//   bench_client run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--only idle|close|rtt|cps|bulk]
+//   bench_client run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--only idle|close|half|rtt|cps|bulk]
 #include "bench_client.h"
 #include "client_net.h"
 
@@ -146,6 +146,10 @@ void runClosePhase(const Options& o) {
               o.closeRepeats);
 }
 
+void runHalfClosePhase(const Options& o) {
+  std::printf("halfclose %d/%d\n", runHalfClose(o), o.closeRepeats);
+}
+
 void runBulkPhase(const Options& o) {
   for (int streams : {1, 8}) {
     for (auto [dir, name] : {std::pair{Direction::Up, "up"}, std::pair{Direction::Down, "down"}}) {
@@ -160,6 +164,7 @@ void runPhases(const Options& o) {
   auto want = [&](const char* phase) { return o.only.empty() || o.only == phase; };
   if (want("idle")) runIdlePhase(o);
   if (want("close")) runClosePhase(o);
+  if (want("half")) runHalfClosePhase(o);
   if (want("rtt")) runRtts(o);
   if (want("cps")) print("cps", median(o.repeats, [&] { return runCps(o, 16); }));
   if (want("bulk")) runBulkPhase(o);
@@ -183,7 +188,7 @@ int main(int argc, char** argv) {
   if (cmd != "run" || !parseRun(argc, argv, o)) {
     std::fprintf(stderr,
                  "usage: bench_client freeport | wait PORT MS | "
-                 "run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--only idle|close|rtt|cps|bulk]\n");
+                 "run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--only idle|close|half|rtt|cps|bulk]\n");
     return 1;
   }
   raiseFileLimit();

@@ -58,6 +58,11 @@ struct CloseTest {
 };
 CloseTest runCloseTest(const Options& o);
 
+// A client sends a request, shuts down its sending side and waits for the
+// answer: how many of the repeats got it whole. A relay that tears the
+// connection down instead is not a loss; a corrupted answer is.
+int runHalfClose(const Options& o);
+
 // Relay process tree (the process and every descendant, e.g. forked children).
 long treePssKib(int pid);
 long treeCpuTicks(int pid);

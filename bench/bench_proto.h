@@ -17,6 +17,7 @@ enum class Mode : uint32_t {
   Sink = 2,    // check every byte until end of stream, keep the result by id
   Source = 3,  // send the pattern: `length` bytes then close, or until the caller goes (0)
   Query = 4,   // answer with the kept result of connection `id`, then close
+  Respond = 5, // check every byte until end of stream, then send `length` bytes and close
 };
 
 // Both ends run on the same machine, so the records travel in host order.

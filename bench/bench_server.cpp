@@ -45,6 +45,8 @@ struct Conn {
   uint64_t off = 0;            // data bytes received (sink) or sent (source)
   std::vector<char> pending;   // echo bytes the peer has not taken yet
   bool queryAnswered = false;
+  bool answering = false;      // respond: the request ended, the answer goes out
+  bool requestBroken = false;  // respond: a request byte did not match
 };
 
 class Server {
@@ -116,6 +118,7 @@ class Server {
     switch (mode(c)) {
       case Mode::Echo: return echoRead(c);
       case Mode::Sink: return sinkRead(c);
+      case Mode::Respond: return requestRead(c);
       default: return readDiscard(c);
     }
   }
@@ -124,6 +127,7 @@ class Server {
     switch (mode(c)) {
       case Mode::Echo: return echoFlush(c);
       case Mode::Source: return sourceWrite(c);
+      case Mode::Respond: return !c.answering || sourceWrite(c);
       default: return true;
     }
   }
@@ -146,6 +150,7 @@ class Server {
         results_[c.hello.id] = SinkResult{uint32_t(SinkState::Running), 1, 0, 0, 0};
         return true;
       case Mode::Source: watch(c.fd, EPOLLIN | EPOLLOUT, EPOLL_CTL_MOD); return true;
+      case Mode::Respond: return true;
       case Mode::Query: return answerQuery(c);
       default: return false;
     }
@@ -187,6 +192,25 @@ class Server {
       res.intact = 0;
     c.off += uint64_t(r);
     res.bytes = c.off;
+    return true;
+  }
+
+  // The request's bytes are checked as they come; its end (a half-close)
+  // starts the answer. A corrupted request gets none, so it shows as a
+  // missing answer.
+  bool requestRead(Conn& c) {
+    if (c.answering) return readDiscard(c);
+    ssize_t r = recv(c.fd, buf_.data(), buf_.size(), 0);
+    if (r < 0) return errno == EAGAIN || errno == EINTR;
+    if (r > 0) {
+      c.requestBroken = c.requestBroken || !gPattern.matches(c.hello.id, c.off, buf_.data(), size_t(r));
+      c.off += uint64_t(r);
+      return true;
+    }
+    if (c.requestBroken) return false;  // a corrupted request gets no answer
+    c.answering = true;
+    c.off = 0;
+    watch(c.fd, EPOLLOUT, EPOLL_CTL_MOD);
     return true;
   }
 

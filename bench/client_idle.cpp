@@ -1,5 +1,5 @@
-// Idle connections held open (memory and CPU of the relay meanwhile), and
-// "send 1 MiB and close" in both directions.
+// Idle connections held open (memory and CPU of the relay meanwhile),
+// "send 1 MiB and close" in both directions, and a half-closed request.
 #include "bench_client.h"
 #include "client_net.h"
 
@@ -121,6 +121,40 @@ CloseTest runCloseTest(const Options& o) {
     else gFaults.loss("send 1 MiB and close (server to client): not delivered whole");
   }
   return out;
+}
+
+namespace {
+
+constexpr size_t kRequestBytes = 100 * 1024;
+constexpr size_t kAnswerBytes = 64 * 1024;
+
+bool requestThenAnswer(const Options& o) {
+  const uint64_t id = newId();
+  int fd = connectLoopback(o.targetPort, kIoTimeoutMs);
+  if (fd < 0) return false;
+  bool sent = sendHello(fd, Mode::Respond, kAnswerBytes, id);
+  for (size_t off = 0; sent && off < kRequestBytes; off += 4096) sent = sendAll(fd, gPattern.at(id, off), 4096);
+  shutdown(fd, SHUT_WR);
+  std::vector<char> buf(64 * 1024);
+  uint64_t got = 0;
+  bool intact = true;
+  ssize_t r;
+  while ((r = recv(fd, buf.data(), buf.size(), 0)) > 0 && got <= kAnswerBytes) {
+    intact = intact && gPattern.matches(id, got, buf.data(), size_t(r));
+    got += uint64_t(r);
+  }
+  close(fd);
+  if (!intact) gFaults.loss("half-close: corrupted answer");
+  return sent && r == 0 && intact && got == kAnswerBytes;
+}
+
+}  // namespace
+
+int runHalfClose(const Options& o) {
+  static_assert(kRequestBytes % 4096 == 0);
+  int ok = 0;
+  for (int i = 0; i < o.closeRepeats; ++i) ok += requestThenAnswer(o) ? 1 : 0;
+  return ok;
 }
 
 }  // namespace bench

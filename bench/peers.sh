@@ -7,7 +7,9 @@ start_quillex() {
   local port=$1 srv=$2 dir=$3
   [ -x "$QUILLEX_BIN" ] || return 1
   # The program reads its profile from its own directory, so it runs from a copy.
-  # It listens on loopback only, like every peer here.
+  # It listens on loopback only, like every peer here, passes a half-close on
+  # (HALFCLOSE=1, which changes nothing for clients that close fully) and
+  # writes its connection log, as a service would.
   cp "$QUILLEX_BIN" "$dir/Quillex"
   cat >"$dir/Quillex.ini" <<INI
 [SYSTEM]
@@ -26,6 +28,7 @@ IPCONNECTBIND=127.0.0.1
 FILTERMODE=0
 ENABLEIPCOUNT=0
 REFUSEIPCOUNT=0
+HALFCLOSE=1
 INI
   "$dir/Quillex" --headless >"$dir/stdout.log" 2>"$dir/stderr.log" &
   STARTED_PID=$!

@@ -89,7 +89,7 @@ measure_phase() {
 
 echo "bench: ${mode#--} run" >&2
 start_relays
-for phase in idle close rtt cps bulk; do measure_phase "$phase"; done
+for phase in idle close half rtt cps bulk; do measure_phase "$phase"; done
 
 echo
 echo "Relay benchmark on 127.0.0.1 (${mode#--} run, $(nproc) cores), figure and ratio to direct:"
