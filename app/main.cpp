@@ -17,7 +17,7 @@
 #include "relay/event_loop.h"
 #include "relay/trace.h"
 #include "resources/app_icon.h"
-#include "resources/dialog_font.h"
+#include "resources/dialog_look.h"
 #include "resources/main_window_ref.h"
 #include "resources/message_box.h"
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   CSignalBridge::blockSignals();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
-  installFontSubstitutions();
+  installDialogLook();
   QApplication::setWindowIcon(quillexIcon());
 
   CEventLoop loop;

@@ -29,11 +29,13 @@ void paintBackground(QWidget* widget, const QColor& colour) {
   widget->setAutoFillBackground(true);
 }
 
-// Only the caption of a frame takes a colour: the frame's inside stays the
-// panel's grey, so the controls within keep their own colours.
+// Only the caption of a frame takes a colour: the style fills the caption
+// with the frame's window colour and leaves the frame's inside unfilled, so
+// the controls within keep their own colours.
 void paintCaption(QGroupBox* group, const QColor& colour) {
-  group->setStyleSheet(
-      QStringLiteral("QGroupBox::title { background-color: %1; }").arg(colour.name()));
+  QPalette palette = group->palette();
+  palette.setColor(QPalette::Window, colour);
+  group->setPalette(palette);
 }
 
 QString listenAddress(const CTcpRepeater& repeater) {
