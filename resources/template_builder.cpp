@@ -15,6 +15,7 @@
 
 #include "resources/dialog_font.h"
 #include "resources/ip_address_edit.h"
+#include "resources/radio_group_keys.h"
 #include "resources/spin_button.h"
 
 namespace {
@@ -179,6 +180,9 @@ void buildDialog(QWidget* window, const DialogTemplate& t) {
     fitBuddy(widget);
     if (c.style & kHidden) widget->hide();
     grouper.add(c, widget);
+  }
+  for (QButtonGroup* group : window->findChildren<QButtonGroup*>(Qt::FindDirectChildrenOnly)) {
+    new CRadioGroupKeys(group);
   }
   if (t.child) window->hide();
 }
