@@ -81,6 +81,8 @@ QListWidget* makeListBox(const ControlTemplate& c, QWidget* window) {
   list->setSelectionMode(QAbstractItemView::SingleSelection);
   list->setVerticalScrollBarPolicy((c.style & kVScroll) ? Qt::ScrollBarAsNeeded
                                                         : Qt::ScrollBarAlwaysOff);
+  // A list box scrolls only vertically; a long entry is cut at the edge.
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   return list;
 }
 
