@@ -7,8 +7,8 @@
 
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
+#include "port/listen_reason.h"
 #include "port/port_setting.h"
-#include "relay/winsock_errors.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
@@ -36,11 +36,6 @@ void paintCaption(QGroupBox* group, const QColor& colour) {
   QPalette palette = group->palette();
   palette.setColor(QPalette::Window, colour);
   group->setPalette(palette);
-}
-
-QString listenAddress(const CTcpRepeater& repeater) {
-  return repeater.isListenBind ? QString::fromStdString(repeater.ipListenBind)
-                               : QStringLiteral("0.0.0.0");
 }
 
 // The eight values the settings dialog edits, copied between any two records
@@ -130,17 +125,7 @@ void CPortDlg::applyState() {
 // A port that shows ON but does not listen says why on hover, for users
 // without the debug console.
 void CPortDlg::updateListenReason() {
-  QString reason;
-  if (act != 0 && forwardHost.empty()) {
-    reason = QStringLiteral("Not listening: no destination host is set");
-  } else if (act != 0 && !repeater.isListening()) {
-    reason = QStringLiteral("Not listening on %1:%2: %3 (error %4)")
-                 .arg(listenAddress(repeater))
-                 .arg(repeater.listenPort)
-                 .arg(QString::fromUtf8(ws::describeError(repeater.startError())))
-                 .arg(repeater.startError());
-  }
-  setToolTip(reason);
+  setToolTip(listenReason(repeater, act != 0, !forwardHost.empty()));
 }
 
 void CPortDlg::loadProfile() {
