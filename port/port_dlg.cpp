@@ -38,6 +38,16 @@ void paintCaption(QGroupBox* group, const QColor& colour) {
   group->setPalette(palette);
 }
 
+// A destination wider than its label shows its start, as an edit field
+// does, and the whole name on hover; one that fits stays centred.
+void showHost(QLabel* label, const QString& host) {
+  label->setText(host);
+  const bool fits = label->fontMetrics().horizontalAdvance(host) <= label->contentsRect().width();
+  const Qt::Alignment vertical = label->alignment() & Qt::AlignVertical_Mask;
+  label->setAlignment((fits ? Qt::AlignHCenter : Qt::AlignLeft) | vertical);
+  label->setToolTip(fits ? QString() : host);
+}
+
 // The eight values the settings dialog edits, copied between any two records
 // that name them alike (the panel, its profile record, the dialog's values).
 template <class To, class From>
@@ -216,7 +226,7 @@ void CPortDlg::updateData(bool saveAndValidate) {
   } else {
     count->setText(connectionCountText);
     portText->setText(forwardPortText);
-    hostText->setText(QString::fromStdString(forwardHost));
+    showHost(hostText, QString::fromStdString(forwardHost));
     onOff->setChecked(act != 0);
     OnCtlColor();
   }

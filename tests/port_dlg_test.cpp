@@ -375,6 +375,22 @@ TEST_F(PortDlgTest, StatusSaysThereIsNoConnectionOrShowsEachConnectionsRow) {
   EXPECT_EQ(boundPort, QString::number(s.port));
 }
 
+// A host wider than its label shows its start and the whole name on hover;
+// one that fits stays centred.
+TEST_F(PortDlgTest, ALongHostShowsItsStartAndTheWholeNameOnHover) {
+  const std::string hosts[] = {std::string(60, 'h') + ".example", "127.0.0.1"};
+  for (int i = 0; i < 2; ++i) {
+    CPortSetting s = relayTo(0);
+    s.forwardHost = hosts[i];
+    store(s, i);
+    create(i);
+    const QLabel* label = control<QLabel>(&panel(i), IDC_FORWARD_HOST_TEXT);
+    const bool cut = i == 0;
+    EXPECT_EQ(label->toolTip(), cut ? QString::fromStdString(hosts[i]) : QString()) << i;
+    EXPECT_EQ(label->alignment() & Qt::AlignHorizontal_Mask, cut ? Qt::AlignLeft : Qt::AlignHCenter) << i;
+  }
+}
+
 TEST_F(PortDlgTest, AStoredHostThatIsNotUtf8SurvivesTheSwitch) {
   CPortSetting s = relayTo(0);
   s.forwardHost = "\x83\x54\x81\x5B\x83\x6F";  // Shift-JIS, as an old profile may hold

@@ -265,6 +265,13 @@ TEST_F(SettingDlgTest, TheAddressControlMovesOnWithDotsAndCapsFieldsAt255SayingS
   EXPECT_EQ(ok().ipConnectBind, "172.255.1.5");
 }
 
+TEST_F(SettingDlgTest, ALongHostOpensShowingItsStart) {
+  CSettingValues v = defaults();
+  v.forwardHost = std::string(80, 'h') + ".example";
+  panel.edit(v);
+  EXPECT_EQ(edit(IDC_FORWARD_HOST)->cursorPosition(), 0);
+}
+
 // One Tab stop, as a native address control: Tab and Shift+Tab leave it
 // from any field.
 TEST_F(SettingDlgTest, TheAddressControlIsOneTabStop) {
