@@ -104,12 +104,18 @@ TEST_F(MainWindowTest, PropertiesAreRefusedWhileAPortIsOnOrTheCountIsUnusual) {
   EXPECT_EQ(on.text, QString::fromUtf8(MSG_PORTS_ON));
   window.reset();
 
-  writeProfile("[SYSTEM]\nPORTNUM=3\n");
-  CQuillexDlg& w = open();
-  EXPECT_EQ(w.panels().size(), 3u);  // laid out as it stands
-  CModalRecord count = answerMessageBox([&] { w.OnProperties(); });
-  EXPECT_EQ(count.text, QString::fromUtf8(MSG_PORT_COUNT));
-  EXPECT_EQ(readProfile().find("[SYSTEM]\nPORTNUM=3\n"), 0u);
+  // Laid out bounded, refused as stored.
+  const std::pair<std::string, size_t> counts[] = {{"3", 3}, {"0", 1}, {"11", 10}};
+  for (const auto& [stored, panels] : counts) {
+    SCOPED_TRACE(stored);
+    window.reset();
+    writeProfile("[SYSTEM]\nPORTNUM=" + stored + "\n");
+    CQuillexDlg& w = open();
+    EXPECT_EQ(w.panels().size(), panels);
+    CModalRecord count = answerMessageBox([&] { w.OnProperties(); });
+    EXPECT_EQ(count.text, QString::fromUtf8(MSG_PORT_COUNT));
+    EXPECT_EQ(readProfile().find("[SYSTEM]\nPORTNUM=" + stored + "\n"), 0u);
+  }
 }
 
 TEST_F(MainWindowTest, ChangingFiveToTenPortsRebuildsInPlaceAndWritesBothKeys) {
