@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "app/app_strings.h"
+#include "app/debug_console.h"
 #include "app/propaty_dlg.h"
 #include "app/qt_loop_adapter.h"
 #include "app/quillex_dlg.h"
@@ -166,6 +167,16 @@ TEST_F(MainWindowTest, WindowMenuHoldsPropertiesAndVersionInOrder) {
   QStringList texts;
   for (QAction* action : w.systemMenu()->actions()) texts << (action->isSeparator() ? "-" : action->text());
   EXPECT_EQ(texts.mid(0, 4), (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX)}));
+}
+
+// The trace is one UTF-8 stream: a character whose bytes arrive in two
+// reads shows whole.
+TEST(TraceWindowTest, ACharacterSplitBetweenTwoReadsShowsWhole) {
+  CTraceWindow window;
+  const QByteArray text = QString::fromUtf8("接続\n").toUtf8();
+  window.appendTrace(text.left(4));
+  window.appendTrace(text.mid(4));
+  EXPECT_EQ(window.toPlainText(), QString::fromUtf8("接続\n"));
 }
 
 }  // namespace
