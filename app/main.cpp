@@ -26,6 +26,7 @@ namespace {
 int runHeadlessFromArguments(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (isDebugSwitch(argv[i])) trace::setEnabled(true);
+  traceStartBanner(trace::enabled());
   return runHeadless(locateProfile());
 }
 
@@ -47,8 +48,10 @@ void onSignal(CQuillexDlg& window, bool debugMode, int signal) {
 }
 
 void changeToProgramDirectory() {
-  std::string dir = executableDirectory();
-  if (!dir.empty() && chdir(dir.c_str()) != 0) dir.clear();
+  const std::string dir = executableDirectory();
+  // A failed change leaves the directory as it was; the line names the
+  // program's directory either way.
+  [[maybe_unused]] const int failed = dir.empty() ? 0 : chdir(dir.c_str());
   QTRACE("CurrentDir=%s", dir.c_str());
 }
 
@@ -75,8 +78,7 @@ int main(int argc, char** argv) {
   CStartupOptions options = listArguments(int(arguments.size()), arguments.data(), stdout);
   std::unique_ptr<CTraceWindow> traceWindow = bindStandardStreams(options.debugMode);
   if (options.debugMode) std::signal(SIGQUIT, SIG_IGN);
-  QTRACE("********** Start QUILLEX DEBUG MODE  *******\n");
-  if (options.debugMode) QTRACE("DEBUG_MODE ON\n");
+  traceStartBanner(options.debugMode);
   changeToProgramDirectory();
 
   int code = 0;

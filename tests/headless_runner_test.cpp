@@ -71,4 +71,13 @@ TEST(HeadlessRunnerTest, PortThatCannotListenSaysWhy) {
   EXPECT_EQ(runner->stop(SIGTERM), 0);
 }
 
+TEST(HeadlessRunnerTest, TheDebugSwitchStartsTheTraceAsTheWindowModeDoes) {
+  TempDir temp;
+  const fs::path dir = temp.path();
+  fs::copy_file(QUILLEX_BINARY, dir / "Quillex");
+  CChildProcess runner((dir / "Quillex").string(), {"--headless", "-D563"});
+  EXPECT_TRUE(runner.waitForOutput("********** Start QUILLEX DEBUG MODE  *******\nDEBUG_MODE ON\n"))
+      << runner.output;
+}
+
 }  // namespace

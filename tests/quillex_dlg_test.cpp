@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -15,10 +16,13 @@
 #include "app/propaty_dlg.h"
 #include "app/qt_loop_adapter.h"
 #include "app/quillex_dlg.h"
+#include "app/tray_icon.h"
 #include "dialogs/setting_dlg.h"
 #include "port/port_dlg.h"
 #include "relay/async_socket.h"
 #include "relay/event_loop.h"
+#include "relay/trace.h"
+#include "resources/dialog_font.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 #include "tests/gui_test_util.h"
@@ -177,6 +181,30 @@ TEST(TraceWindowTest, ACharacterSplitBetweenTwoReadsShowsWhole) {
   window.appendTrace(text.left(4));
   window.appendTrace(text.mid(4));
   EXPECT_EQ(window.toPlainText(), QString::fromUtf8("接続\n"));
+}
+
+// Without a notification area every attempt fails, at start and again on
+// each tick of the timer, and each one is traced. The menu is in the dialog
+// font.
+TEST(TrayIconTest, EveryFailedAttemptIsTracedAndTheMenuUsesTheDialogFont) {
+  ASSERT_FALSE(CTrayIcon::available());
+  loopback::TempDir dir;
+  const std::string path = dir.path() + "/trace";
+  std::FILE* log = std::fopen(path.c_str(), "w");
+  ASSERT_TRUE(log);
+  trace::setStream(log);
+  trace::setEnabled(true);
+  const std::string failed = "通知領域にアイコンを登録できませんでした。 err=0\n";
+  {
+    CTrayIcon tray;
+    tray.addTrayIcon();
+    EXPECT_EQ(loopback::readFile(path), failed);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return loopback::readFile(path) == failed + failed; }, 5000));
+    EXPECT_EQ(QFontInfo(tray.menu()->font()).family().toStdString(), QFontInfo(dialogFont()).family().toStdString());
+  }
+  trace::setEnabled(false);
+  trace::setStream(nullptr);
+  std::fclose(log);
 }
 
 }  // namespace
