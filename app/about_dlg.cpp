@@ -26,8 +26,7 @@ QLabel* iconLabel(const QWidget* window) {
 
 }  // namespace
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-  buildDialog(this, IDD_ABOUTBOX);
+CAboutDlg::CAboutDlg(QWidget* parent) : CTemplateDialog(IDD_ABOUTBOX, parent) {
   setWindowIcon(quillexIcon());
   if (QLabel* icon = iconLabel(this)) {
     icon->setPixmap(quillexIcon().pixmap(kIconPixels, kIconPixels));
@@ -36,14 +35,6 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   connect(control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
   connect(control<QLabel>(this, IDC_HOME_LINK), &QLabel::linkActivated, this,
           &CAboutDlg::OnNMClickHomeLink);
-}
-
-void CAboutDlg::setVisible(bool visible) {
-  if (visible && !initialised_) {
-    initialised_ = true;
-    OnInitDialog();
-  }
-  QDialog::setVisible(visible);
 }
 
 QString CAboutDlg::versionLineFor(const std::string& versionText) {

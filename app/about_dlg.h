@@ -3,18 +3,16 @@
 // the maker's notice and a link to the maker's home page. Keeps no state
 // beyond its controls.
 
-#include <QDialog>
 #include <QString>
 #include <string>
 
-class CAboutDlg : public QDialog {
+#include "resources/template_dialog.h"
+
+class CAboutDlg : public CTemplateDialog {
   Q_OBJECT
 
  public:
   explicit CAboutDlg(QWidget* parent = nullptr);
-
-  // Fills the version line the first time the dialog is shown.
-  void setVisible(bool visible) override;
 
   // "クイレクス %s" with the version text as the dialog shows it.
   static QString versionLineFor(const std::string& versionText);
@@ -22,8 +20,7 @@ class CAboutDlg : public QDialog {
   QString versionLine;  // text of static 1028; empty until the dialog opens
 
  private:
-  void OnInitDialog();
+  // Fills the version line before the first showing.
+  void OnInitDialog() override;
   void OnNMClickHomeLink();
-
-  bool initialised_ = false;
 };

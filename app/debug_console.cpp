@@ -31,10 +31,12 @@ bool CTraceWindow::captureStandardOutput() {
 void CTraceWindow::readPipe() {
   char chunk[16384];
   ssize_t n;
-  while ((n = read(readFd_.get(), chunk, sizeof chunk)) > 0) {
-    moveCursor(QTextCursor::End);
-    insertPlainText(QString::fromUtf8(chunk, int(n)));
-  }
+  while ((n = read(readFd_.get(), chunk, sizeof chunk)) > 0) appendTrace(QByteArrayView(chunk, n));
+}
+
+void CTraceWindow::appendTrace(QByteArrayView bytes) {
+  moveCursor(QTextCursor::End);
+  insertPlainText(decoder_.decode(bytes));
 }
 
 std::unique_ptr<CTraceWindow> bindStandardStreams(bool debugMode) {

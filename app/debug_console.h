@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
+#include <QStringDecoder>
 #include <memory>
 
 #include "relay/unique_fd.h"
@@ -19,10 +20,14 @@ class CTraceWindow : public QPlainTextEdit {
  public:
   // Takes over standard output; false when no pipe could be made.
   bool captureStandardOutput();
+  // Shows bytes of the trace as they arrive. The trace is one UTF-8 stream:
+  // a character whose bytes come in two pieces shows once it is whole.
+  void appendTrace(QByteArrayView bytes);
 
  private:
   void readPipe();
 
+  QStringDecoder decoder_{QStringDecoder::Utf8};
   CUniqueFd readFd_;
   std::unique_ptr<QSocketNotifier> notifier_;
 };

@@ -17,7 +17,7 @@
 #include "relay/event_loop.h"
 #include "relay/trace.h"
 #include "resources/app_icon.h"
-#include "resources/dialog_font.h"
+#include "resources/dialog_look.h"
 #include "resources/main_window_ref.h"
 #include "resources/message_box.h"
 
@@ -32,6 +32,7 @@ bool hasArgument(int argc, char** argv, const char* wanted) {
 int runHeadlessFromArguments(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (isDebugSwitch(argv[i])) trace::setEnabled(true);
+  traceStartBanner(trace::enabled());
   CHeadlessOptions options;
   options.connectionLog = !hasArgument(argc, argv, "--quiet");
   return runHeadless(locateProfile(), options);
@@ -51,8 +52,10 @@ void onSignal(CQuillexDlg& window, bool debugMode, int signal) {
 }
 
 void changeToProgramDirectory() {
-  std::string dir = executableDirectory();
-  if (!dir.empty() && chdir(dir.c_str()) != 0) dir.clear();
+  const std::string dir = executableDirectory();
+  // A failed change leaves the directory as it was; the line names the
+  // program's directory either way.
+  [[maybe_unused]] const int failed = dir.empty() ? 0 : chdir(dir.c_str());
   QTRACE("CurrentDir=%s", dir.c_str());
 }
 
@@ -68,7 +71,7 @@ int main(int argc, char** argv) {
   CSignalBridge::blockSignals();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
-  installFontSubstitutions();
+  installDialogLook();
   QApplication::setWindowIcon(quillexIcon());
 
   CEventLoop loop;
@@ -82,8 +85,7 @@ int main(int argc, char** argv) {
   CStartupOptions options = listArguments(int(arguments.size()), arguments.data(), stdout);
   std::unique_ptr<CTraceWindow> traceWindow = bindStandardStreams(options.debugMode);
   if (options.debugMode) std::signal(SIGQUIT, SIG_IGN);
-  QTRACE("********** Start QUILLEX DEBUG MODE  *******\n");
-  if (options.debugMode) QTRACE("DEBUG_MODE ON\n");
+  traceStartBanner(options.debugMode);
   changeToProgramDirectory();
 
   int code = 0;

@@ -6,18 +6,9 @@
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 
-CPropatyDlg::CPropatyDlg(QWidget* parent) : QDialog(parent) {
-  buildDialog(this, IDD_PROPERTY);
+CPropatyDlg::CPropatyDlg(QWidget* parent) : CTemplateDialog(IDD_PROPERTY, parent) {
   connect(control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
   connect(control<QPushButton>(this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
-}
-
-void CPropatyDlg::setVisible(bool visible) {
-  if (visible && !initialised_) {
-    initialised_ = true;
-    updateData(false);
-  }
-  QDialog::setVisible(visible);
 }
 
 void CPropatyDlg::accept() {

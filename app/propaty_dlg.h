@@ -3,16 +3,14 @@
 // of ports, as two radio groups. It only shows and returns the two choices;
 // checking, applying and storing them is the main window's business.
 
-#include <QDialog>
+#include "resources/template_dialog.h"
 
-class CPropatyDlg : public QDialog {
+class CPropatyDlg : public CTemplateDialog {
   Q_OBJECT
 
  public:
   explicit CPropatyDlg(QWidget* parent = nullptr);
 
-  // Selects the buttons of both members the first time the dialog is shown.
-  void setVisible(bool visible) override;
   // OK: reads both groups into the members, then closes.
   void accept() override;
 
@@ -22,7 +20,7 @@ class CPropatyDlg : public QDialog {
   int portCountChoice = -1;    // 0 one port, 1 five, 2 ten
 
  private:
+  // Selects the buttons of both members before the first showing.
+  void OnInitDialog() override { updateData(false); }
   void updateData(bool save);
-
-  bool initialised_ = false;
 };

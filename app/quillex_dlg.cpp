@@ -136,6 +136,7 @@ void CQuillexDlg::OnTrayExit() {
 
 void CQuillexDlg::readSystemSettings() {
   CSystemSetting system = loadSystemSetting(profilePath_);
+  storedPortCount_ = system.portNum;
   // A count below 1 leaves no panel to lay out; one above 10 would not fit.
   portCount_ = std::clamp(system.portNum, 1, MAX_PORTS);
   startWindow_ = system.window;
@@ -143,6 +144,7 @@ void CQuillexDlg::readSystemSettings() {
 
 void CQuillexDlg::writeSystemSettings() {
   saveSystemSetting(profilePath_, CSystemSetting{portCount_, startWindow_});
+  storedPortCount_ = portCount_;
 }
 
 void CQuillexDlg::createPortPanels() {
@@ -200,7 +202,8 @@ void CQuillexDlg::OnProperties() {
     return;
   }
   CPropatyDlg dialog(this);
-  dialog.portCountChoice = portCountChoice(portCount_);
+  // The count as stored, not as laid out: a hand-edited 0 or 11 is refused too.
+  dialog.portCountChoice = portCountChoice(storedPortCount_);
   if (dialog.portCountChoice < 0) {
     showMessage(this, QString::fromUtf8(MSG_PORT_COUNT));
     return;

@@ -65,7 +65,8 @@ class CQuillexDlg : public QDialog {
   QMenu* systemMenu_ = nullptr;
   QAction* exitAction_ = nullptr;  // in the window menu only while there is no notification area
   QLabel* link_ = nullptr;
-  int portCount_ = 1;
+  int portCount_ = 1;        // panels laid out
+  int storedPortCount_ = 1;  // PORTNUM as the profile holds it
   int startWindow_ = 1;
   int visibleFlag_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "relay/trace.h"
+
 bool isDebugSwitch(const char* argument) { return std::strcmp(argument, "-D563") == 0; }
 
 CStartupOptions listArguments(int argc, char** argv, std::FILE* out) {
@@ -18,4 +20,9 @@ CStartupOptions listArguments(int argc, char** argv, std::FILE* out) {
   }
   if (out) std::fflush(out);
   return options;
+}
+
+void traceStartBanner(bool debugMode) {
+  QTRACE("********** Start QUILLEX DEBUG MODE  *******\n");  // two blanks before the asterisks, kept
+  if (debugMode) QTRACE("DEBUG_MODE ON\n");
 }

@@ -17,3 +17,7 @@ bool isDebugSwitch(const char* argument);
 // and "DEBUGMODE ON\n" after each debug switch; out is the inherited
 // standard output, before any stream is rebound. Null out lists nothing.
 CStartupOptions listArguments(int argc, char** argv, std::FILE* out);
+
+// The trace's first lines, the same in the window mode and headless: the
+// start banner, and "DEBUG_MODE ON" in debug mode.
+void traceStartBanner(bool debugMode);

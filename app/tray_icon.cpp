@@ -38,8 +38,9 @@ void CTrayIcon::removeTrayIcon() {
   icon_->hide();
 }
 
-// The notification area may have restarted or appeared; Qt embeds the icon
-// again by itself once it is shown.
+// Every tick checks the icon: shown again when the notification area has
+// restarted or appeared (Qt embeds it by itself), and each failed attempt
+// is traced, as at start.
 void CTrayIcon::onTimer() {
-  if (available() && !icon_->isVisible()) icon_->show();
+  if (!available() || !icon_->isVisible()) addTrayIcon();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The notification-area icon with its two-entry menu. A one-second timer
 // shows the icon again when the notification area comes back (or appears
-// for the first time). Owned by the main window.
+// for the first time), tracing every attempt that fails. Owned by the main
+// window.
 
 #include <QObject>
 #include <QTimer>

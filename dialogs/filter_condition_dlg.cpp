@@ -23,20 +23,12 @@ int boundedCount(int count) { return std::clamp(count, 0, MAX_FILTER_ENTRIES); }
 
 }  // namespace
 
-CFilterConditionDlg::CFilterConditionDlg(QWidget* parent) : QDialog(parent) {
-  buildDialog(this, IDD_FILTER_CONDITION);
+CFilterConditionDlg::CFilterConditionDlg(QWidget* parent)
+    : CTemplateDialog(IDD_FILTER_CONDITION, parent) {
   connect(control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
   connect(control<QPushButton>(this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject);
   connect(radioGroup(this, IDC_MODE_ALL), &QButtonGroup::buttonClicked, this,
           &CFilterConditionDlg::OnBnClickedMode);
-}
-
-void CFilterConditionDlg::setVisible(bool visible) {
-  if (visible && !initialised_) {
-    initialised_ = true;
-    OnInitDialog();
-  }
-  QDialog::setVisible(visible);
 }
 
 void CFilterConditionDlg::OnInitDialog() {
@@ -73,7 +65,7 @@ void CFilterConditionDlg::OnBnClickedMode() {
 }
 
 void CFilterConditionDlg::accept() {
-  if (filter && initialised_) {
+  if (filter && initialised()) {
     updateData(true);
     filter->mode = modeChoice;
     // The panels never hold more than MAX_FILTER_ENTRIES; bound anyway.

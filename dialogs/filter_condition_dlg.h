@@ -4,19 +4,17 @@
 // in two address list panels. It edits the filter it is given, which the
 // caller keeps as a private copy; only OK writes to it.
 
-#include <QDialog>
+#include "resources/template_dialog.h"
 
 class CIpConditionDlg;
 class CIpFilter;
 
-class CFilterConditionDlg : public QDialog {
+class CFilterConditionDlg : public CTemplateDialog {
   Q_OBJECT
 
  public:
   explicit CFilterConditionDlg(QWidget* parent = nullptr);
 
-  // Shows the dialog; the first time, loads the filter into the controls.
-  void setVisible(bool visible) override;
   // OK: writes the mode and both lists into the filter, then closes.
   void accept() override;
 
@@ -24,7 +22,8 @@ class CFilterConditionDlg : public QDialog {
   CIpFilter* filter = nullptr;  // not owned; set by the caller before the dialog runs
 
  private:
-  void OnInitDialog();
+  // Loads the filter into the controls before the first showing.
+  void OnInitDialog() override;
   void OnBnClickedMode();
   void updateData(bool save);
   CIpConditionDlg* createPanel(const char* title, const std::string* entries, int count);
@@ -32,5 +31,4 @@ class CFilterConditionDlg : public QDialog {
   // Children of the dialog, created at initialisation and deleted with it.
   CIpConditionDlg* refusePanel = nullptr;
   CIpConditionDlg* enablePanel = nullptr;
-  bool initialised_ = false;
 };

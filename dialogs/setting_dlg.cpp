@@ -203,6 +203,7 @@ void CSettingDlg::updateData(bool save) {
     filterCaption = caption->text();
   } else {
     hostEdit->setText(forwardHost);
+    hostEdit->setCursorPosition(0);  // a long host shows its start, not its end
     localhost->setChecked(localhostCheck != 0);
     listenBind->setChecked(isListenBind != 0);
     connectBind->setChecked(isConnectBind != 0);

@@ -51,19 +51,10 @@ std::array<QString, kColumns.size()> cellsOf(const CTcpStreamPair& pair) {
 
 }  // namespace
 
-CStatusDlg::CStatusDlg(QWidget* parent) : QDialog(parent) {
-  buildDialog(this, IDD_STATUS);
+CStatusDlg::CStatusDlg(QWidget* parent) : CTemplateDialog(IDD_STATUS, parent) {
   connectionList = control<QTableWidget>(this, IDC_CONNECTION_LIST);
   // "閉じる" is the OK command; it only closes.
   connect(control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
-}
-
-void CStatusDlg::setVisible(bool visible) {
-  if (visible && !initialised_) {
-    initialised_ = true;
-    OnInitDialog();
-  }
-  QDialog::setVisible(visible);
 }
 
 void CStatusDlg::OnInitDialog() {

@@ -6,27 +6,24 @@
 //
 // Does not own the repeater.
 
-#include <QDialog>
+#include "resources/template_dialog.h"
 
 class CTcpRepeater;
 class QTableWidget;
 
-class CStatusDlg : public QDialog {
+class CStatusDlg : public CTemplateDialog {
   Q_OBJECT
 
  public:
   explicit CStatusDlg(QWidget* parent = nullptr);
 
-  // Takes the snapshot the first time the dialog is shown.
-  void setVisible(bool visible) override;
-
   CTcpRepeater* repeater = nullptr;  // set by the caller before the dialog runs
 
  private:
-  void OnInitDialog();
+  // Takes the snapshot before the first showing.
+  void OnInitDialog() override;
   void insertColumns();
   void insertRows();
 
   QTableWidget* connectionList = nullptr;  // control 1029, owned by the dialog
-  bool initialised_ = false;
 };

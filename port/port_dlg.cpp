@@ -7,9 +7,9 @@
 
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
+#include "port/listen_reason.h"
 #include "port/port_check.h"
 #include "port/port_setting.h"
-#include "relay/winsock_errors.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
@@ -28,16 +28,23 @@ void paintBackground(QWidget* widget, const QColor& colour) {
   widget->setAutoFillBackground(true);
 }
 
-// Only the caption of a frame takes a colour: the frame's inside stays the
-// panel's grey, so the controls within keep their own colours.
+// Only the caption of a frame takes a colour: the style fills the caption
+// with the frame's window colour and leaves the frame's inside unfilled, so
+// the controls within keep their own colours.
 void paintCaption(QGroupBox* group, const QColor& colour) {
-  group->setStyleSheet(
-      QStringLiteral("QGroupBox::title { background-color: %1; }").arg(colour.name()));
+  QPalette palette = group->palette();
+  palette.setColor(QPalette::Window, colour);
+  group->setPalette(palette);
 }
 
-QString listenAddress(const CTcpRepeater& repeater) {
-  return repeater.isListenBind ? QString::fromStdString(repeater.ipListenBind)
-                               : QStringLiteral("0.0.0.0");
+// A destination wider than its label shows its start, as an edit field
+// does, and the whole name on hover; one that fits stays centred.
+void showHost(QLabel* label, const QString& host) {
+  label->setText(host);
+  const bool fits = label->fontMetrics().horizontalAdvance(host) <= label->contentsRect().width();
+  const Qt::Alignment vertical = label->alignment() & Qt::AlignVertical_Mask;
+  label->setAlignment((fits ? Qt::AlignHCenter : Qt::AlignLeft) | vertical);
+  label->setToolTip(fits ? QString() : host);
 }
 
 // The eight values the settings dialog edits, copied between any two records
@@ -126,17 +133,7 @@ void CPortDlg::applyState() {
 // A port that shows ON but does not listen says why on hover, for users
 // without the debug console.
 void CPortDlg::updateListenReason() {
-  QString reason;
-  if (act != 0 && forwardHost.empty()) {
-    reason = QStringLiteral("Not listening: no destination host is set");
-  } else if (act != 0 && !repeater.isListening()) {
-    reason = QStringLiteral("Not listening on %1:%2: %3 (error %4)")
-                 .arg(listenAddress(repeater))
-                 .arg(repeater.listenPort)
-                 .arg(QString::fromUtf8(ws::describeError(repeater.startError())))
-                 .arg(repeater.startError());
-  }
-  setToolTip(reason);
+  setToolTip(listenReason(repeater, act != 0, !forwardHost.empty()));
 }
 
 void CPortDlg::loadProfile() {
@@ -228,7 +225,7 @@ void CPortDlg::updateData(bool saveAndValidate) {
   } else {
     count->setText(connectionCountText);
     portText->setText(forwardPortText);
-    hostText->setText(QString::fromStdString(forwardHost));
+    showHost(hostText, QString::fromStdString(forwardHost));
     onOff->setChecked(act != 0);
     OnCtlColor();
   }

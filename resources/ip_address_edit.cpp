@@ -1,15 +1,19 @@
 #include "resources/ip_address_edit.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 
+#include "resources/message_box.h"
+
 namespace {
 
 constexpr int kMaxField = 255;
 constexpr int kFieldDigits = 3;
+constexpr const char* kRangeMessage = "%1 は無効な値です。0 から 255 までの値を指定してください。";
 
 QLineEdit* makeField(QWidget* parent) {
   auto* field = new QLineEdit(parent);
@@ -36,9 +40,11 @@ CIpAddressEdit::CIpAddressEdit(QWidget* parent) : QFrame(parent) {
     if (i > 0) layout->addWidget(new QLabel(QStringLiteral("."), this));
     fields_[i] = makeField(this);
     fields_[i]->installEventFilter(this);
+    // Only the first field is a Tab stop; the others take the focus from
+    // typing and clicks.
+    if (i > 0) fields_[i]->setFocusPolicy(Qt::ClickFocus);
     layout->addWidget(fields_[i], 1);
     connect(fields_[i], &QLineEdit::textEdited, this, [this, i] { onFieldEdited(i); });
-    connect(fields_[i], &QLineEdit::editingFinished, this, [this, i] { clampField(i); });
   }
   setFocusProxy(fields_[0]);
 }
@@ -68,6 +74,12 @@ bool CIpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
   const auto* key = static_cast<QKeyEvent*>(event);
   for (int i = 0; i < 4; ++i) {
     if (watched != fields_[i]) continue;
+    const bool backtab = key->key() == Qt::Key_Backtab ||
+                         (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier));
+    if (i > 0 && backtab) {
+      leaveBackwards();
+      return true;
+    }
     if (key->text() == QLatin1String(".")) {
       // '.' moves on, as in a dotted address; it is never part of a field.
       if (i < 3 && !fields_[i]->text().isEmpty()) focusField(i + 1);
@@ -79,12 +91,24 @@ bool CIpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
 
 void CIpAddressEdit::onFieldEdited(int index) {
   if (fields_[index]->text().size() < kFieldDigits) return;
-  clampField(index);
-  if (index < 3) focusField(index + 1);
+  if (checkRange(index) && index < 3) focusField(index + 1);
 }
 
-void CIpAddressEdit::clampField(int index) {
-  if (fields_[index]->text().toInt() > kMaxField) fields_[index]->setText(QString::number(kMaxField));
+bool CIpAddressEdit::checkRange(int index) {
+  const QString typed = fields_[index]->text();
+  if (typed.toInt() <= kMaxField) return true;
+  fields_[index]->setText(QString::number(kMaxField));
+  showMessage(this, QString::fromUtf8(kRangeMessage).arg(typed));
+  focusField(index);
+  return false;
+}
+
+// Shift+Tab from a later field goes where it goes from the first one: to
+// the control before this one.
+void CIpAddressEdit::leaveBackwards() {
+  fields_[0]->setFocus();
+  QKeyEvent backtab(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier);
+  QCoreApplication::sendEvent(fields_[0], &backtab);
 }
 
 void CIpAddressEdit::focusField(int index) {

@@ -1,8 +1,10 @@
 #pragma once
 // A four-field IPv4 address entry. Each field takes up to three digits;
 // typing '.' or a third digit moves on to the next field. A blank field
-// counts as 0 and a field above 255 as 255, so the control always hands back
-// a dotted address. Disabling it greys it but keeps the address.
+// counts as 0; a field typed above 255 becomes 255 and a message names the
+// range, so the control always hands back a dotted address. The control is
+// one Tab stop, as a native address control is: Tab and Shift+Tab leave it
+// from any field. Disabling it greys it but keeps the address.
 
 #include <QFrame>
 #include <QString>
@@ -29,8 +31,10 @@ class CIpAddressEdit : public QFrame {
 
  private:
   void onFieldEdited(int index);
-  void clampField(int index);
+  // false when the field was above 255: it now holds 255 and the user was told.
+  bool checkRange(int index);
   void focusField(int index);
+  void leaveBackwards();
 
   std::array<QLineEdit*, 4> fields_{};
 };

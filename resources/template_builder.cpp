@@ -15,6 +15,7 @@
 
 #include "resources/dialog_font.h"
 #include "resources/ip_address_edit.h"
+#include "resources/radio_group_keys.h"
 #include "resources/spin_button.h"
 
 namespace {
@@ -80,6 +81,8 @@ QListWidget* makeListBox(const ControlTemplate& c, QWidget* window) {
   list->setSelectionMode(QAbstractItemView::SingleSelection);
   list->setVerticalScrollBarPolicy((c.style & kVScroll) ? Qt::ScrollBarAsNeeded
                                                         : Qt::ScrollBarAlwaysOff);
+  // A list box scrolls only vertically; a long entry is cut at the edge.
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   return list;
 }
 
@@ -179,6 +182,9 @@ void buildDialog(QWidget* window, const DialogTemplate& t) {
     fitBuddy(widget);
     if (c.style & kHidden) widget->hide();
     grouper.add(c, widget);
+  }
+  for (QButtonGroup* group : window->findChildren<QButtonGroup*>(Qt::FindDirectChildrenOnly)) {
+    new CRadioGroupKeys(group);
   }
   if (t.child) window->hide();
 }

@@ -6,7 +6,8 @@
 //
 // Kinds map to: group box QGroupBox, push button QPushButton, check box
 // QCheckBox, push-like check box checkable QPushButton, radio button
-// QRadioButton (each group in a QButtonGroup, see radioGroup()), static and
+// QRadioButton (each group in a QButtonGroup with a radio group's keyboard,
+// see radioGroup() and radio_group_keys.h), static and
 // icon QLabel, edit QLineEdit, spin CSpinButton, IPv4 address CIpAddressEdit,
 // list box QListWidget, list view QTableWidget, link QLabel (linkActivated).
 

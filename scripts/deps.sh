@@ -3,7 +3,7 @@
 # safe to run again. Usage: scripts/deps.sh build|test|bench
 set -euo pipefail
 
-build_pkgs=(cmake g++ make pkg-config libgtest-dev qt6-base-dev libc-ares-dev fonts-ipafont-gothic)
+build_pkgs=(cmake g++ make pkg-config libgtest-dev qt6-base-dev qt6-translations-l10n libc-ares-dev fonts-ipafont-gothic)
 test_pkgs=(xvfb xdotool trayer imagemagick xauth)
 bench_pkgs=(socat rinetd haproxy nginx libnginx-mod-stream)
 

@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Takes docs/main-window.png: the release program with ten ports on a private
-# X server, three of them ON, one filtering callers and one carrying two live
-# connections. Everything it starts is stopped again by its process id.
+# Renders every window of the release program into docs/ on a private X
+# server with a notification area, driving it as a user does (clicks and
+# keys). Two runs:
+#   ten ports, three ON, one filtering callers, one carrying two live
+#   connections: main window, tray menu, connection status, About and the
+#   refusal of the system properties (a message box);
+#   one port, OFF, with a long destination and both address lists: main
+#   window, settings, the localhost question, filter condition, system
+#   properties.
+# Clicks go to points given in dialog units of a window's template, scaled
+# by the window's size. Everything started here is stopped again by its
+# process id.
+#   scripts/screenshot.sh [output directory, default docs]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
+out=$(realpath -m "${1:-docs}")
 scripts/deps.sh test
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -34,6 +44,118 @@ wait_for() {
   return 1
 }
 
+# The program's visible windows, one "id width title" line each (searching
+# by title misses the tray icon's window).
+program_windows() {
+  local w X Y WIDTH HEIGHT SCREEN WINDOW
+  for w in $(xdotool search --onlyvisible --class '^Quillex$'); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    echo "$w $WIDTH $(xdotool getwindowname "$w")"
+  done
+}
+# The visible window with exactly this title and a width within the
+# bounds: the tray icon's small window, a message box and a menu are all
+# titled "Quillex".
+window_named() {
+  local id width name
+  while read -r id width name; do
+    [ "$name" = "$1" ] && [ "$width" -ge "${2:-0}" ] && [ "$width" -le "${3:-99999}" ] &&
+      echo "$id" && return 0
+  done < <(program_windows)
+  return 1
+}
+wait_window() {
+  wait_for window_named "$@"
+  window_named "$@"
+}
+no_window() { ! window_named "$@"; }
+wait_tray_icon() { wait_window Quillex 0 40; }
+wait_message_box() { wait_window Quillex 100; }
+
+# A window of the program that is not in the list taken before: the menu
+# that an action opened.
+new_window() {
+  local id width name
+  while read -r id width name; do
+    grep -qx "$id" <<<"$1" || { echo "$id" && return 0; }
+  done < <(program_windows)
+  return 1
+}
+window_ids() { program_windows | cut -d' ' -f1; }
+wait_popup() {
+  wait_for new_window "$1"
+  new_window "$1"
+}
+
+# Clicks at (x, y) in dialog units of a window whose template is w x h units.
+click_units() {
+  local window=$1 x=$2 y=$3 w=$4 h=$5 X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  xdotool mousemove $((X + WIDTH * x / w)) $((Y + HEIGHT * y / h)) click 1
+}
+
+# Clicks at (x, y) in units of the first port panel (189 x 41) of a main
+# window with the given number of panel rows and columns.
+click_panel() {
+  local window=$1 x=$2 y=$3 rows=$4 columns=$5 X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  xdotool mousemove $((X + WIDTH / columns * x / 189)) $((Y + 30 + (HEIGHT - 30) / rows * y / 41)) click 1
+}
+
+# Opens the main window's menu with a right click in the strip above the
+# panels and chooses the entry that many steps down.
+choose_window_menu() {
+  local window=$1 steps=$2 before X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  before=$(window_ids)
+  xdotool mousemove $((X + 10)) $((Y + 10)) click 3
+  wait_popup "$before" >/dev/null
+  for ((i = 0; i < steps; i++)); do xdotool key Down; done
+  xdotool key Return
+}
+
+# The tray icon: the program's small window inside trayer's panel.
+right_click_tray_icon() {
+  local icon X Y WIDTH HEIGHT SCREEN WINDOW
+  icon=$(wait_tray_icon)
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+}
+
+# Takes a window once it has stopped changing (counts and colours follow
+# the relay a moment later), without time stamps, so an unchanged window
+# gives an unchanged file.
+shoot() {
+  local window=$1 name=$2 previous= current i
+  for ((i = 0; i < 20; i++)); do
+    import -window "$window" "$work/shot.png"
+    current=$(identify -format '%#' "$work/shot.png")
+    [ "$current" = "$previous" ] && break
+    previous=$current
+    sleep 0.3
+  done
+  mkdir -p "$out"
+  convert "$work/shot.png" -strip -define png:exclude-chunks=date,time "$out/$name.png"
+  echo "Wrote $out/$name.png"
+}
+
+# Starts Quillex in its own directory with the given profile.
+start_quillex() {
+  local dir=$work/$1
+  mkdir -p "$dir"
+  cp build/app/Quillex "$dir/Quillex"
+  cat >"$dir/Quillex.ini"
+  (cd "$dir" && QT_QPA_PLATFORM=xcb exec ./Quillex >/dev/null 2>"$dir/quillex.log") &
+  pids+=($!)
+  quillex_pid=$!
+}
+
+stop_quillex() {
+  kill "$quillex_pid"
+  wait "$quillex_pid" 2>/dev/null || true
+  wait_for no_window "$title"
+}
+
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 wait_for test -s "$work/display"
@@ -43,10 +165,12 @@ trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 
 pids+=($!)
 wait_for xdotool search --onlyvisible --class trayer
 
+title=クイレクス
+
+# --- Ten ports -------------------------------------------------------------
 relay_port=18080
 destination_port=18081
-cp build/app/Quillex "$work/Quillex"
-cat >"$work/Quillex.ini" <<EOF
+start_quillex ten <<EOF
 [SYSTEM]
 PORTNUM=10
 WINDOW=1
@@ -85,8 +209,6 @@ PORT=10025
 FORWARDHOST=127.0.0.1
 FORWARDPORT=25
 EOF
-(cd "$work" && QT_QPA_PLATFORM=xcb exec ./Quillex >/dev/null 2>"$work/quillex.log") &
-pids+=($!)
 
 # A destination that accepts, and two clients that stay connected through
 # port 0, so its count shows live connections.
@@ -104,25 +226,74 @@ while len(clients) < 2:
             raise
         time.sleep(0.1)
 accepted = [server.accept() for _ in clients]
+clients[0].sendall(b"x" * 3000)
 print("ready", flush=True)
 time.sleep(600)
 EOF
 pids+=($!)
 wait_for grep -q ready "$work/peers.log"
-wait_for xdotool search --onlyvisible --name '^クイレクス$'
-window=$(xdotool search --onlyvisible --name '^クイレクス$' | head -n 1)
+main=$(wait_window "$title")
+shoot "$main" main-window
 
-# The count changes only after the relay has connected to the destination:
-# take pictures until two in a row agree.
-previous=
-for ((i = 0; i < 20; i++)); do
-  import -window "$window" "$work/shot.png"
-  current=$(identify -format '%#' "$work/shot.png")
-  [ "$current" = "$previous" ] && break
-  previous=$current
-  sleep 0.3
-done
-mkdir -p "$root/docs"
-# Without time stamps, so an unchanged window gives an unchanged file.
-convert "$work/shot.png" -strip -define png:exclude-chunks=date,time "$root/docs/main-window.png"
-echo "Wrote docs/main-window.png"
+wait_tray_icon >/dev/null
+before=$(window_ids)
+right_click_tray_icon
+shoot "$(wait_popup "$before")" tray-menu
+xdotool key Escape
+
+click_panel "$main" 59 29 5 2  # 確認
+status=$(wait_window 接続状況)
+shoot "$status" status
+click_units "$status" 362 11 391 96  # 閉じる
+
+choose_window_menu "$main" 2  # the version entry
+about=$(wait_window 'Quillexのﾊﾞｰｼﾞｮﾝ情報')
+shoot "$about" about
+click_units "$about" 203 14 235 80  # OK
+
+choose_window_menu "$main" 1  # プロパティ設定, refused while ports are ON
+shoot "$(wait_message_box)" message-box
+xdotool key Return
+stop_quillex
+
+# --- One port --------------------------------------------------------------
+start_quillex one <<'EOF'
+[SYSTEM]
+PORTNUM=1
+WINDOW=1
+
+[TCP-PORT0]
+PORT=10080
+FORWARDHOST=relay-gateway.branch-office.example.co.jp
+FORWARDPORT=8080
+FILTERMODE=3
+ENABLEIPCOUNT=3
+ENABLEIP0=192.168.0.0/16
+ENABLEIP1=10.0.0.0/8
+ENABLEIP2=172.16.5.20
+REFUSEIPCOUNT=2
+REFUSEIP0=192.168.1.13
+REFUSEIP1=10.20.0.0/24
+EOF
+main=$(wait_window "$title")
+shoot "$main" main-window-1
+
+click_panel "$main" 59 11 1 1  # 設定
+settings=$(wait_window QUILLEX設定)
+shoot "$settings" settings
+
+click_units "$settings" 111 19 191 186  # the localhost box, offered for another host
+shoot "$(wait_message_box)" question
+xdotool key Escape  # No
+
+click_units "$settings" 47 148 191 186  # フィルタ条件設定
+filter=$(wait_window フィルタリング条件)
+shoot "$filter" filter-condition
+click_units "$filter" 166 131 223 145  # ｷｬﾝｾﾙ
+click_units "$settings" 143 175 191 186  # ｷｬﾝｾﾙ
+
+choose_window_menu "$main" 1  # プロパティ設定
+properties=$(wait_window システムプロパティ)
+shoot "$properties" properties
+click_units "$properties" 122 99 154 113  # ｷｬﾝｾﾙ
+stop_quillex

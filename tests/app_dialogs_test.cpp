@@ -51,6 +51,12 @@ TEST(PropatyDlgTest, OpensOnTheStoredChoicesAndOkUnchangedReturnsThem) {
     EXPECT_EQ(checkedButtons(d), ".x.x.");
     EXPECT_EQ(radio(&d, IDC_START_OPEN)->text(), QString::fromUtf8("開く"));
     EXPECT_EQ(radio(&d, IDC_PORTS_5)->text(), QString::fromUtf8("５ポート"));
+    // Each group is one Tab stop: its checked button.
+    control<QPushButton>(&d, IDOK)->setFocus();
+    for (int id : {IDC_PORTS_5, IDC_START_OPEN}) {
+      QTest::keyClick(d.focusWidget(), Qt::Key_Backtab);
+      EXPECT_EQ(d.focusWidget(), radio(&d, id));
+    }
     click(control<QPushButton>(&d, IDOK));
   });
   EXPECT_EQ(result, QDialog::Accepted);

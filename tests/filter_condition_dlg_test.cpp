@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 
 #include "dialogs/dialog_texts.h"
 #include "dialogs/filter_condition_dlg.h"
@@ -107,6 +108,24 @@ TEST(FilterConditionDlgTest, SwitchingModesEnablesAndDisablesBothPanelsAtOnce) {
     choose(CIpFilter::FILTER_INDIVIDUAL);
     EXPECT_TRUE(panels.refuse->isEnabled());
     EXPECT_EQ(entriesOf(panels.refuse).size(), 2);  // lists survive the switching
+    pressEscape(dialog);
+  });
+}
+
+// Arrows go through the group in template order, not by screen position
+// ("ＬＡＮ限定" stands below "全て許可"), and choose as a click does.
+TEST(FilterConditionDlgTest, ArrowKeysChooseTheModesInTemplateOrder) {
+  CIpFilter filter = sampleFilter(CIpFilter::FILTER_ALL);
+  runDialog(filter, [&](QWidget* dialog) {
+    QButtonGroup* modes = radioGroup(dialog, IDC_MODE_ALL);
+    control<QRadioButton>(dialog, IDC_MODE_ALL)->setFocus();
+    const auto press = [&](Qt::Key key, int chosen) {
+      QTest::keyClick(dialog->focusWidget(), key);
+      EXPECT_EQ(checkedRadioIndex(modes), chosen);
+    };
+    for (int mode : {1, 2, 3, 0}) press(Qt::Key_Down, mode);
+    press(Qt::Key_Up, 3);
+    EXPECT_TRUE(panelsOf(dialog).refuse->isEnabled());
     pressEscape(dialog);
   });
 }

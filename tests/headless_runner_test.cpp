@@ -233,4 +233,11 @@ TEST(HeadlessRunnerTest, EachConnectionEndsWithOneLogLineUnlessQuiet) {
   }
 }
 
+TEST(HeadlessRunnerTest, TheDebugSwitchStartsTheTraceAsTheWindowModeDoes) {
+  TempDir temp;
+  auto runner = startHeadless(temp.path(), "", {"-D563"});
+  EXPECT_TRUE(runner->waitForOutput("********** Start QUILLEX DEBUG MODE  *******\nDEBUG_MODE ON\n"))
+      << runner->output;
+}
+
 }  // namespace

@@ -5,9 +5,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
 
 #include "dialogs/dialog_texts.h"
 #include "dialogs/ip_condition_dlg.h"
+#include "filter/ip_filter.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 #include "tests/gui_test_util.h"
@@ -92,6 +95,14 @@ TEST_F(IpConditionDlgTest, TheEleventhEntryIsRefusedUntilOneIsDeleted) {
   ASSERT_EQ(panel->getEntryCount(), 9);
   EXPECT_FALSE(add("10.0.0.99").seen);
   EXPECT_EQ(panel->getEntry(9), "10.0.0.99");
+}
+
+// The widest entries scroll only vertically: no row hides under a
+// horizontal scroll bar.
+TEST_F(IpConditionDlgTest, AFullListScrollsOnlyVertically) {
+  for (int i = 0; i < MAX_FILTER_ENTRIES; ++i) panel->appendEntry("255.255.255.255/32");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return list()->verticalScrollBar()->isVisible(); }, 5000));
+  EXPECT_FALSE(list()->horizontalScrollBar()->isVisible());
 }
 
 TEST_F(IpConditionDlgTest, DeleteRemovesOnlyTheSelectedEntryAndLeavesNoSelection) {

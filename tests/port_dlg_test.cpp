@@ -237,7 +237,7 @@ TEST_F(PortDlgTest, AnEmptyHostShowsOnButNothingListens) {
   EXPECT_EQ(stored().act, 1);
   EXPECT_FALSE(panel().repeater.isListening());
   EXPECT_FALSE(connectTo(uint16_t(s.port)));
-  EXPECT_TRUE(panel().toolTip().contains("no destination host"));
+  EXPECT_EQ(panel().toolTip(), QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません"));
 }
 
 TEST_F(PortDlgTest, ANotListeningPortShowsOnAndTheTooltipSaysWhy) {
@@ -253,8 +253,9 @@ TEST_F(PortDlgTest, ANotListeningPortShowsOnAndTheTooltipSaysWhy) {
     QString reason;
   };
   const Case cases[] = {
-      {inUse, QStringLiteral("0.0.0.0:%1: address already in use (error 10048)").arg(takenPort)},
-      {badAddress, QStringLiteral("192.0.2.1:%1: address not available on this host (error 10049)")
+      {inUse, QString::fromUtf8("0.0.0.0:%1 で待ち受けできません: アドレスは既に使用されています (エラー 10048)")
+                  .arg(takenPort)},
+      {badAddress, QString::fromUtf8("192.0.2.1:%1 で待ち受けできません: このホストのアドレスではありません (エラー 10049)")
                        .arg(badAddress.port)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason.toStdString());
@@ -264,7 +265,7 @@ TEST_F(PortDlgTest, ANotListeningPortShowsOnAndTheTooltipSaysWhy) {
     EXPECT_TRUE(isOn());
     EXPECT_EQ(stored().act, 1);
     EXPECT_FALSE(panel().repeater.isListening());
-    EXPECT_TRUE(panel().toolTip().endsWith(c.reason)) << panel().toolTip().toStdString();
+    EXPECT_EQ(panel().toolTip(), c.reason);
     press(IDC_ON_OFF);
     EXPECT_TRUE(isOff());
     EXPECT_TRUE(panel().toolTip().isEmpty());
@@ -375,6 +376,22 @@ TEST_F(PortDlgTest, StatusSaysThereIsNoConnectionOrShowsEachConnectionsRow) {
   EXPECT_EQ(rows, 1);
   EXPECT_EQ(peer, "127.0.0.1");
   EXPECT_EQ(boundPort, QString::number(s.port));
+}
+
+// A host wider than its label shows its start and the whole name on hover;
+// one that fits stays centred.
+TEST_F(PortDlgTest, ALongHostShowsItsStartAndTheWholeNameOnHover) {
+  const std::string hosts[] = {std::string(60, 'h') + ".example", "127.0.0.1"};
+  for (int i = 0; i < 2; ++i) {
+    CPortSetting s = relayTo(0);
+    s.forwardHost = hosts[i];
+    store(s, i);
+    create(i);
+    const QLabel* label = control<QLabel>(&panel(i), IDC_FORWARD_HOST_TEXT);
+    const bool cut = i == 0;
+    EXPECT_EQ(label->toolTip(), cut ? QString::fromStdString(hosts[i]) : QString()) << i;
+    EXPECT_EQ(label->alignment() & Qt::AlignHorizontal_Mask, cut ? Qt::AlignLeft : Qt::AlignHCenter) << i;
+  }
 }
 
 TEST_F(PortDlgTest, AStoredHostThatIsNotUtf8SurvivesTheSwitch) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -11,13 +12,17 @@
 #include <fstream>
 
 #include "app/app_strings.h"
+#include "app/debug_console.h"
 #include "app/propaty_dlg.h"
 #include "app/qt_loop_adapter.h"
 #include "app/quillex_dlg.h"
+#include "app/tray_icon.h"
 #include "dialogs/setting_dlg.h"
 #include "port/port_dlg.h"
 #include "relay/async_socket.h"
 #include "relay/event_loop.h"
+#include "relay/trace.h"
+#include "resources/dialog_font.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 #include "tests/gui_test_util.h"
@@ -104,12 +109,18 @@ TEST_F(MainWindowTest, PropertiesAreRefusedWhileAPortIsOnOrTheCountIsUnusual) {
   EXPECT_EQ(on.text, QString::fromUtf8(MSG_PORTS_ON));
   window.reset();
 
-  writeProfile("[SYSTEM]\nPORTNUM=3\n");
-  CQuillexDlg& w = open();
-  EXPECT_EQ(w.panels().size(), 3u);  // laid out as it stands
-  CModalRecord count = answerMessageBox([&] { w.OnProperties(); });
-  EXPECT_EQ(count.text, QString::fromUtf8(MSG_PORT_COUNT));
-  EXPECT_EQ(readProfile().find("[SYSTEM]\nPORTNUM=3\n"), 0u);
+  // Laid out bounded, refused as stored.
+  const std::pair<std::string, size_t> counts[] = {{"3", 3}, {"0", 1}, {"11", 10}};
+  for (const auto& [stored, panels] : counts) {
+    SCOPED_TRACE(stored);
+    window.reset();
+    writeProfile("[SYSTEM]\nPORTNUM=" + stored + "\n");
+    CQuillexDlg& w = open();
+    EXPECT_EQ(w.panels().size(), panels);
+    CModalRecord count = answerMessageBox([&] { w.OnProperties(); });
+    EXPECT_EQ(count.text, QString::fromUtf8(MSG_PORT_COUNT));
+    EXPECT_EQ(readProfile().find("[SYSTEM]\nPORTNUM=" + stored + "\n"), 0u);
+  }
 }
 
 TEST_F(MainWindowTest, ChangingFiveToTenPortsRebuildsInPlaceAndWritesBothKeys) {
@@ -160,6 +171,40 @@ TEST_F(MainWindowTest, WindowMenuHoldsPropertiesAndVersionInOrder) {
   QStringList texts;
   for (QAction* action : w.systemMenu()->actions()) texts << (action->isSeparator() ? "-" : action->text());
   EXPECT_EQ(texts.mid(0, 4), (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX)}));
+}
+
+// The trace is one UTF-8 stream: a character whose bytes arrive in two
+// reads shows whole.
+TEST(TraceWindowTest, ACharacterSplitBetweenTwoReadsShowsWhole) {
+  CTraceWindow window;
+  const QByteArray text = QString::fromUtf8("接続\n").toUtf8();
+  window.appendTrace(text.left(4));
+  window.appendTrace(text.mid(4));
+  EXPECT_EQ(window.toPlainText(), QString::fromUtf8("接続\n"));
+}
+
+// Without a notification area every attempt fails, at start and again on
+// each tick of the timer, and each one is traced. The menu is in the dialog
+// font.
+TEST(TrayIconTest, EveryFailedAttemptIsTracedAndTheMenuUsesTheDialogFont) {
+  ASSERT_FALSE(CTrayIcon::available());
+  loopback::TempDir dir;
+  const std::string path = dir.path() + "/trace";
+  std::FILE* log = std::fopen(path.c_str(), "w");
+  ASSERT_TRUE(log);
+  trace::setStream(log);
+  trace::setEnabled(true);
+  const std::string failed = "通知領域にアイコンを登録できませんでした。 err=0\n";
+  {
+    CTrayIcon tray;
+    tray.addTrayIcon();
+    EXPECT_EQ(loopback::readFile(path), failed);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return loopback::readFile(path) == failed + failed; }, 5000));
+    EXPECT_EQ(QFontInfo(tray.menu()->font()).family().toStdString(), QFontInfo(dialogFont()).family().toStdString());
+  }
+  trace::setEnabled(false);
+  trace::setStream(nullptr);
+  std::fclose(log);
 }
 
 }  // namespace

@@ -253,14 +253,42 @@ TEST_F(SettingDlgTest, BindAddressesShowWhatInetAddrReadsAndBlankFieldsReadAsZer
   EXPECT_EQ(out.ipConnectBind, "10.0.0.1");
 }
 
-TEST_F(SettingDlgTest, TheAddressControlMovesOnWithDotsAndCapsFieldsAt255) {
+TEST_F(SettingDlgTest, TheAddressControlMovesOnWithDotsAndCapsFieldsAt255SayingSo) {
   panel.edit(defaults());
   CIpAddressEdit* ip = address(IDC_CONNECT_BIND_ADDRESS);
   replaceText(ip->field(0), "");
   typeText(ip->field(0), "172.");
-  replaceText(ip->field(1), "999");
+  const CModalRecord told = answerMessageBox([&] { replaceText(ip->field(1), "999"); });
+  EXPECT_TRUE(told.text.startsWith("999 ") && told.text.contains(QString::fromUtf8("0 から 255"))) << told.text.toStdString();
+  EXPECT_EQ(told.icon, QMessageBox::Warning);
   EXPECT_EQ(ip->field(0)->text(), "172");
   EXPECT_EQ(ok().ipConnectBind, "172.255.1.5");
+}
+
+TEST_F(SettingDlgTest, ALongHostOpensShowingItsStart) {
+  CSettingValues v = defaults();
+  v.forwardHost = std::string(80, 'h') + ".example";
+  panel.edit(v);
+  EXPECT_EQ(edit(IDC_FORWARD_HOST)->cursorPosition(), 0);
+}
+
+// One Tab stop, as a native address control: Tab and Shift+Tab leave it
+// from any field.
+TEST_F(SettingDlgTest, TheAddressControlIsOneTabStop) {
+  panel.edit(defaults());
+  CIpAddressEdit* ip = address(IDC_CONNECT_BIND_ADDRESS);
+  const auto press = [&](Qt::Key key) { QTest::keyClick(dialog.focusWidget(), key); };
+  check(IDC_CONNECT_BIND)->setFocus();
+  press(Qt::Key_Tab);
+  EXPECT_EQ(dialog.focusWidget(), ip->field(0));
+  for (int i = 0; i < 4; ++i) {
+    ip->field(i)->setFocus();
+    press(Qt::Key_Tab);
+    EXPECT_EQ(dialog.focusWidget(), button(IDC_FILTER)) << i;
+    ip->field(i)->setFocus();
+    press(Qt::Key_Backtab);
+    EXPECT_EQ(dialog.focusWidget(), check(IDC_CONNECT_BIND)) << i;
+  }
 }
 
 // Opens the filter dialog from "フィルタ条件設定" and drives it.

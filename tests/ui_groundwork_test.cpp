@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRawFont>
+#include <QStyleOptionGroupBox>
 #include <QSet>
 #include <QTableWidget>
 #include <QTest>
@@ -128,6 +129,42 @@ TEST(MessageBoxTest, ErrorsAreWarningsWithOkAndTheQuestionTakesOnlyYesAsYes) {
   answer = true;
   handleModal(ask, pressEscape);
   EXPECT_FALSE(answer);
+}
+
+// Qt's own texts come in Japanese.
+TEST(MessageBoxTest, TheQuestionAnswersInJapanese) {
+  QWidget parent;
+  QStringList texts;
+  handleModal([&] { askQuestion(&parent, "q"); },
+              [&](QWidget* window) {
+                for (QAbstractButton* button : qobject_cast<QMessageBox*>(window)->buttons()) texts << button->text();
+                pressEscape(window);
+              });
+  texts.sort();
+  ASSERT_EQ(texts.size(), 2);
+  EXPECT_TRUE(texts[0].startsWith(QString::fromUtf8("いいえ"))) << texts[0].toStdString();
+  EXPECT_TRUE(texts[1].startsWith(QString::fromUtf8("はい"))) << texts[1].toStdString();
+}
+
+// The templates place a group's contents below a caption that sits on the
+// frame's top line, not above the frame.
+TEST(TemplateBuilderTest, EveryGroupCaptionSitsOnItsFramesTopLine) {
+  for (const DialogTemplate* t : allDialogTemplates()) {
+    QDialog window;
+    buildDialog(&window, *t);
+    for (QGroupBox* group : window.findChildren<QGroupBox*>()) {
+      SCOPED_TRACE(group->title().toStdString());
+      QStyleOptionGroupBox option;
+      option.initFrom(group);
+      option.text = group->title();
+      option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+      const QRect frame = group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, group);
+      const QRect caption = group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+      EXPECT_LT(caption.top(), frame.top());
+      EXPECT_GT(caption.bottom(), frame.top());
+      EXPECT_TRUE(group->rect().contains(caption));
+    }
+  }
 }
 
 // Every text a window of these templates or the settings dialogs can show.
