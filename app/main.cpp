@@ -1,11 +1,12 @@
 // Program entry: start-up and the main window, or the headless relay.
 #include <QApplication>
 #include <csignal>
-#include <cstring>
+#include <cstdio>
 #include <unistd.h>
 #include <vector>
 
 #include "app/app_strings.h"
+#include "app/command_line.h"
 #include "app/debug_console.h"
 #include "app/headless_runner.h"
 #include "app/qt_loop_adapter.h"
@@ -23,16 +24,20 @@
 
 namespace {
 
-int runHeadlessFromArguments(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (isDebugSwitch(argv[i])) trace::setEnabled(true);
-  return runHeadless(locateProfile());
+// Says on standard error why an existing profile cannot be read; "" when it can.
+std::string reportUnreadableProfile(const std::string& path) {
+  const std::string problem = profileReadProblem(path);
+  if (!problem.empty()) std::fprintf(stderr, "quillex: the profile cannot be read: %s\n", problem.c_str());
+  return problem;
 }
 
-bool wantsHeadless(int argc, char** argv) {
+int runHeadlessFromArguments(int argc, char** argv, const std::string& profilePath) {
   for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--headless") == 0) return true;
-  return false;
+    if (isDebugSwitch(argv[i])) trace::setEnabled(true);
+  const std::string path = profilePath.empty() ? locateProfile() : profilePath;
+  // Unreadable is not empty: say so rather than relay nothing in silence.
+  if (!reportUnreadableProfile(path).empty()) return 1;
+  return runHeadless(path);
 }
 
 // In debug mode an interrupt is ignored and a termination is a close
@@ -46,6 +51,15 @@ void onSignal(CQuillexDlg& window, bool debugMode, int signal) {
     window.OnTrayExit();
 }
 
+// A profile named with --profile that exists but cannot be read would be
+// replaced by the defaults at exit: refuse to start instead.
+bool refuseUnreadableProfile(const std::string& path) {
+  const std::string problem = path.empty() ? "" : reportUnreadableProfile(path);
+  if (problem.empty()) return true;
+  showMessage(nullptr, QString::fromUtf8(MSG_PROFILE_UNREADABLE).arg(QString::fromLocal8Bit(problem.c_str())));
+  return false;
+}
+
 void changeToProgramDirectory() {
   std::string dir = executableDirectory();
   if (!dir.empty() && chdir(dir.c_str()) != 0) dir.clear();
@@ -55,14 +69,19 @@ void changeToProgramDirectory() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (wantsHeadless(argc, argv)) return runHeadlessFromArguments(argc, argv);
+  const CCommandLine command = parseCommandLine(argc, argv);
+  if (const int code = commandLineExitCode(command, command.headless); code >= 0) return code;
+  if (command.headless) return runHeadlessFromArguments(argc, argv, command.profilePath);
 
   std::vector<char*> arguments(argv, argv + argc);  // Qt takes its own options out of argv
   CSignalBridge::blockSignals();
   QApplication app(argc, argv);
+  if (const int code = commandLineExitCode(parseCommandLine(argc, argv), true); code >= 0) return code;
   app.setQuitOnLastWindowClosed(false);
   installFontSubstitutions();
   QApplication::setWindowIcon(quillexIcon());
+
+  if (!refuseUnreadableProfile(command.profilePath)) return 1;
 
   CEventLoop loop;
   if (!loop.ok()) {
@@ -81,7 +100,7 @@ int main(int argc, char** argv) {
 
   int code = 0;
   {
-    CQuillexDlg window(locateProfile());
+    CQuillexDlg window(command.profilePath.empty() ? locateProfile() : command.profilePath);
     setMainWindow(&window);
     QObject::connect(&window, &CQuillexDlg::exitRequested, &app, &QCoreApplication::exit);
     CSignalBridge bridge([&](int signal) { onSignal(window, options.debugMode, signal); });
