@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/service_notify.h"
 #include "port/port_setting.h"
 #include "relay/event_loop.h"
 #include "relay/tcp_repeater.h"
@@ -113,6 +114,7 @@ int runHeadless(const std::string& profilePath) {
     ports.push_back(std::move(port));
   }
   if (ports.empty()) std::fprintf(stderr, "Quillex: no port is ON in %s\n", profilePath.c_str());
+  notifyServiceManager("READY=1");  // every port that can listen listens now
 
   loop.run();
   for (auto& port : ports) port->repeater.stop();

@@ -1,13 +1,20 @@
-// The options beside the debug switch, read in-process and as a user meets them.
+// The options beside the debug switch, read in-process and as a user meets
+// them, and the readiness datagram for a service manager.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/service_notify.h"
 #include "tests/child_process.h"
 #include "tests/loopback.h"
 
@@ -104,6 +111,48 @@ TEST(CommandLineTest, RelativeProfileIsTheCallersInWindowMode) {
   EXPECT_EQ(p.stop(SIGTERM, 20000), 0) << p.output;
   EXPECT_NE(readFile(caller.path() + "/own.ini").find("[TCP-PORT0]"), std::string::npos);
   EXPECT_FALSE(fs::exists(programDir.path() + "/own.ini"));
+}
+
+// A datagram socket standing in for the service manager's.
+class CNotifyListener {
+ public:
+  explicit CNotifyListener(const std::string& name) : fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    name.copy(address.sun_path, name.size());
+    if (name[0] == '@') address.sun_path[0] = '\0';
+    bound_ = bind(fd_.get(), reinterpret_cast<sockaddr*>(&address),
+                  socklen_t(offsetof(sockaddr_un, sun_path) + name.size())) == 0;
+  }
+  bool bound() const { return bound_; }
+  std::string receive(int timeoutMs) {
+    pollfd p{fd_.get(), POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) != 1) return "";
+    char buffer[256];
+    const ssize_t n = recv(fd_.get(), buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, size_t(n)) : "";
+  }
+
+ private:
+  Fd fd_;
+  bool bound_ = false;
+};
+
+TEST(ServiceNotifyTest, OneDatagramToAPathOrAnAbstractName) {
+  TempDir temp;
+  for (const std::string name : {temp.path() + "/notify", "@quillex-notify-" + std::to_string(getpid())}) {
+    CNotifyListener manager(name);
+    ASSERT_TRUE(manager.bound()) << name;
+    setenv("NOTIFY_SOCKET", name.c_str(), 1);
+    EXPECT_TRUE(notifyServiceManager("READY=1\nSTATUS=relaying")) << name;
+    EXPECT_EQ(manager.receive(5000), "READY=1\nSTATUS=relaying") << name;
+  }
+  for (const char* unusable : {"", "relative/socket", "@"}) {
+    setenv("NOTIFY_SOCKET", unusable, 1);
+    EXPECT_FALSE(notifyServiceManager("READY=1")) << unusable;
+  }
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_FALSE(notifyServiceManager("READY=1"));
 }
 
 }  // namespace
