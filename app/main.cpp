@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);
   installFontSubstitutions();
   QApplication::setWindowIcon(quillexIcon());
+  QGuiApplication::setDesktopFileName(QStringLiteral("example.bellmoth.Quillex"));  // the installed entry
 
   if (!refuseUnreadableProfile(command.profilePath)) return 1;
 
