@@ -1,13 +1,9 @@
 // The options beside the debug switch, read in-process and as a user meets
 // them, and the readiness datagram for a service manager.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -17,6 +13,7 @@
 #include "app/service_notify.h"
 #include "tests/child_process.h"
 #include "tests/loopback.h"
+#include "tests/notify_socket.h"
 
 using namespace loopback;
 namespace fs = std::filesystem;
@@ -113,35 +110,10 @@ TEST(CommandLineTest, RelativeProfileIsTheCallersInWindowMode) {
   EXPECT_FALSE(fs::exists(programDir.path() + "/own.ini"));
 }
 
-// A datagram socket standing in for the service manager's.
-class CNotifyListener {
- public:
-  explicit CNotifyListener(const std::string& name) : fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    name.copy(address.sun_path, name.size());
-    if (name[0] == '@') address.sun_path[0] = '\0';
-    bound_ = bind(fd_.get(), reinterpret_cast<sockaddr*>(&address),
-                  socklen_t(offsetof(sockaddr_un, sun_path) + name.size())) == 0;
-  }
-  bool bound() const { return bound_; }
-  std::string receive(int timeoutMs) {
-    pollfd p{fd_.get(), POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) != 1) return "";
-    char buffer[256];
-    const ssize_t n = recv(fd_.get(), buffer, sizeof buffer, 0);
-    return n > 0 ? std::string(buffer, size_t(n)) : "";
-  }
-
- private:
-  Fd fd_;
-  bool bound_ = false;
-};
-
 TEST(ServiceNotifyTest, OneDatagramToAPathOrAnAbstractName) {
   TempDir temp;
-  for (const std::string name : {temp.path() + "/notify", "@quillex-notify-" + std::to_string(getpid())}) {
-    CNotifyListener manager(name);
+  for (const std::string& name : {temp.path() + "/notify", "@quillex-notify-" + std::to_string(getpid())}) {
+    CNotifySocket manager(name);
     ASSERT_TRUE(manager.bound()) << name;
     setenv("NOTIFY_SOCKET", name.c_str(), 1);
     EXPECT_TRUE(notifyServiceManager("READY=1\nSTATUS=relaying")) << name;

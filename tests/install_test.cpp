@@ -2,14 +2,9 @@
 // units, the Debian package, and the installed program started as each unit
 // starts it. Everything is installed under a scratch DESTDIR with prefix /usr.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +15,7 @@
 
 #include "tests/child_process.h"
 #include "tests/loopback.h"
+#include "tests/notify_socket.h"
 
 using namespace loopback;
 namespace fs = std::filesystem;
@@ -117,8 +113,9 @@ TEST_F(InstallTest, EveryFileLandsWhereItBelongs) {
   EXPECT_EQ(found, expected);
 
   EXPECT_EQ(access(installed("bin/quillex").c_str(), X_OK), 0);
-  for (const CExpectedFile& f : kTree)
+  for (const CExpectedFile& f : kTree) {
     if (f.iconSize) EXPECT_EQ(pngSize(installed(f.path)), f.iconSize) << f.path;
+  }
   // The installed program by its full path, wherever PATH points.
   EXPECT_EQ(entryValue(installed("share/applications/" + kId + ".desktop"), "Exec"), "/usr/bin/quillex");
   for (const std::string& unit : {kSystemUnit, kUserUnit})
@@ -160,7 +157,9 @@ TEST_F(InstallTest, ValidatorsAcceptTheEntryTheMetainfoAndTheUnits) {
     }
     CResult r = runTool(tool, c.arguments, {"XDG_RUNTIME_DIR=" + runtime.string()});
     EXPECT_EQ(r.status, 0) << c.tool << " " << c.arguments.back() << "\n" << r.output;
-    if (c.quiet) EXPECT_EQ(r.output, "") << c.tool << " " << c.arguments.back();
+    if (c.quiet) {
+      EXPECT_EQ(r.output, "") << c.tool << " " << c.arguments.back();
+    }
     ++ran;
   }
   if (ran == 0) GTEST_SKIP() << "no validator is installed";
@@ -196,30 +195,6 @@ TEST_F(InstallTest, PackageHoldsTheSameTreeAndItsDependencies) {
   }
 }
 
-// Stands in for the service manager's notify socket (abstract namespace).
-class CManagerSocket {
- public:
-  CManagerSocket() : name_("@quillex-install-test-" + std::to_string(getpid())) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    name_.copy(address.sun_path + 1, name_.size() - 1, 1);
-    fd_ = Fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), socklen_t(offsetof(sockaddr_un, sun_path) + name_.size()));
-  }
-  const std::string& name() const { return name_; }
-  std::string receive(int timeoutMs) {
-    pollfd p{fd_.get(), POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) != 1) return "";
-    char buffer[256];
-    const ssize_t n = recv(fd_.get(), buffer, sizeof buffer, 0);
-    return n > 0 ? std::string(buffer, size_t(n)) : "";
-  }
-
- private:
-  std::string name_;
-  Fd fd_;
-};
-
 // The program, the options and the profile each unit starts, with the
 // program taken from the scratch tree and the profile replaced by one that
 // relays a kernel-chosen port to a test listener.
@@ -236,7 +211,8 @@ TEST_F(InstallTest, RunsAsEachUnitStartsItAndRelays) {
     EXPECT_EQ(command[1], "--headless") << unit;
     ASSERT_EQ(command[2], "--profile") << unit;
     command[3] = profile;
-    CManagerSocket manager;
+    CNotifySocket manager("@quillex-install-test-" + std::to_string(getpid()));
+    ASSERT_TRUE(manager.bound());
     CChildProcess relay(root_.string() + command[0], {command.begin() + 1, command.end()},
                         {"NOTIFY_SOCKET=" + manager.name()});
     ASSERT_EQ(manager.receive(20000), "READY=1") << unit << "\n" << relay.output;
