@@ -114,7 +114,9 @@ TEST_F(InstallTest, EveryFileLandsWhereItBelongs) {
 
   EXPECT_EQ(access(installed("bin/quillex").c_str(), X_OK), 0);
   for (const CExpectedFile& f : kTree) {
-    if (f.iconSize) EXPECT_EQ(pngSize(installed(f.path)), f.iconSize) << f.path;
+    if (f.iconSize) {
+      EXPECT_EQ(pngSize(installed(f.path)), f.iconSize) << f.path;
+    }
   }
   // The installed program by its full path, wherever PATH points.
   EXPECT_EQ(entryValue(installed("share/applications/" + kId + ".desktop"), "Exec"), "/usr/bin/quillex");
