@@ -11,3 +11,6 @@ constexpr const char* TRAY_EXIT = "終了";                    // ID_TRAY_EXIT
 
 constexpr const char* MSG_PORTS_ON = "制御中のポートがあります。設定変更時はポートを全てＯＦＦにしてください";
 constexpr const char* MSG_PORT_COUNT = "ポート数が規定値(1,5,10)以外が設定されています。iniファイルを確認してください";
+
+// Only with --profile: the located profile keeps the original's behaviour.
+constexpr const char* MSG_PROFILE_UNREADABLE = "プロファイルを読み込めません。\n%1";

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/connection_log.h"
+#include "app/service_notify.h"
 #include "port/port_check.h"
 #include "port/port_setting.h"
 #include "port/profile_file.h"
@@ -81,6 +82,7 @@ class CHeadlessRunner {
   // False when the profile cannot be read (said on standard error).
   bool start();
   void reload();
+  void reloadPorts();
   void stopAll() {
     for (auto& [index, port] : ports_) port->repeater.stop();
     ports_.clear();
@@ -163,6 +165,12 @@ bool CHeadlessRunner::start() {
 // one section to another is free when its new section starts.
 void CHeadlessRunner::reload() {
   std::fprintf(stderr, "Quillex: SIGHUP: reading %s again\n", profilePath_.c_str());
+  notifyServiceManager("RELOADING=1");
+  reloadPorts();
+  notifyServiceManager("READY=1");
+}
+
+void CHeadlessRunner::reloadPorts() {
   CProfile profile;
   if (!readProfile(profile, "; every port goes on as it was")) return;
   const std::map<int, CPortSetting> wanted = portsOn(profile);
@@ -231,8 +239,10 @@ int runHeadless(const std::string& profilePath, const CHeadlessOptions& options)
   }
   CAsyncSocket::setEventLoop(&loop);
   int code = 0;
-  if (runner.start())
+  if (runner.start()) {
+    notifyServiceManager("READY=1");  // every port that can listen listens now
     loop.run();
+  }
   else
     code = 1;
   runner.stopAll();

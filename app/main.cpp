@@ -1,11 +1,12 @@
 // Program entry: start-up and the main window, or the headless relay.
 #include <QApplication>
 #include <csignal>
-#include <cstring>
+#include <cstdio>
 #include <unistd.h>
 #include <vector>
 
 #include "app/app_strings.h"
+#include "app/command_line.h"
 #include "app/debug_console.h"
 #include "app/headless_runner.h"
 #include "app/qt_loop_adapter.h"
@@ -23,22 +24,22 @@
 
 namespace {
 
-bool hasArgument(int argc, char** argv, const char* wanted) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], wanted) == 0) return true;
-  return false;
+// Says on standard error why an existing profile cannot be read; "" when it can.
+std::string reportUnreadableProfile(const std::string& path) {
+  const std::string problem = profileReadProblem(path);
+  if (!problem.empty()) std::fprintf(stderr, "Quillex: cannot read the profile %s\n", problem.c_str());
+  return problem;
 }
 
-int runHeadlessFromArguments(int argc, char** argv) {
+// An unreadable profile is reported by the runner itself.
+int runHeadlessFromArguments(int argc, char** argv, const CCommandLine& command) {
   for (int i = 1; i < argc; ++i)
     if (isDebugSwitch(argv[i])) trace::setEnabled(true);
   traceStartBanner(trace::enabled());
   CHeadlessOptions options;
-  options.connectionLog = !hasArgument(argc, argv, "--quiet");
-  return runHeadless(locateProfile(), options);
+  options.connectionLog = !command.quiet;
+  return runHeadless(command.profilePath.empty() ? locateProfile() : command.profilePath, options);
 }
-
-bool wantsHeadless(int argc, char** argv) { return hasArgument(argc, argv, "--headless"); }
 
 // In debug mode an interrupt is ignored and a termination is a close
 // request (the window hides, the relay goes on); otherwise a termination
@@ -49,6 +50,15 @@ void onSignal(CQuillexDlg& window, bool debugMode, int signal) {
     window.close();
   else
     window.OnTrayExit();
+}
+
+// A profile named with --profile that exists but cannot be read would be
+// replaced by the defaults at exit: refuse to start instead.
+bool refuseUnreadableProfile(const std::string& path) {
+  const std::string problem = path.empty() ? "" : reportUnreadableProfile(path);
+  if (problem.empty()) return true;
+  showMessage(nullptr, QString::fromUtf8(MSG_PROFILE_UNREADABLE).arg(QString::fromLocal8Bit(problem.c_str())));
+  return false;
 }
 
 void changeToProgramDirectory() {
@@ -65,14 +75,20 @@ int main(int argc, char** argv) {
   // A reader that goes away (a closed pipe on the trace) must never end the
   // relay; a failed write is enough.
   std::signal(SIGPIPE, SIG_IGN);
-  if (wantsHeadless(argc, argv)) return runHeadlessFromArguments(argc, argv);
+  const CCommandLine command = parseCommandLine(argc, argv);
+  if (const int code = commandLineExitCode(command, command.headless); code >= 0) return code;
+  if (command.headless) return runHeadlessFromArguments(argc, argv, command);
 
   std::vector<char*> arguments(argv, argv + argc);  // Qt takes its own options out of argv
   CSignalBridge::blockSignals();
   QApplication app(argc, argv);
+  if (const int code = commandLineExitCode(parseCommandLine(argc, argv), true); code >= 0) return code;
   app.setQuitOnLastWindowClosed(false);
   installDialogLook();
   QApplication::setWindowIcon(quillexIcon());
+  QGuiApplication::setDesktopFileName(QStringLiteral("example.bellmoth.Quillex"));  // the installed entry
+
+  if (!refuseUnreadableProfile(command.profilePath)) return 1;
 
   CEventLoop loop;
   if (!loop.ok()) {
@@ -90,7 +106,7 @@ int main(int argc, char** argv) {
 
   int code = 0;
   {
-    CQuillexDlg window(locateProfile());
+    CQuillexDlg window(command.profilePath.empty() ? locateProfile() : command.profilePath);
     setMainWindow(&window);
     QObject::connect(&window, &CQuillexDlg::exitRequested, &app, &QCoreApplication::exit);
     CSignalBridge bridge([&](int signal) { onSignal(window, options.debugMode, signal); });

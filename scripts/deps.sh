@@ -4,7 +4,9 @@
 set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config libgtest-dev qt6-base-dev qt6-translations-l10n libc-ares-dev fonts-ipafont-gothic)
-test_pkgs=(xvfb xdotool trayer imagemagick xauth)
+# The validators of the installed files, and what `cpack -G DEB` needs to
+# compute the package's dependencies.
+test_pkgs=(xvfb xdotool trayer imagemagick xauth desktop-file-utils appstream systemd dpkg-dev file)
 bench_pkgs=(socat rinetd haproxy nginx libnginx-mod-stream)
 
 wanted=("${build_pkgs[@]}")

@@ -1,0 +1,106 @@
+#include "app/command_line.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+
+namespace {
+
+// Every option this program defines, in the order the usage lists them.
+struct COption {
+  const char* name;
+  const char* argument;  // nullptr: takes none
+  const char* help;
+};
+
+constexpr COption kOptions[] = {
+    {"-D563", nullptr, "show the debug trace of every connection"},
+    {"--headless", nullptr, "relay every port that is ON in the profile, without a window"},
+    {"--profile", "PATH", "read and write this profile instead of Quillex.ini beside the program\n"
+                          "                  (or in ~/.config/quillex/ when that directory is read-only)"},
+    {"--quiet", nullptr, "headless: no connection log on standard error"},
+    {"--help", nullptr, "show this text and exit"},
+};
+
+bool isDefined(std::string_view argument) {
+  for (const COption& option : kOptions)
+    if (argument == option.name) return true;
+  return false;
+}
+
+void printUsage(std::FILE* out) {
+  std::fprintf(out, "Usage: quillex [options]\n\n");
+  for (const COption& option : kOptions) {
+    std::string head = option.name;
+    if (option.argument) head += std::string(" ") + option.argument;
+    std::fprintf(out, "  %-15s %s\n", head.c_str(), option.help);
+  }
+  std::fprintf(out, "\nIn window mode Qt's own options (for example -platform) are accepted too.\n");
+}
+
+std::string absolute(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path full = std::filesystem::absolute(path, error);
+  return error ? path : full.lexically_normal().string();
+}
+
+// The value of --profile, from "--profile PATH" (i moves past PATH) or
+// "--profile=PATH".
+void takeProfile(CCommandLine& line, int argc, char** argv, int& i, const char* inlineValue) {
+  const char* value = inlineValue;
+  if (!value && i + 1 < argc) value = argv[++i];
+  // A value that looks like an option is almost always a forgotten path.
+  if (!value || !*value || *value == '-') {
+    line.error = "--profile needs the path of a profile file";
+    return;
+  }
+  line.profilePath = absolute(value);
+}
+
+}  // namespace
+
+CCommandLine parseCommandLine(int argc, char** argv) {
+  CCommandLine line;
+  for (int i = 1; i < argc && line.error.empty(); ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--headless") {
+      line.headless = true;
+    } else if (argument == "--help") {
+      line.help = true;
+    } else if (argument == "--quiet") {
+      line.quiet = true;
+    } else if (argument == "--profile" || argument.starts_with("--profile=")) {
+      takeProfile(line, argc, argv, i, argument == "--profile" ? nullptr : argv[i] + std::strlen("--profile="));
+    } else if (argument.starts_with("--") && !isDefined(argument) && line.unknownOption.empty()) {
+      line.unknownOption = argv[i];
+    }
+  }
+  return line;
+}
+
+int commandLineExitCode(const CCommandLine& line, bool refuseUnknown) {
+  if (line.help) {
+    printUsage(stdout);
+    return 0;
+  }
+  std::string error = line.error;
+  if (error.empty() && refuseUnknown && !line.unknownOption.empty())
+    error = "unknown option " + line.unknownOption;
+  if (error.empty()) return -1;
+  std::fprintf(stderr, "quillex: %s\n\n", error.c_str());
+  printUsage(stderr);
+  return 2;
+}
+
+std::string profileReadProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : path + ": " + std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return path + ": " + std::strerror(EISDIR);
+  if (::access(path.c_str(), R_OK) != 0) return path + ": " + std::strerror(errno);
+  return "";
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The options this program defines beside the debug switch: --headless,
+// --profile PATH, --quiet and --help. No Qt, so the headless runner reads them too.
+// Other arguments (Qt's own options, -D563, plain words) are left alone; an
+// argument beginning with "--" that is not defined here is refused, but only
+// once Qt has taken its own options out of argv.
+
+#include <string>
+
+struct CCommandLine {
+  bool headless = false;
+  bool help = false;
+  bool quiet = false;  // headless: no connection log
+  std::string profilePath;    // absolute; empty: the located profile
+  std::string unknownOption;  // the first "--" argument nobody defines
+  std::string error;          // an option used wrongly, e.g. --profile without a path
+};
+
+// Relative profile paths are made absolute here, against the directory the
+// program was started from: the window mode changes directory later.
+CCommandLine parseCommandLine(int argc, char** argv);
+
+// -1 to go on. Otherwise prints the usage (--help, on standard output) or
+// the error with the usage (on standard error) and returns the exit code:
+// 0 for --help, 2 for a line that cannot be used. An unknown option counts
+// only when refuseUnknown.
+int commandLineExitCode(const CCommandLine& line, bool refuseUnknown);
+
+// Why an existing profile cannot be read ("" when it can, or when it does
+// not exist yet: a missing profile means every default).
+std::string profileReadProblem(const std::string& path);

@@ -1,0 +1,130 @@
+// The options beside the debug switch, read in-process and as a user meets
+// them, and the readiness datagram for a service manager.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/service_notify.h"
+#include "tests/child_process.h"
+#include "tests/loopback.h"
+#include "tests/notify_socket.h"
+
+using namespace loopback;
+namespace fs = std::filesystem;
+
+namespace {
+
+CCommandLine parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "quillex");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  return parseCommandLine(int(argv.size()), argv.data());
+}
+
+TEST(CommandLineTest, ReadsItsOwnOptionsAndLeavesTheRestAlone) {
+  const std::string cwd = fs::current_path().string();
+  struct Case {
+    std::vector<std::string> args;
+    bool headless, help;
+    std::string profile, unknown;
+    bool error;
+  } cases[] = {
+      {{}, false, false, "", "", false},
+      {{"--headless", "-D563", "word", "-platform", "offscreen"}, true, false, "", "", false},
+      {{"--profile", "/etc/quillex/Quillex.ini", "--headless"}, true, false, "/etc/quillex/Quillex.ini", "", false},
+      {{"--profile=/a/b.ini"}, false, false, "/a/b.ini", "", false},
+      {{"--profile", "x/../q.ini"}, false, false, cwd + "/q.ini", "", false},
+      {{"--profile", "/a.ini", "--profile", "/b.ini"}, false, false, "/b.ini", "", false},
+      {{"--help", "--bogus"}, false, true, "", "--bogus", false},
+      {{"--platform", "offscreen", "--nope"}, false, false, "", "--platform", false},
+      {{"--profile"}, false, false, "", "", true},
+      {{"--profile="}, false, false, "", "", true},
+      {{"--profile", "--headless"}, false, false, "", "", true},
+      {{"--profile", "-D563"}, false, false, "", "", true},
+  };
+  for (const Case& c : cases) {
+    const std::string shown = ::testing::PrintToString(c.args);
+    CCommandLine line = parse(c.args);
+    EXPECT_EQ(line.headless, c.headless) << shown;
+    EXPECT_EQ(line.help, c.help) << shown;
+    EXPECT_EQ(line.profilePath, c.profile) << shown;
+    EXPECT_EQ(line.unknownOption, c.unknown) << shown;
+    EXPECT_EQ(!line.error.empty(), c.error) << shown;
+  }
+}
+
+struct CRun {
+  int status;
+  std::string output;
+};
+
+// The program with arguments; only the named stream ("1" or "2") is kept.
+CRun run(const std::string& arguments, const char* stream) {
+  const std::string other = std::string(stream) == "1" ? "2" : "1";
+  CChildProcess p("/bin/sh", {"-c", std::string("exec \"$0\" ") + arguments + " " + other + ">/dev/null", QUILLEX_BINARY},
+                  {"QT_QPA_PLATFORM=offscreen"});
+  const int status = p.waitForExit(20000);
+  return {status, p.output};
+}
+
+TEST(CommandLineTest, HelpAndBadLinesAnswerBeforeAnythingStarts) {
+  TempDir temp;
+  struct Case {
+    std::string arguments;
+    const char* stream;
+    int status;
+    std::string text;
+  } cases[] = {
+      {"--help", "1", 0, "  --profile PATH  "},
+      {"--headless --help", "1", 0, "Usage: quillex"},
+      {"--headless --bogus", "2", 2, "quillex: unknown option --bogus\n\nUsage: quillex"},
+      {"--bogus", "2", 2, "quillex: unknown option --bogus\n\nUsage: quillex"},  // after Qt took its own
+      {"--headless --profile", "2", 2, "quillex: --profile needs the path of a profile file\n"},
+      {"--headless --profile " + temp.path(), "2", 1, "Quillex: cannot read the profile " + temp.path() + ": Is a directory"},
+  };
+  for (const Case& c : cases) {
+    CRun r = run(c.arguments, c.stream);
+    EXPECT_EQ(r.status, c.status) << c.arguments << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.text), std::string::npos) << c.arguments << "\n" << r.output;
+    EXPECT_EQ(r.output.find("番目の引数"), std::string::npos) << c.arguments;
+  }
+}
+
+// The window mode makes the program's directory current; a relative profile
+// still means the one beside the caller.
+TEST(CommandLineTest, RelativeProfileIsTheCallersInWindowMode) {
+  TempDir caller, programDir;
+  fs::copy_file(QUILLEX_BINARY, fs::path(programDir.path()) / "Quillex");
+  const std::string program = programDir.path() + "/Quillex";
+  CChildProcess p("/bin/sh", {"-c", "cd \"$1\" && exec \"$0\" --profile own.ini", program, caller.path()},
+                  {"QT_QPA_PLATFORM=offscreen"});
+  ASSERT_TRUE(p.waitForOutput("2番目の引数=own.ini\n", 20000)) << p.output;
+  EXPECT_EQ(p.stop(SIGTERM, 20000), 0) << p.output;
+  EXPECT_NE(readFile(caller.path() + "/own.ini").find("[TCP-PORT0]"), std::string::npos);
+  EXPECT_FALSE(fs::exists(programDir.path() + "/own.ini"));
+}
+
+TEST(ServiceNotifyTest, OneDatagramToAPathOrAnAbstractName) {
+  TempDir temp;
+  for (const std::string& name : {temp.path() + "/notify", "@quillex-notify-" + std::to_string(getpid())}) {
+    CNotifySocket manager(name);
+    ASSERT_TRUE(manager.bound()) << name;
+    setenv("NOTIFY_SOCKET", name.c_str(), 1);
+    EXPECT_TRUE(notifyServiceManager("READY=1\nSTATUS=relaying")) << name;
+    EXPECT_EQ(manager.receive(5000), "READY=1\nSTATUS=relaying") << name;
+  }
+  for (const char* unusable : {"", "relative/socket", "@"}) {
+    setenv("NOTIFY_SOCKET", unusable, 1);
+    EXPECT_FALSE(notifyServiceManager("READY=1")) << unusable;
+  }
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_FALSE(notifyServiceManager("READY=1"));
+}
+
+}  // namespace
