@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "relay/ip_text.h"
@@ -195,8 +197,10 @@ bool CAsyncSocket::registerWithLoop(Phase phase) {
 
 bool CAsyncSocket::Accept(CAsyncSocket& connected) {
   int fd;
+  sockaddr_storage caller{};
+  socklen_t length = sizeof caller;
   do {
-    fd = accept4(m_hSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    fd = accept4(m_hSocket, reinterpret_cast<sockaddr*>(&caller), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     int err = errno;
@@ -208,15 +212,29 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected) {
   connected.Close();
   connected.attachHandle(fd);
   connected.selected_ = selected_;
-  connected.wantWrite_ = true;  // an accepted socket gets one OnSend
-  setNoDelay(fd);
+  connected.rememberPeer(caller);  // accept has told the caller's address already
+  // TCP_NODELAY comes from the listener.
   if (!connected.registerWithLoop(Phase::Connected)) {
     int err = ws::WSAGetLastError();
     connected.Close();
     ws::WSASetLastError(err);
     return false;
   }
+  connected.deferInitialSend();
   return true;
+}
+
+// An accepted socket gets one OnSend, delivered once the batch that accepted
+// it is done instead of by watching a socket that is writable anyway.
+void CAsyncSocket::deferInitialSend() {
+  gLoop->defer([this, live = Liveness{gLoop, m_hSocket, generation_}] {
+    if (live.alive() && (selected_ & FD_WRITE)) OnSend(0);
+  });
+}
+
+void CAsyncSocket::rememberPeer(const sockaddr_storage& peer) {
+  std::memcpy(&peer_, &peer, std::min(sizeof peer_, sizeof peer));
+  peerKnown_ = true;
 }
 
 bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
@@ -227,6 +245,7 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
   if (sa.ss_family == AF_INET6 && !switchToIPv6()) return false;
 
   setNoDelay(m_hSocket);
+  rememberPeer(sa);
   if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), length) == 0) {
     wantWrite_ = true;  // the connection is established: one OnSend follows
     return registerWithLoop(Phase::Connected);
@@ -250,10 +269,10 @@ int CAsyncSocket::Receive(void* buffer, int length, int flags) {
     return ws::SOCKET_ERROR;
   }
   if (n == 0) {
-    // End of stream: nothing more will be read, so stop watching for it.
+    // End of stream: nothing more will be read. The interest follows once the
+    // handler is done, if the socket is still there then.
     ws::WSASetLastError(0);
     peerDone_ = true;
-    updateInterest();
   }
   return int(n);
 }
@@ -274,7 +293,10 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
 
 void CAsyncSocket::Close() {
   if (m_hSocket < 0) return;
-  detachFromLoop();
+  // Closing takes the descriptor out of the epoll set (it is never
+  // duplicated): only the registration is dropped.
+  if (generation_ != 0 && gLoop) gLoop->forget(m_hSocket);
+  generation_ = 0;
   if (size_t(m_hSocket) < gHandles.size()) gHandles[size_t(m_hSocket)] = nullptr;
   close(m_hSocket);
   m_hSocket = ws::INVALID_SOCKET;
@@ -285,6 +307,7 @@ void CAsyncSocket::Close() {
   sendShut_ = false;
   parked_ = false;
   bound_ = false;
+  peerKnown_ = false;
 }
 
 // Removed before the descriptor closes; also the only way to silence a
@@ -302,6 +325,11 @@ bool CAsyncSocket::ShutDown(int how) {
 }
 
 bool CAsyncSocket::GetPeerName(std::string& address, unsigned& port) {
+  if (m_hSocket >= 0 && peerKnown_) {
+    sockaddr_storage peer{};
+    std::memcpy(&peer, &peer_, sizeof peer_);
+    return endpointText(peer, address, port);
+  }
   return readEndpoint(m_hSocket, getpeername, address, port);
 }
 
@@ -367,7 +395,8 @@ void CAsyncSocket::handleEvents(uint32_t events) {
 
 void CAsyncSocket::handleConnecting(uint32_t events) {
   if (!(events & (EPOLLOUT | kHangUpEvents))) return;
-  int err = pendingError();
+  // Writable without an error or a hang-up means connected.
+  int err = (events & kHangUpEvents) ? pendingError() : 0;
   if (err == 0 && (events & kHangUpEvents)) err = ECONNREFUSED;
   if (err != 0) {
     // A failed connect reports hang-up forever: stop watching it.
@@ -423,11 +452,12 @@ int CAsyncSocket::pendingError() const {
 
 void CAsyncSocket::reportClose(int nErrorCode) {
   peerDone_ = true;
-  updateInterest();
   if (nErrorCode == 0) {
+    // The interest follows in handleConnected, if the socket is still there.
     if (selected_ & FD_CLOSE) OnClose(0);
     return;
   }
+  updateInterest();
   // A reset or hang-up is final and reported whatever is selected: the kernel
   // signals it whatever the interest, so a dropped report would wake the loop
   // forever while the connection stayed in its parent's table.
@@ -523,6 +553,7 @@ int listen(int handle, int backlog) {
     setLastErrorFromErrno();
     return SOCKET_ERROR;
   }
+  setNoDelay(handle);  // every accepted socket inherits it
   CAsyncSocket* socket = CAsyncSocket::FromHandle(handle);
   if (socket && socket->phase_ == CAsyncSocket::Phase::Created &&
       !socket->registerWithLoop(CAsyncSocket::Phase::Listening))

@@ -6,6 +6,9 @@
 //
 // The object owns its descriptor; the event loop does not.
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <string>
 
@@ -82,6 +85,8 @@ class CAsyncSocket : private CEventHandler {
   int pendingError() const;  // SO_ERROR, which reading clears
   void detachFromLoop();
   bool switchToIPv6();
+  void deferInitialSend();
+  void rememberPeer(const sockaddr_storage& peer);
   void discardUrgentByte();
   bool registerWithLoop(Phase phase);
   uint32_t wantedInterest() const;
@@ -95,6 +100,11 @@ class CAsyncSocket : private CEventHandler {
   bool sendShut_ = false;       // ShutDown ended this side's sending
   bool parked_ = false;         // off the loop until reading resumes (see deliverReadable)
   bool bound_ = false;          // Create bound it to a given address
+  bool peerKnown_ = false;      // peer_ holds the remote end, so no getpeername is needed
+  union {
+    sockaddr_in v4;
+    sockaddr_in6 v6;
+  } peer_{};
   uint32_t registered_ = 0;     // interest mask the loop holds
   uint32_t generation_ = 0;     // loop registration, 0 when none
   uint64_t lastReceiveBatch_ = 0;

@@ -77,6 +77,23 @@ void CEventLoop::remove(int fd) {
   slots_[size_t(fd)] = Slot{};
 }
 
+void CEventLoop::forget(int fd) {
+  if (generation(fd) != 0) slots_[size_t(fd)] = Slot{};
+}
+
+void CEventLoop::defer(std::function<void()> task) {
+  deferred_.push_back(std::move(task));
+  // Outside a dispatch another loop may be waiting on fd(): make it look.
+  if (!dispatching_ && deferred_.size() == 1) wake();
+}
+
+void CEventLoop::runDeferred() {
+  // Tasks deferred by these tasks run in the next round, so none starves the loop.
+  running_.swap(deferred_);
+  for (auto& task : running_) task();
+  running_.clear();
+}
+
 uint32_t CEventLoop::generation(int fd) const {
   if (fd < 0 || size_t(fd) >= slots_.size()) return 0;
   return slots_[size_t(fd)].generation;
@@ -169,11 +186,11 @@ void CEventLoop::deliver(uint64_t data, uint32_t events) {
 int CEventLoop::runOnce(int timeoutMs) {
   if (dispatching_) return 0;
   epoll_event events[kMaxEvents];
-  int n = epoll_wait(epollFd_.get(), events, kMaxEvents, timeoutMs);
-  if (n <= 0) return 0;  // EINTR or nothing ready
+  int n = epoll_wait(epollFd_.get(), events, kMaxEvents, deferred_.empty() ? timeoutMs : 0);
   dispatching_ = true;
   ++batch_;
   for (int i = 0; i < n; ++i) deliver(events[i].data.u64, events[i].events);
+  runDeferred();
   dispatching_ = false;
-  return n;
+  return n > 0 ? n : 0;  // EINTR or nothing ready: 0
 }

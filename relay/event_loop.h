@@ -40,12 +40,20 @@ class CEventLoop {
   bool add(int fd, uint32_t events, CEventHandler* handler);
   bool modify(int fd, uint32_t events);
   void remove(int fd);
+  // For a descriptor the caller closes at once: closing takes it out of the
+  // epoll set, so only the registration is dropped, without a system call.
+  void forget(int fd);
   uint32_t generation(int fd) const;
   bool isRegistered(int fd, uint32_t generation) const;
 
   // One-shot timers, run from the loop.
   TimerId addTimer(int64_t delayMs, std::function<void()> callback);
   void cancelTimer(TimerId id);
+
+  // Runs the task once the batch being dispatched is done (outside a
+  // dispatch: at the start of the next one), without a system call. The task
+  // must check itself that what it touches still exists.
+  void defer(std::function<void()> task);
 
   // Safe from a signal handler or another thread.
   void wake();
@@ -60,6 +68,7 @@ class CEventLoop {
   int dispatchReady() { return runOnce(0); }
   // Sequence number of the batch being (or last) dispatched.
   uint64_t batch() const { return batch_; }
+  bool dispatching() const { return dispatching_; }
 
  private:
   struct Slot {
@@ -76,6 +85,7 @@ class CEventLoop {
   void armTimerFd();
   void drainWake();
   void deliver(uint64_t data, uint32_t events);
+  void runDeferred();
 
   CUniqueFd epollFd_;
   CUniqueFd timerFd_;
@@ -83,6 +93,7 @@ class CEventLoop {
   std::vector<Slot> slots_;
   uint32_t nextGeneration_ = 1;
   std::map<TimerId, Timer> timers_;
+  std::vector<std::function<void()>> deferred_, running_;
   TimerId nextTimer_ = 1;
   uint64_t batch_ = 0;
   bool dispatching_ = false;

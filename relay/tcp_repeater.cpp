@@ -18,10 +18,17 @@ constexpr int kListenBacklog = 4096;
 // connection while a huge one exhausts memory.
 int boundedBufferSize(int kbytes) { return std::clamp(kbytes, MIN_BUFFER_KBYTES, MAX_BUFFER_KBYTES); }
 
-void readEndpoints(CTcpSockStream& stream) {
+// The remote end is known from accept or connect, without a system call.
+void readPeer(CTcpSockStream& stream) {
   unsigned port = 0;
   if (stream.GetPeerName(stream.peerAddress, port)) stream.peerPort = int(port);
-  if (stream.GetSockName(stream.bindIp, port)) stream.bindPort = int(port);
+}
+
+// The local end is read only when someone looks at it: setting up a
+// connection then costs no getsockname.
+void readLocalEnd(CTcpSockStream& stream) {
+  unsigned port = 0;
+  if (stream.bindIp.empty() && stream.GetSockName(stream.bindIp, port)) stream.bindPort = int(port);
 }
 
 }  // namespace
@@ -92,9 +99,12 @@ void CTcpRepeater::stop() {
 CTcpStreamPair* CTcpRepeater::getNextConnection(int& position) {
   if (position < 0) return nullptr;
   for (size_t slot = size_t(position); slot < connectionTable.size(); ++slot) {
-    if (!connectionTable[slot]) continue;
+    CTcpStreamPair* pair = connectionTable[slot].get();
+    if (!pair) continue;
     position = int(slot) + 1;
-    return connectionTable[slot].get();
+    readLocalEnd(*pair->acceptStream);
+    if (pair->connectStream->state == CTcpSockStream::STATE_CONNECTED) readLocalEnd(*pair->connectStream);
+    return pair;
   }
   position = -1;
   return nullptr;
@@ -119,8 +129,6 @@ std::unique_ptr<CTcpSockStream> CTcpRepeater::acceptCaller() {
   }
   client->peerAddress = address;
   client->peerPort = int(port);
-  unsigned bindPort = 0;
-  if (client->GetSockName(client->bindIp, bindPort)) client->bindPort = int(bindPort);
   QTRACE("接続を受け付けました。PeerAddress=%s, port=%d\n", address.c_str(), int(port));
   return client;
 }
@@ -163,7 +171,7 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
   if (pair->connectStream->Connect(address, unsigned(forwardPort))) {
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
     pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
-    readEndpoints(*pair->connectStream);
+    readPeer(*pair->connectStream);
     updateConnectionCount();
     return;
   }
@@ -203,7 +211,7 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
   CTcpStreamPair* pair = pairAt(index);
   if (!pair) return;
   pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
-  readEndpoints(*pair->connectStream);
+  readPeer(*pair->connectStream);
   updateConnectionCount();
 }
 

@@ -57,6 +57,8 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void setConnectionObserver(CConnectionObserver* observer) { observer_ = observer; }
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
   void stop();
+  // Also reads the local ends of the pair it returns, which are read only
+  // when someone looks at them.
   CTcpStreamPair* getNextConnection(int& position);
 
   // Whether the last start left a listening socket, and if not, the socket

@@ -94,6 +94,8 @@ TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescr
   loop.runOnce(1000);
 
   ASSERT_EQ(reuse->m_hSocket, twinFd);
+  // Its own OnSend after accept is due; the twin's queued read is not.
+  std::erase(log, std::string("reuse send"));
   ASSERT_EQ(log.size(), 1u);
   EXPECT_TRUE(log[0] == "x receive" || log[0] == "y receive");
   probes[0].reset();
