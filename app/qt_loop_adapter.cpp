@@ -7,11 +7,20 @@ CQtLoopAdapter::CQtLoopAdapter(CEventLoop& loop, QObject* parent)
   connect(&notifier_, &QSocketNotifier::activated, this, &CQtLoopAdapter::onActivated);
 }
 
+namespace {
+// Long enough to drain a burst in one pass, short against the 50 ms in which
+// the window must answer input.
+constexpr int64_t kBudgetUs = 2000;
+}  // namespace
+
 void CQtLoopAdapter::onActivated() {
-  // The descriptor is level-triggered and stays readable until the batch is
-  // handled; should a handler ever spin a nested loop, a live notifier would
-  // fire again at once and the reactor would refuse the re-entry, spinning.
-  notifier_.setEnabled(false);
-  loop_.dispatchReady();
-  notifier_.setEnabled(true);
+  // The descriptor is level-triggered: should a handler ever spin a nested
+  // loop, a live notifier would fire again at once while the reactor refuses
+  // the re-entry. It rests until the outer dispatch is done.
+  if (loop_.dispatching()) {
+    notifier_.setEnabled(false);
+    return;
+  }
+  if (loop_.dispatchReady() > 0) loop_.dispatchWhileBusy(kBudgetUs);
+  if (!notifier_.isEnabled()) notifier_.setEnabled(true);
 }

@@ -3,14 +3,11 @@
 # Every start_* takes LISTEN_PORT SERVER_PORT DIR, sets STARTED_PID and fails
 # when the program is missing.
 
-start_quillex() {
+# The profile of one port relaying LISTEN_PORT to SERVER_PORT, in DIR. It
+# listens on loopback only, like every peer here, and passes a half-close on
+# (HALFCLOSE=1, which changes nothing for clients that close fully).
+write_quillex_profile() {
   local port=$1 srv=$2 dir=$3
-  [ -x "$QUILLEX_BIN" ] || return 1
-  # The program reads its profile from its own directory, so it runs from a copy.
-  # It listens on loopback only, like every peer here, passes a half-close on
-  # (HALFCLOSE=1, which changes nothing for clients that close fully) and
-  # writes its connection log, as a service would.
-  cp "$QUILLEX_BIN" "$dir/Quillex"
   cat >"$dir/Quillex.ini" <<INI
 [SYSTEM]
 PORTNUM=1
@@ -30,7 +27,29 @@ ENABLEIPCOUNT=0
 REFUSEIPCOUNT=0
 HALFCLOSE=1
 INI
-  "$dir/Quillex" --headless >"$dir/stdout.log" 2>"$dir/stderr.log" &
+}
+
+# Headless, with its connection log on, as a service would run.
+start_quillex() {
+  local port=$1 srv=$2 dir=$3
+  [ -x "$QUILLEX_BIN" ] || return 1
+  write_quillex_profile "$port" "$srv" "$dir"
+  "$QUILLEX_BIN" --headless --profile "$dir/Quillex.ini" >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}
+
+# With its window shown on a private X server, as most people run it. The
+# server runs as the program's child, so stopping the program's tree stops it.
+start_quillex_window() {
+  local port=$1 srv=$2 dir=$3
+  [ -x "$QUILLEX_BIN" ] && command -v Xvfb >/dev/null || return 1
+  write_quillex_profile "$port" "$srv" "$dir"
+  (
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
+    for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.05; done
+    DISPLAY=":$(cat "$dir/display")" QT_QPA_PLATFORM=xcb exec "$QUILLEX_BIN" --profile "$dir/Quillex.ini" \
+      >"$dir/stdout.log" 2>"$dir/stderr.log"
+  ) &
   STARTED_PID=$!
 }
 

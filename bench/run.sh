@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Relay benchmark on 127.0.0.1: a direct connection, Quillex --headless
-# (release build, default buffer size) and the peer relays socat, rinetd,
-# haproxy (one thread) and nginx stream (one worker), measured in one run and
-# printed as one table. Never fails on speed; exits 1 only when bytes were lost
+# (release build, default buffer size), Quillex with its window on a private X
+# server (when Xvfb is installed) and the peer relays socat, rinetd, haproxy
+# (one thread) and nginx stream (one worker), measured in one run and printed
+# as one table. Never fails on speed; exits 1 only when bytes were lost
 # or corrupted through some target, or Quillex itself could not be measured.
 #
 #   bench/run.sh           full run (about five minutes; medians of three)
@@ -35,7 +36,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-targets=(direct Quillex socat rinetd haproxy nginx)
+targets=(direct Quillex)
+# Quillex with its window, where an X server can be started for it.
+command -v Xvfb >/dev/null && targets+=(Quillex+window)
+targets+=(socat rinetd haproxy nginx)
 declare -A port pid server
 # One server port per target (see bench_server.cpp).
 "$BENCH_SERVER" "${#targets[@]}" >"$work/server.ports" 2>"$work/server.log" &
@@ -49,13 +53,14 @@ failed=()
 
 # Every relay runs for the whole measurement, idle while another is measured.
 start_relays() {
-  local target dir
+  local target dir starter
   for target in "${targets[@]:1}"; do
     dir="$work/$target"
     mkdir -p "$dir"
     port[$target]=$("$BENCH_CLIENT" freeport)
     STARTED_PID=
-    if "start_${target,,}" "${port[$target]}" "${server[$target]}" "$dir"; then
+    starter="start_${target,,}"
+    if "${starter//+/_}" "${port[$target]}" "${server[$target]}" "$dir"; then
       started+=("$STARTED_PID")
       pid[$target]=$STARTED_PID
     fi
@@ -64,7 +69,7 @@ start_relays() {
       cat "$dir"/*.log >&2 2>/dev/null || true
       unset "pid[$target]"
       echo "$target - -" >>"$work/all.txt"
-      [ "$target" = Quillex ] && failed+=("Quillex (did not start)")
+      [[ "$target" = Quillex* ]] && failed+=("$target (did not start)")
     fi
   done
 }

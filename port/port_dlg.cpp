@@ -16,6 +16,9 @@
 
 namespace {
 
+// One frame of a 60 Hz display.
+constexpr int kCountRefreshMs = 16;
+
 constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
 constexpr const char* kSettingBusy = "現在PORTの設定中です";
 constexpr const char* kNoConnection = "現在接続はありません.";
@@ -70,6 +73,9 @@ CPortDlg::CPortDlg(QWidget* parent) : QWidget(parent) {
   paintBackground(findControl(this, IDC_FORWARD_HOST_TEXT), yellowBrush);
   paintCaption(control<QGroupBox>(this, IDC_TCP_GROUP), yellowBrush);
   connectHandlers();
+  countRefresh_.setSingleShot(true);
+  countRefresh_.setInterval(kCountRefreshMs);
+  connect(&countRefresh_, &QTimer::timeout, this, [this] { updateData(false); });
 }
 
 CPortDlg::~CPortDlg() {
@@ -199,10 +205,12 @@ void CPortDlg::OnBnClickedStatus() {
 }
 
 // Called from inside socket handlers: labels and colours only, never a box.
+// A busy port reports thousands of counts a second; the controls follow at
+// most once a display frame, so the count shown is never older than that.
 void CPortDlg::notifyConnectionCount(int count) {
   connectionCount = count;
   connectionCountText = QString::number(connectionCount);
-  updateData(false);
+  if (!countRefresh_.isActive()) countRefresh_.start();
 }
 
 void CPortDlg::setCaption() {
@@ -214,6 +222,11 @@ void CPortDlg::updateData(bool saveAndValidate) {
   auto* portText = control<QLabel>(this, IDC_FORWARD_PORT_TEXT);
   auto* hostText = control<QLabel>(this, IDC_FORWARD_HOST_TEXT);
   auto* onOff = control<QPushButton>(this, IDC_ON_OFF);
+  if (saveAndValidate && countRefresh_.isActive()) {
+    // A count not yet shown would be read back stale: show it first.
+    countRefresh_.stop();
+    updateData(false);
+  }
   if (saveAndValidate) {
     connectionCountText = count->text();
     forwardPortText = portText->text();

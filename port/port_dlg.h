@@ -11,6 +11,7 @@
 #include <QColor>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <string>
 
@@ -85,4 +86,5 @@ class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeater
 
   // The dialog this panel claimed; it may be gone before the panel.
   QPointer<CSettingDlg> editingDlg_;
+  QTimer countRefresh_;  // shows the last reported count
 };

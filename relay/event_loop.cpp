@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <ctime>
 
 namespace {
@@ -14,6 +15,16 @@ constexpr int kMaxEvents = 256;
 // Registrations of the loop's own descriptors carry generation 0, which no
 // user registration ever gets.
 constexpr uint32_t kInternal = 0;
+
+// After activity the loop looks again without sleeping for this long: an
+// answer usually follows within it, and waking a sleeping thread costs more.
+constexpr int64_t kSpinUs = 50;
+
+int64_t nowUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
 
 int64_t nowMs() {
   timespec ts{};
@@ -166,7 +177,20 @@ void CEventLoop::quit() {
 
 void CEventLoop::run() {
   quit_ = false;
-  while (!quit_) runOnce(-1);
+  while (!quit_)
+    if (runOnce(-1) > 0) dispatchWhileBusy(INT64_MAX);
+}
+
+int CEventLoop::dispatchWhileBusy(int64_t maxUs) {
+  int dispatched = 0;
+  const int64_t start = nowUs();
+  for (int64_t last = start, now = start; !quit_ && now - last < kSpinUs && now - start < maxUs; now = nowUs()) {
+    const int n = runOnce(0);
+    if (n <= 0) continue;
+    dispatched += n;
+    last = nowUs();
+  }
+  return dispatched;
 }
 
 void CEventLoop::deliver(uint64_t data, uint32_t events) {

@@ -1,23 +1,28 @@
 #pragma once
-// A stream's byte buffer, reserved whole and never value-initialised, so
-// pages no byte has touched cost no memory. Owns its memory.
+// A stream's send buffer, held only while bytes wait in it: the memory comes
+// from a pool of the relay's one thread when bytes arrive and goes back when
+// they are all sent, so an idle connection holds no buffer at all and a busy
+// one takes the same, already touched, memory again and again. Owns its
+// memory while it holds some.
 
 #include <cstddef>
 
 class CStreamBuffer {
  public:
   CStreamBuffer() = default;
-  ~CStreamBuffer() { release(); }
+  ~CStreamBuffer() { giveBack(); }
   CStreamBuffer(const CStreamBuffer&) = delete;
   CStreamBuffer& operator=(const CStreamBuffer&) = delete;
 
-  // False when the memory cannot be reserved; the buffer is then empty.
-  bool reserve(size_t size);
-  char* get() const { return data_; }
-  explicit operator bool() const { return data_ != nullptr; }
+  // The size the next acquire takes; memory already held is given back.
+  void setSize(size_t size);
+  // The memory, taken from the pool if none is held; null when memory is short.
+  char* acquire();
+  char* get() const { return data_; }  // null while none is held
+  // Returns the memory to the pool; the bytes in it are gone.
+  void giveBack();
 
  private:
-  void release();
-
   char* data_ = nullptr;
+  size_t size_ = 0;
 };

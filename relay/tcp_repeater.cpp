@@ -152,11 +152,8 @@ void CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   CTcpStreamPair& added = *pair;
   int index = addConnection(std::move(pair));
   added.acceptStream->index = added.connectStream->index = index;
-  if (!added.acceptStream->setBufferSize(kbytes) || !added.connectStream->setBufferSize(kbytes)) {
-    // Without memory for its buffers the pair cannot relay: it fails like a connect.
-    connectFailed(index, ws::WSAENOBUFS);
-    return;
-  }
+  added.acceptStream->setBufferSize(kbytes);
+  added.connectStream->setBufferSize(kbytes);
   if (isDottedIPv4(forwardHost))
     connectOutgoing(index, forwardHost);
   else if (std::string literal = bareIPv6Literal(forwardHost); !literal.empty())

@@ -14,21 +14,20 @@ CTcpSockStream::CTcpSockStream() { QTRACE("CTcpSockStream::CTcpSockStream() STRE
 
 CTcpSockStream::~CTcpSockStream() { QTRACE("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"); }
 
-bool CTcpSockStream::setBufferSize(int kbytes) {
+void CTcpSockStream::setBufferSize(int kbytes) {
   recvBufferSize = kbytes * 1024;
   sendBufferSize = kbytes * 1024;
   // Bytes are received straight into the pair's send buffer, so the scratch
-  // buffer is never used and not reserved: an idle connection then holds
-  // only the first page of each send buffer.
-  if (!sendBuffer) sendBuffer.reserve(size_t(sendBufferSize) + kBufferSlack);
-  if (sendBuffer) return true;
-  recvBufferSize = sendBufferSize = 0;  // nothing may be stored without a buffer
-  return false;
+  // buffer is never used and not reserved. The send buffer's memory is taken
+  // only while bytes wait in it.
+  sendBuffer.setSize(size_t(sendBufferSize) + kBufferSlack);
 }
 
 void CTcpSockStream::writeSendBuffer(const char* data, int size) {
   if (size < 0 || size > getSendFreeSize()) return;
-  std::memcpy(sendBuffer.get() + sRemainCount, data, size_t(size));
+  char* buffer = sendBuffer.acquire();
+  if (!buffer) return;  // without memory nothing can be stored
+  std::memcpy(buffer + sRemainCount, data, size_t(size));
   commitSendBuffer(size);
 }
 
@@ -44,6 +43,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     sRemainCount -= unsigned(sent);
     if (sRemainCount > 0) std::memmove(sendBuffer.get(), sendBuffer.get() + sent, sRemainCount);
   }
+  if (sRemainCount == 0) sendBuffer.giveBack();  // nothing waits: the memory may serve another stream
   // Room again: the pair may read what it left waiting in its socket.
   if (pairSocket && pairSocket->readingPaused_ && getSendFreeSize() > 0) pairSocket->resumeReading();
   if (sent != ws::SOCKET_ERROR) return true;
@@ -97,11 +97,17 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
   }
   // Received straight into the pair's send buffer, where the bytes would be
   // copied anyway: one copy less, and the scratch buffer's pages stay untouched.
-  int n = Receive(pairSocket->sendBuffer.get() + pairSocket->sRemainCount, free, 0);
+  char* room = pairSocket->sendBuffer.acquire();
+  if (!room) {
+    if (parent) parent->notifyOnError(index, kind, ws::WSAENOBUFS);
+    return;
+  }
+  int n = Receive(room + pairSocket->sRemainCount, free, 0);
   if (n >= 1) {
     relayReceived(n);
     return;
   }
+  if (pairSocket->sRemainCount == 0) pairSocket->sendBuffer.giveBack();
   int err = ws::WSAGetLastError();
   if (n == ws::SOCKET_ERROR) {
     if (err == ws::WSAEWOULDBLOCK) return;

@@ -27,8 +27,9 @@ class CTcpSockStream : public CAsyncSocket {
   ~CTcpSockStream() override;
 
   void setKind(const std::string& kind) { this->kind = kind; }
-  // False when the memory cannot be reserved; the stream can then hold nothing.
-  bool setBufferSize(int kbytes);
+  // Sets the sizes; the send buffer's memory is taken only while bytes wait
+  // in it, and a stream that cannot get it then ends with WSAENOBUFS.
+  void setBufferSize(int kbytes);
   int getSendFreeSize() const { return sendBufferSize - int(sRemainCount); }
   void writeSendBuffer(const char* data, int size);
   // The flush. False when a send error was reported to the parent: the pair

@@ -37,6 +37,9 @@ TEST_F(RepeaterTest, OneCallerRelaysBothWaysAndTheCountGoesOneThenZero) {
   auto [client, server] = relayedConnection(r);
   EXPECT_TRUE(echoes(loop, client.get(), server.get(), "request", "answer"));
   EXPECT_EQ(counts.counts, std::vector<int>{1});
+  // Sent and idle: the pair holds no buffer memory.
+  EXPECT_EQ(r.connectionTable[0]->acceptStream->sendBuffer.get(), nullptr);
+  EXPECT_EQ(r.connectionTable[0]->connectStream->sendBuffer.get(), nullptr);
   client = Fd();
   ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
   EXPECT_EQ(counts.counts, (std::vector<int>{1, 0}));
