@@ -90,6 +90,23 @@ bool sendAndClose(const Options& o) {
   return sent && r.state == uint32_t(SinkState::Done) && r.intact && r.bytes == kCloseBytes;
 }
 
+// Reads the pattern of connection `id` until the end of the stream, then
+// closes: whether exactly `expected` bytes came, every one of them intact.
+// *corrupted says whether a byte was wrong.
+bool receiveWholeThenClose(int fd, uint64_t id, uint64_t expected, bool* corrupted = nullptr) {
+  std::vector<char> buf(64 * 1024);
+  uint64_t got = 0;
+  bool intact = true;
+  ssize_t r;
+  while ((r = recv(fd, buf.data(), buf.size(), 0)) > 0 && got <= expected) {
+    intact = intact && gPattern.matches(id, got, buf.data(), size_t(r));
+    got += uint64_t(r);
+  }
+  close(fd);
+  if (corrupted) *corrupted = !intact;
+  return r == 0 && intact && got == expected;
+}
+
 bool receiveUntilClose(const Options& o) {
   const uint64_t id = newId();
   int fd = connectLoopback(o.targetPort, kIoTimeoutMs);
@@ -97,16 +114,7 @@ bool receiveUntilClose(const Options& o) {
     if (fd >= 0) close(fd);
     return false;
   }
-  std::vector<char> buf(64 * 1024);
-  uint64_t got = 0;
-  bool intact = true;
-  ssize_t r;
-  while ((r = recv(fd, buf.data(), buf.size(), 0)) > 0 && got <= kCloseBytes) {
-    intact = intact && gPattern.matches(id, got, buf.data(), size_t(r));
-    got += uint64_t(r);
-  }
-  close(fd);
-  return r == 0 && intact && got == kCloseBytes;
+  return receiveWholeThenClose(fd, id, kCloseBytes);
 }
 
 }  // namespace
@@ -135,17 +143,10 @@ bool requestThenAnswer(const Options& o) {
   bool sent = sendHello(fd, Mode::Respond, kAnswerBytes, id);
   for (size_t off = 0; sent && off < kRequestBytes; off += 4096) sent = sendAll(fd, gPattern.at(id, off), 4096);
   shutdown(fd, SHUT_WR);
-  std::vector<char> buf(64 * 1024);
-  uint64_t got = 0;
-  bool intact = true;
-  ssize_t r;
-  while ((r = recv(fd, buf.data(), buf.size(), 0)) > 0 && got <= kAnswerBytes) {
-    intact = intact && gPattern.matches(id, got, buf.data(), size_t(r));
-    got += uint64_t(r);
-  }
-  close(fd);
-  if (!intact) gFaults.loss("half-close: corrupted answer");
-  return sent && r == 0 && intact && got == kAnswerBytes;
+  bool corrupted = false;
+  const bool whole = receiveWholeThenClose(fd, id, kAnswerBytes, &corrupted);
+  if (corrupted) gFaults.loss("half-close: corrupted answer");
+  return sent && whole;
 }
 
 }  // namespace

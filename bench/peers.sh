@@ -38,6 +38,17 @@ start_quillex() {
   STARTED_PID=$!
 }
 
+# An earlier build of Quillex for comparison (QUILLEX_BASELINE=path), run
+# headless from a copy beside its profile, which any build understands.
+start_baseline() {
+  local port=$1 srv=$2 dir=$3
+  [ -x "${QUILLEX_BASELINE:-}" ] || return 1
+  cp "$QUILLEX_BASELINE" "$dir/Quillex"
+  write_quillex_profile "$port" "$srv" "$dir"
+  "$dir/Quillex" --headless >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}
+
 # With its window shown on a private X server, as most people run it. The
 # server runs as the program's child, so stopping the program's tree stops it.
 start_quillex_window() {

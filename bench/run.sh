@@ -8,6 +8,8 @@
 #
 #   bench/run.sh           full run (about five minutes; medians of three)
 #   bench/run.sh --quick   the same table in under a minute
+#   QUILLEX_BASELINE=path/to/Quillex bench/run.sh
+#                          adds a column for that (earlier) build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -37,6 +39,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 targets=(direct Quillex)
+# An earlier build, to compare with in the same run.
+[ -n "${QUILLEX_BASELINE:-}" ] && targets+=(baseline)
 # Quillex with its window, where an X server can be started for it.
 command -v Xvfb >/dev/null && targets+=(Quillex+window)
 targets+=(socat rinetd haproxy nginx)
@@ -74,27 +78,33 @@ start_relays() {
   done
 }
 
-# One phase for every target in turn, so a disturbance of the shared machine
-# spreads over all of them instead of spoiling one column.
+# One phase for every target in turn, round after round, so a disturbance of
+# the shared machine spreads over all of them instead of spoiling one column;
+# the table shows the median of the rounds.
 measure_phase() {
-  local phase=$1 target rc
+  local phase=$1 rounds=$2 round target rc
   echo "  measuring $phase ..." >&2
-  for target in "${targets[@]}"; do
-    [ -n "${pid[$target]:-}" ] || continue
-    rc=0
-    "$BENCH_CLIENT" run --target "${port[$target]}" --server "${server[$target]}" \
-      --pid "${pid[$target]}" --only "$phase" $mode >"$work/out" 2>"$work/err" || rc=$?
-    sed "s/^/$target /" "$work/out" >>"$work/all.txt"
-    if [ "$rc" -ne 0 ]; then
-      failed+=("$target")
-      sed "s/^/    $target: /" "$work/err" >&2
-    fi
+  for ((round = 1; round <= rounds; round++)); do
+    for target in "${targets[@]}"; do
+      [ -n "${pid[$target]:-}" ] || continue
+      rc=0
+      "$BENCH_CLIENT" run --target "${port[$target]}" --server "${server[$target]}" \
+        --pid "${pid[$target]}" --only "$phase" $mode --repeats 1 >"$work/out" 2>"$work/err" || rc=$?
+      sed "s/^/$target /" "$work/out" >>"$work/all.txt"
+      if [ "$rc" -ne 0 ]; then
+        failed+=("$target")
+        sed "s/^/    $target: /" "$work/err" >&2
+      fi
+    done
   done
 }
 
+rounds=3
+[ "$mode" = --quick ] && rounds=1
 echo "bench: ${mode#--} run" >&2
 start_relays
-for phase in idle close half rtt cps bulk; do measure_phase "$phase"; done
+for phase in idle close half; do measure_phase "$phase" 1; done
+for phase in rtt cps bulk; do measure_phase "$phase" "$rounds"; done
 
 echo
 echo "Relay benchmark on 127.0.0.1 (${mode#--} run, $(nproc) cores), figure and ratio to direct:"

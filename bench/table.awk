@@ -41,11 +41,26 @@ BEGIN {
 {
   if (!($1 in seen)) { seen[$1] = 1; order[++ntargets] = $1 }
   if ($2 == "-") next
-  # Fault counts come once per phase and add up.
+  # Fault counts come once per phase and round and add up; a figure measured
+  # in several rounds shows their median.
   if ($2 == "refused" || $2 == "lost") val[$1, $2] += $3
-  else val[$1, $2] = $3
+  else if ($3 ~ /\//) val[$1, $2] = $3
+  else samples[$1, $2, ++nsamples[$1, $2]] = $3
+}
+function median(t, k,   n, i, j, a, x) {
+  n = nsamples[t, k]
+  for (i = 1; i <= n; i++) {
+    x = samples[t, k, i] + 0
+    for (j = i - 1; j >= 1 && a[j] > x; j--) a[j + 1] = a[j]
+    a[j + 1] = x
+  }
+  return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
 }
 END {
+  for (key in nsamples) {
+    split(key, part, SUBSEP)
+    val[part[1], part[2]] = median(part[1], part[2])
+  }
   w = 17
   printf "%-29s", "figure (ratio to direct)"
   for (i = 1; i <= ntargets; i++) printf "%" w "s", order[i]
