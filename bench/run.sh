@@ -99,15 +99,22 @@ measure_phase() {
   done
 }
 
+# Total and stolen CPU ticks of the machine: a virtual machine whose host is
+# busy runs slower, and the table says so.
+cpu_ticks() { awk '/^cpu /{t=0; for (i = 2; i <= NF; i++) t += $i; print t, $9}' /proc/stat; }
+
 rounds=3
 [ "$mode" = --quick ] && rounds=1
+read -r ticks0 steal0 < <(cpu_ticks)
 echo "bench: ${mode#--} run" >&2
 start_relays
 for phase in idle close half; do measure_phase "$phase" 1; done
 for phase in rtt cps bulk; do measure_phase "$phase" "$rounds"; done
 
+read -r ticks1 steal1 < <(cpu_ticks)
+stolen=$(awk -v t=$((ticks1 - ticks0)) -v s=$((steal1 - steal0)) 'BEGIN { printf "%.1f", (t > 0 ? 100 * s / t : 0) }')
 echo
-echo "Relay benchmark on 127.0.0.1 (${mode#--} run, $(nproc) cores), figure and ratio to direct:"
+echo "Relay benchmark on 127.0.0.1 (${mode#--} run, $(nproc) cores, ${stolen}% of the CPU time stolen by the host), figure and ratio to direct:"
 awk -f bench/table.awk "$work/all.txt"
 cat <<'NOTE'
 Higher is better for MiB/s and connections/s, lower for round trips. Memory is
