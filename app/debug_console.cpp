@@ -10,14 +10,14 @@
 bool CTraceWindow::captureStandardOutput() {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  readFd_.reset(fds[0]);
+  const CUniqueFd writeEnd(fds[1]);  // standard output becomes its only writer
   // Writing never waits for the window: the writer and the reader are the
   // same thread, so a full pipe drops trace text instead of freezing.
-  fcntl(fds[1], F_SETFL, O_NONBLOCK);
-  fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
+  fcntl(writeEnd.get(), F_SETFL, O_NONBLOCK);
+  fcntl(writeEnd.get(), F_SETPIPE_SZ, 1 << 20);
   std::fflush(stdout);
-  dup2(fds[1], STDOUT_FILENO);
-  ::close(fds[1]);
-  readFd_.reset(fds[0]);
+  dup2(writeEnd.get(), STDOUT_FILENO);
   fcntl(readFd_.get(), F_SETFL, O_NONBLOCK);
   notifier_ = std::make_unique<QSocketNotifier>(readFd_.get(), QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &CTraceWindow::readPipe);
@@ -42,8 +42,10 @@ void CTraceWindow::appendTrace(QByteArrayView bytes) {
 std::unique_ptr<CTraceWindow> bindStandardStreams(bool debugMode) {
   trace::setEnabled(debugMode);
   if (!debugMode) {
-    (void)std::freopen("/dev/null", "w", stdout);
-    (void)std::freopen("/dev/null", "r", stdin);
+    // Nothing is reported when the null device cannot be opened: the trace
+    // is off anyway.
+    [[maybe_unused]] const bool quietOut = std::freopen("/dev/null", "w", stdout) != nullptr;
+    [[maybe_unused]] const bool quietIn = std::freopen("/dev/null", "r", stdin) != nullptr;
     return nullptr;
   }
   if (isatty(STDOUT_FILENO)) return nullptr;

@@ -201,7 +201,7 @@ void CHeadlessRunner::reloadPorts() {
     running->second->repeater.stop();
     ports_.erase(running);
     if (toStart.count(i)) continue;
-    report(i, !refusal.empty() ? refusal + "; stopped" : want == wanted.end() ? "now OFF; stopped" : "stopped");
+    report(i, refusal.empty() ? "now OFF; stopped" : refusal + "; stopped");
   }
   for (const auto& [index, how] : toStart) report(index, std::string(how) + "; " + startPort(index, wanted.at(index)));
   if (ports_.empty()) explainNoPortOn();

@@ -21,6 +21,6 @@ void CQtLoopAdapter::onActivated() {
     notifier_.setEnabled(false);
     return;
   }
-  if (loop_.dispatchReady() > 0) loop_.dispatchWhileBusy(kBudgetUs);
+  loop_.dispatchWhileBusy(kBudgetUs);
   if (!notifier_.isEnabled()) notifier_.setEnabled(true);
 }

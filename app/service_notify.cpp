@@ -9,22 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "relay/unique_fd.h"
+
 namespace {
-
-// Closes the datagram socket whatever way the send ends.
-class CDatagramSocket {
- public:
-  CDatagramSocket() : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-  ~CDatagramSocket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  CDatagramSocket(const CDatagramSocket&) = delete;
-  CDatagramSocket& operator=(const CDatagramSocket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Fills address from the variable's value; false for anything else than an
 // absolute path or an abstract name that fits.
@@ -49,11 +36,12 @@ bool notifyServiceManager(std::string_view state) {
   sockaddr_un address;
   socklen_t length = 0;
   if (!name || !socketAddress(name, address, length)) return false;
-  CDatagramSocket socket;
-  if (socket.fd() < 0) return false;
+  const CUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!socket) return false;
   ssize_t sent;
   do {
-    sent = ::sendto(socket.fd(), state.data(), state.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address), length);
+    sent = ::sendto(socket.get(), state.data(), state.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
+                    length);
   } while (sent < 0 && errno == EINTR);
   return sent == ssize_t(state.size());
 }

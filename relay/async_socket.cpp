@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "relay/ip_text.h"
+#include "relay/unique_fd.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ constexpr uint32_t kReadInterest = EPOLLIN | EPOLLRDHUP;
 
 CEventLoop* gLoop = nullptr;
 std::vector<CAsyncSocket*> gHandles;  // open socket objects by descriptor
-int gSpareFd = -1;                    // freed to shed a caller when descriptors run out
+CUniqueFd gSpareFd;                   // freed to shed a caller when descriptors run out
 
 // Whether the registration a handler was called for still stands; read from
 // locals only, because the handler may have destroyed the object.
@@ -37,18 +38,16 @@ struct Liveness {
 };
 
 void openSpareFd() {
-  if (gSpareFd < 0) gSpareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (!gSpareFd) gSpareFd.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
 }
 
 // With no descriptor left, a waiting caller stays queued and a level-triggered
 // listener would be reported ready forever. Free the spare descriptor, accept
 // the caller into it and close it at once.
 void shedOneCaller(int listenFd) {
-  if (gSpareFd < 0) return;
-  close(gSpareFd);
-  gSpareFd = -1;
-  int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd >= 0) close(fd);
+  if (!gSpareFd) return;
+  gSpareFd.reset();
+  CUniqueFd(accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));  // accepted and closed at once
   openSpareFd();
 }
 
@@ -146,27 +145,24 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
       (bindToAddress && !parseDottedIPv4(bindAddress, address)))
     return fail(ws::WSAEINVAL);
 
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return failFromErrno();
+  // Not the object's until it is bound: a failed Create leaves it unopened.
+  CUniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd) return failFromErrno();
   int one = 1;
   // Here the option only works when set before bind: it lets a port be
   // listened on again while connections of its last run linger.
-  if (port != 0) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (port != 0) ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   // An unbound socket is bound to any address at connect; binding early would
   // pin an ephemeral port per socket and exhaust them under load.
   if (port != 0 || bindToAddress) {
-    if (port == 0) ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+    if (port == 0) ::setsockopt(fd.get(), IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(uint16_t(port));
     sa.sin_addr = address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-      ws::setLastErrorFromErrno();
-      close(fd);  // not yet the object's: the failed Create leaves it unopened
-      return false;
-    }
+    if (bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return failFromErrno();
   }
-  attachHandle(fd);
+  attachHandle(fd.release());
   selected_ = events;
   phase_ = Phase::Created;
   bound_ = bindToAddress;

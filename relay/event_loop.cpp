@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <ctime>
 
 namespace {
@@ -15,10 +14,6 @@ constexpr int kMaxEvents = 256;
 // Registrations of the loop's own descriptors carry generation 0, which no
 // user registration ever gets.
 constexpr uint32_t kInternal = 0;
-
-// After activity the loop looks again without sleeping for this long: an
-// answer usually follows within it, and waking a sleeping thread costs more.
-constexpr int64_t kSpinUs = 50;
 
 int64_t nowUs() {
   timespec ts{};
@@ -177,19 +172,13 @@ void CEventLoop::quit() {
 
 void CEventLoop::run() {
   quit_ = false;
-  while (!quit_)
-    if (runOnce(-1) > 0) dispatchWhileBusy(INT64_MAX);
+  while (!quit_) runOnce(-1);
 }
 
 int CEventLoop::dispatchWhileBusy(int64_t maxUs) {
   int dispatched = 0;
   const int64_t start = nowUs();
-  for (int64_t last = start, now = start; !quit_ && now - last < kSpinUs && now - start < maxUs; now = nowUs()) {
-    const int n = runOnce(0);
-    if (n <= 0) continue;
-    dispatched += n;
-    last = nowUs();
-  }
+  for (int n = runOnce(0); n > 0 && !quit_; n = nowUs() - start < maxUs ? runOnce(0) : 0) dispatched += n;
   return dispatched;
 }
 

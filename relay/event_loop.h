@@ -66,10 +66,9 @@ class CEventLoop {
   // Dispatches what is ready now, without waiting. Does nothing when called
   // from inside a dispatch.
   int dispatchReady() { return runOnce(0); }
-  // After activity: keeps dispatching without sleeping while events come,
-  // until a few tens of microseconds pass without one or maxUs in all. An
-  // answer usually follows within that time, and a thread that slept costs
-  // more to wake than the look costs. Never spins while nothing happens.
+  // Dispatches batch after batch without waiting while events keep coming,
+  // for at most maxUs; another loop joined to this one then makes one pass
+  // for a burst instead of one per batch.
   int dispatchWhileBusy(int64_t maxUs);
   // Sequence number of the batch being (or last) dispatched.
   uint64_t batch() const { return batch_; }
