@@ -3,7 +3,7 @@
 //
 //   bench_client freeport                 a port free on 127.0.0.1 right now
 //   bench_client wait PORT MS             waits until PORT accepts connections
-//   bench_client run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--repeats N] [--only idle|close|half|rtt|cps|bulk]
+//   bench_client run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--repeats N] [--idle N] [--only idle|close|half|rtt|cps|bulk]
 #include "bench_client.h"
 #include "client_net.h"
 
@@ -90,6 +90,8 @@ bool parseRun(int argc, char** argv, Options& o) {
       o.closeRepeats = 2;
     } else if (a == "--only" && hasValue) {
       o.only = argv[++i];
+    } else if (a == "--idle" && hasValue) {
+      o.idleConnections = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--repeats" && hasValue) {
       o.repeats = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--full") {
@@ -190,7 +192,7 @@ int main(int argc, char** argv) {
   if (cmd != "run" || !parseRun(argc, argv, o)) {
     std::fprintf(stderr,
                  "usage: bench_client freeport | wait PORT MS | "
-                 "run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--repeats N] [--only idle|close|half|rtt|cps|bulk]\n");
+                 "run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--repeats N] [--idle N] [--only idle|close|half|rtt|cps|bulk]\n");
     return 1;
   }
   raiseFileLimit();
