@@ -1,9 +1,5 @@
 #include "app/command_line.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -95,12 +91,4 @@ int commandLineExitCode(const CCommandLine& line, bool refuseUnknown) {
   std::fprintf(stderr, "quillex: %s\n\n", error.c_str());
   printUsage(stderr);
   return 2;
-}
-
-std::string profileReadProblem(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : path + ": " + std::strerror(errno);
-  if (S_ISDIR(st.st_mode)) return path + ": " + std::strerror(EISDIR);
-  if (::access(path.c_str(), R_OK) != 0) return path + ": " + std::strerror(errno);
-  return "";
 }

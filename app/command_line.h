@@ -26,6 +26,3 @@ CCommandLine parseCommandLine(int argc, char** argv);
 // only when refuseUnknown.
 int commandLineExitCode(const CCommandLine& line, bool refuseUnknown);
 
-// Why an existing profile cannot be read ("" when it can, or when it does
-// not exist yet: a missing profile means every default).
-std::string profileReadProblem(const std::string& path);

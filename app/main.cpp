@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "app/quillex_dlg.h"
 #include "app/signal_bridge.h"
 #include "app/startup.h"
+#include "port/profile_file.h"
 #include "port/profile_location.h"
 #include "relay/async_socket.h"
 #include "relay/event_loop.h"
@@ -23,13 +25,6 @@
 #include "resources/message_box.h"
 
 namespace {
-
-// Says on standard error why an existing profile cannot be read; "" when it can.
-std::string reportUnreadableProfile(const std::string& path) {
-  const std::string problem = profileReadProblem(path);
-  if (!problem.empty()) std::fprintf(stderr, "Quillex: cannot read the profile %s\n", problem.c_str());
-  return problem;
-}
 
 // An unreadable profile is reported by the runner itself.
 int runHeadlessFromArguments(int argc, char** argv, const CCommandLine& command) {
@@ -55,8 +50,11 @@ void onSignal(CQuillexDlg& window, bool debugMode, int signal) {
 // A profile named with --profile that exists but cannot be read would be
 // replaced by the defaults at exit: refuse to start instead.
 bool refuseUnreadableProfile(const std::string& path) {
-  const std::string problem = path.empty() ? "" : reportUnreadableProfile(path);
-  if (problem.empty()) return true;
+  CProfile profile;
+  int error = 0;
+  if (path.empty() || readProfileFile(path, profile, &error)) return true;
+  const std::string problem = path + ": " + std::strerror(error);
+  std::fprintf(stderr, "Quillex: cannot read the profile %s\n", problem.c_str());
   showMessage(nullptr, QString::fromUtf8(MSG_PROFILE_UNREADABLE).arg(QString::fromLocal8Bit(problem.c_str())));
   return false;
 }

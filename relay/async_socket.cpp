@@ -241,7 +241,6 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
   if (sa.ss_family == AF_INET6 && !switchToIPv6()) return false;
 
   setNoDelay(m_hSocket);
-  rememberPeer(sa);
   if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), length) == 0) {
     wantWrite_ = true;  // the connection is established: one OnSend follows
     return registerWithLoop(Phase::Connected);
@@ -293,6 +292,7 @@ void CAsyncSocket::Close() {
   // duplicated): only the registration is dropped.
   if (generation_ != 0 && gLoop) gLoop->forget(m_hSocket);
   generation_ = 0;
+  registered_ = 0;
   if (size_t(m_hSocket) < gHandles.size()) gHandles[size_t(m_hSocket)] = nullptr;
   close(m_hSocket);
   m_hSocket = ws::INVALID_SOCKET;
@@ -528,9 +528,10 @@ void CAsyncSocket::deliverHangUpWhileNotReading() {
   } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
     reportClose(ws::setLastErrorFromErrno());
   } else {
+    // The end with nothing left unread: reported even while reading is
+    // paused; the interest follows in handleConnected.
     ws::WSASetLastError(0);
     peerDone_ = true;
-    updateInterest();
     OnClose(0);
   }
 }

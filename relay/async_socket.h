@@ -55,6 +55,7 @@ class CAsyncSocket : private CEventHandler {
   // shutdown on the handle; after SD_SEND or SD_BOTH the peer's own end of
   // stream shows as a hang-up, which is then no reset.
   bool ShutDown(int how = ws::SD_SEND);
+  bool sendingShutDown() const { return sendShut_; }
   bool GetPeerName(std::string& address, unsigned& port);
   bool GetSockName(std::string& address, unsigned& port);
   // Chooses which of the FD_* notifications are delivered.

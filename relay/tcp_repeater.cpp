@@ -18,12 +18,6 @@ constexpr int kListenBacklog = 4096;
 // connection while a huge one exhausts memory.
 int boundedBufferSize(int kbytes) { return std::clamp(kbytes, MIN_BUFFER_KBYTES, MAX_BUFFER_KBYTES); }
 
-// The remote end is known from accept or connect, without a system call.
-void readPeer(CTcpSockStream& stream) {
-  unsigned port = 0;
-  if (stream.GetPeerName(stream.peerAddress, port)) stream.peerPort = int(port);
-}
-
 // The local end is read only when someone looks at it: setting up a
 // connection then costs no getsockname.
 void readLocalEnd(CTcpSockStream& stream) {
@@ -168,7 +162,7 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
   if (pair->connectStream->Connect(address, unsigned(forwardPort))) {
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
     pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
-    readPeer(*pair->connectStream);
+    knowPeer(*pair);
     updateConnectionCount();
     return;
   }
@@ -203,12 +197,19 @@ void CTcpRepeater::resolveAndConnect(int index) {
   if (id != 0) pairAt(index)->pendingLookup = id;
 }
 
+// The destination's end is the address connected to: known without a
+// system call or formatting it again.
+void CTcpRepeater::knowPeer(CTcpStreamPair& pair) const {
+  pair.connectStream->peerAddress = pair.connectAddress;
+  pair.connectStream->peerPort = forwardPort;
+}
+
 void CTcpRepeater::notifyOnConnect(int index, std::string) {
   QTRACE("CTcpRepeater::notifyOnConnect()\n");
   CTcpStreamPair* pair = pairAt(index);
   if (!pair) return;
   pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
-  readPeer(*pair->connectStream);
+  knowPeer(*pair);
   updateConnectionCount();
 }
 

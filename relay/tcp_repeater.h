@@ -96,6 +96,7 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void resolveAndConnect(int index);
   // Traces, reports and removes a pair whose outgoing connection failed.
   void connectFailed(int index, int err);
+  void knowPeer(CTcpStreamPair& pair) const;
   // Tells the observer how the pair at index ends, just before it is removed.
   void reportEnd(int index, CConnectionRecord::End end, int err);
   void reportRefused(const std::string& address, int port);

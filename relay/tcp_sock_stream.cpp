@@ -160,12 +160,11 @@ void CTcpSockStream::passOnEndOfStream() {
   }
   if (pairSocket) pairSocket->shutdownSending();
   // Both directions have ended once this side's sending was shut down as well.
-  if (!pairSocket || sendShutdown_) parent->notifyOnClose(index, kind);
+  if (!pairSocket || sendingShutDown()) parent->notifyOnClose(index, kind);
 }
 
 void CTcpSockStream::shutdownSending() {
-  if (sendShutdown_) return;
-  sendShutdown_ = true;
+  if (sendingShutDown()) return;
   QTRACE("CTcpSockStream::shutdownSending() kind=%s\n", kind.c_str());
   ShutDown(ws::SD_SEND);
 }

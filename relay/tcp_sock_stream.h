@@ -81,5 +81,4 @@ class CTcpSockStream : public CAsyncSocket {
   void shutdownSending();
 
   bool readingPaused_ = false;
-  bool sendShutdown_ = false;
 };
