@@ -74,7 +74,6 @@ CRun run(const std::string& arguments, const char* stream) {
 }
 
 TEST(CommandLineTest, HelpAndBadLinesAnswerBeforeAnythingStarts) {
-  TempDir temp;
   struct Case {
     std::string arguments;
     const char* stream;
@@ -86,7 +85,6 @@ TEST(CommandLineTest, HelpAndBadLinesAnswerBeforeAnythingStarts) {
       {"--headless --bogus", "2", 2, "quillex: unknown option --bogus\n\nUsage: quillex"},
       {"--bogus", "2", 2, "quillex: unknown option --bogus\n\nUsage: quillex"},  // after Qt took its own
       {"--headless --profile", "2", 2, "quillex: --profile needs the path of a profile file\n"},
-      {"--headless --profile " + temp.path(), "2", 1, "Quillex: cannot read the profile " + temp.path() + ": Is a directory"},
   };
   for (const Case& c : cases) {
     CRun r = run(c.arguments, c.stream);
@@ -110,15 +108,14 @@ TEST(CommandLineTest, RelativeProfileIsTheCallersInWindowMode) {
   EXPECT_FALSE(fs::exists(programDir.path() + "/own.ini"));
 }
 
-TEST(ServiceNotifyTest, OneDatagramToAPathOrAnAbstractName) {
+// An abstract name is what the install test's service manager uses.
+TEST(ServiceNotifyTest, OneDatagramToASocketPath) {
   TempDir temp;
-  for (const std::string& name : {temp.path() + "/notify", "@quillex-notify-" + std::to_string(getpid())}) {
-    CNotifySocket manager(name);
-    ASSERT_TRUE(manager.bound()) << name;
-    setenv("NOTIFY_SOCKET", name.c_str(), 1);
-    EXPECT_TRUE(notifyServiceManager("READY=1\nSTATUS=relaying")) << name;
-    EXPECT_EQ(manager.receive(5000), "READY=1\nSTATUS=relaying") << name;
-  }
+  CNotifySocket manager(temp.path() + "/notify");
+  ASSERT_TRUE(manager.bound());
+  setenv("NOTIFY_SOCKET", manager.name().c_str(), 1);
+  EXPECT_TRUE(notifyServiceManager("READY=1\nSTATUS=relaying"));
+  EXPECT_EQ(manager.receive(5000), "READY=1\nSTATUS=relaying");
   for (const char* unusable : {"", "relative/socket", "@"}) {
     setenv("NOTIFY_SOCKET", unusable, 1);
     EXPECT_FALSE(notifyServiceManager("READY=1")) << unusable;

