@@ -17,6 +17,8 @@ const char* endName(CConnectionRecord::End end) {
     case End::RefusedByFilter: return "refused-by-filter";
     case End::ConnectFailed: return "connect-failed";
     case End::Stopped: return "stopped";
+    case End::RefusedAsLoop: return "refused-as-loop";
+    case End::IdleTimeout: return "idle-timeout";
   }
   return "stopped";
 }

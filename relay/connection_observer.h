@@ -15,6 +15,8 @@ struct CConnectionRecord {
     RefusedByFilter,
     ConnectFailed,       // error says why
     Stopped,             // the port was switched off
+    RefusedAsLoop,       // the caller was one of the relay's own outgoing connections
+    IdleTimeout,         // nothing moved either way for the port's idle timeout
   };
 
   std::string callerAddress;
