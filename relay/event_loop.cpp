@@ -21,7 +21,7 @@ int64_t nowUs() {
   return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-int64_t nowMs() {
+int64_t monotonicMs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
@@ -109,46 +109,60 @@ bool CEventLoop::isRegistered(int fd, uint32_t generation) const {
   return generation != 0 && this->generation(fd) == generation;
 }
 
+int64_t CEventLoop::nowMs() {
+  if (!batchClockValid_) {
+    batchClockMs_ = monotonicMs();
+    batchClockValid_ = dispatching_;
+  }
+  return batchClockMs_;
+}
+
+void CEventLoop::schedule(CTimer& timer, int64_t delayMs) {
+  timers_.schedule(timer, nowMs() + (delayMs > 0 ? delayMs : 0));
+  armTimerFd();
+}
+
+// An owned timer's tag is its id.
 CEventLoop::TimerId CEventLoop::addTimer(int64_t delayMs, std::function<void()> callback) {
   TimerId id = nextTimer_++;
-  timers_.emplace(id, Timer{nowMs() + (delayMs > 0 ? delayMs : 0), std::move(callback)});
-  armTimerFd();
+  auto owned = std::make_unique<OwnedTimer>();
+  owned->timer.tag = intptr_t(id);
+  owned->callback = std::move(callback);
+  CTimer& timer = owned->timer;
+  ownedTimers_.emplace(id, std::move(owned));
+  schedule(timer, delayMs);
   return id;
 }
 
-void CEventLoop::cancelTimer(TimerId id) {
-  if (timers_.erase(id)) armTimerFd();
-}
+void CEventLoop::cancelTimer(TimerId id) { ownedTimers_.erase(id); }
 
+// Only an earlier deadline sets the descriptor again; a cancelled earliest
+// timer costs at most one early wake-up instead of a system call each time.
 void CEventLoop::armTimerFd() {
+  if (timers_.empty()) return;
+  int64_t earliest = timers_.earliest();
+  if (armedDeadline_ >= 0 && armedDeadline_ <= earliest) return;
+  // An absolute time of zero would disarm the timer; one millisecond is due.
+  if (earliest <= 0) earliest = 1;
   itimerspec spec{};
-  if (!timers_.empty()) {
-    int64_t earliest = timers_.begin()->second.deadlineMs;
-    for (const auto& [id, timer] : timers_)
-      if (timer.deadlineMs < earliest) earliest = timer.deadlineMs;
-    // An absolute time of zero would disarm the timer; one millisecond is due.
-    if (earliest <= 0) earliest = 1;
-    spec.it_value.tv_sec = earliest / 1000;
-    spec.it_value.tv_nsec = (earliest % 1000) * 1000000;
-  }
-  timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+  spec.it_value.tv_sec = earliest / 1000;
+  spec.it_value.tv_nsec = (earliest % 1000) * 1000000;
+  if (timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &spec, nullptr) == 0) armedDeadline_ = earliest;
 }
 
 void CEventLoop::runDueTimers() {
   uint64_t expirations = 0;
   while (read(timerFd_.get(), &expirations, sizeof expirations) < 0 && errno == EINTR) {
   }
-  int64_t now = nowMs();
-  std::vector<TimerId> due;
-  for (const auto& [id, timer] : timers_)
-    if (timer.deadlineMs <= now) due.push_back(id);
-  for (TimerId id : due) {
-    // A callback may cancel a later timer of this batch, so look it up afresh.
-    auto it = timers_.find(id);
-    if (it == timers_.end()) continue;
-    std::function<void()> callback = std::move(it->second.callback);
-    timers_.erase(it);
-    callback();
+  armedDeadline_ = -1;  // a one-shot descriptor that fired is disarmed
+  const int64_t now = monotonicMs();
+  while (CTimer* due = timers_.popDue(now)) {
+    if (due->handler) {
+      due->handler->onTimer(*due);  // may destroy the timer: nothing of it is touched after
+      continue;
+    }
+    auto owned = ownedTimers_.extract(TimerId(due->tag));
+    if (!owned.empty()) owned.mapped()->callback();
   }
   armTimerFd();
 }
@@ -201,9 +215,11 @@ int CEventLoop::runOnce(int timeoutMs) {
   epoll_event events[kMaxEvents];
   int n = epoll_wait(epollFd_.get(), events, kMaxEvents, deferred_.empty() ? timeoutMs : 0);
   dispatching_ = true;
+  batchClockValid_ = false;
   ++batch_;
   for (int i = 0; i < n; ++i) deliver(events[i].data.u64, events[i].events);
   runDeferred();
   dispatching_ = false;
+  batchClockValid_ = false;
   return n > 0 ? n : 0;  // EINTR or nothing ready: 0
 }

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
+#include "relay/timer_queue.h"
 #include "relay/unique_fd.h"
 
 class CEventHandler {
@@ -46,9 +48,15 @@ class CEventLoop {
   uint32_t generation(int fd) const;
   bool isRegistered(int fd, uint32_t generation) const;
 
-  // One-shot timers, run from the loop.
+  // One-shot timers, run from the loop. A timer its owner embeds costs no
+  // allocation; addTimer keeps one of its own for the callback.
+  void schedule(CTimer& timer, int64_t delayMs);
+  void cancel(CTimer& timer) { timers_.cancel(timer); }
   TimerId addTimer(int64_t delayMs, std::function<void()> callback);
   void cancelTimer(TimerId id);
+  // Monotonic milliseconds; read once per dispatched batch, so a handler may
+  // ask for every byte it moves without a system call.
+  int64_t nowMs();
 
   // Runs the task once the batch being dispatched is done (outside a
   // dispatch: at the start of the next one), without a system call. The task
@@ -79,11 +87,10 @@ class CEventLoop {
     CEventHandler* handler = nullptr;
     uint32_t generation = 0;
   };
-  struct Timer {
-    int64_t deadlineMs;
+  struct OwnedTimer {
+    CTimer timer;
     std::function<void()> callback;
   };
-  class InternalHandler;
 
   void runDueTimers();
   void armTimerFd();
@@ -96,7 +103,11 @@ class CEventLoop {
   CUniqueFd wakeFd_;
   std::vector<Slot> slots_;
   uint32_t nextGeneration_ = 1;
-  std::map<TimerId, Timer> timers_;
+  CTimerQueue timers_;
+  int64_t armedDeadline_ = -1;  // what the timer descriptor is set to, -1 for nothing
+  std::unordered_map<TimerId, std::unique_ptr<OwnedTimer>> ownedTimers_;
+  int64_t batchClockMs_ = 0;
+  bool batchClockValid_ = false;
   std::vector<std::function<void()>> deferred_, running_;
   TimerId nextTimer_ = 1;
   uint64_t batch_ = 0;

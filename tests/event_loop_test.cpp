@@ -3,7 +3,9 @@
 #include <poll.h>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,34 @@ TEST(EventLoopTest, TimersRunOnceInDeadlineOrderAndCanBeCancelled) {
   ASSERT_TRUE(pumpUntil(loop, [&] { return fired.size() == 2; }, 2000));
   EXPECT_EQ(fired, (std::vector<int>{10, 30}));
   EXPECT_LT(pumpFor(loop, 50), 2);  // nothing left armed
+}
+
+// Random arming, moving, cancelling and destroying against a sorted model:
+// the heap must hand the timers out in deadline order, each once.
+TEST(TimerQueueTest, PopsInDeadlineOrderThroughMovesCancelsAndDestruction) {
+  CTimerQueue queue;
+  std::vector<std::unique_ptr<CTimer>> timers(200);
+  std::map<intptr_t, int64_t> model;  // armed timers and their deadlines
+  std::mt19937 random(7);
+  for (int step = 0; step < 5000; ++step) {
+    const intptr_t i = intptr_t(random() % timers.size());
+    if (!timers[i]) timers[i] = std::make_unique<CTimer>(nullptr, i);
+    switch (random() % 3) {
+      case 0: queue.schedule(*timers[i], model[i] = int64_t(random() % 1000)); break;
+      case 1: queue.cancel(*timers[i]); model.erase(i); break;
+      default: timers[i].reset(); model.erase(i); break;
+    }
+  }
+  int64_t last = -1;
+  while (CTimer* due = queue.popDue(1000)) {
+    ASSERT_EQ(model.count(due->tag), 1u);
+    EXPECT_EQ(due->deadlineMs(), model[due->tag]);
+    EXPECT_GE(due->deadlineMs(), last);
+    last = due->deadlineMs();
+    model.erase(due->tag);
+    EXPECT_FALSE(due->armed());
+  }
+  EXPECT_TRUE(model.empty());
 }
 
 TEST(EventLoopTest, QuitFromATimerEndsRun) {
