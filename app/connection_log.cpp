@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cinttypes>
+#include <cstdio>
 
 #include "relay/winsock_errors.h"
 
@@ -34,6 +35,14 @@ std::string isoTime(const std::tm& t, int millis) {
   return text;
 }
 
+// The local time now; returns its milliseconds.
+int localNow(std::tm& local) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  localtime_r(&seconds, &local);
+  return int(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+}
+
 }  // namespace
 
 std::string endpointText(const std::string& host, int port) {
@@ -41,7 +50,7 @@ std::string endpointText(const std::string& host, int port) {
   return (bareIPv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
-CConnectionLog::CConnectionLog(std::FILE* out, std::string section, const std::string& host, int port)
+CConnectionLog::CConnectionLog(CLineSink& out, std::string section, const std::string& host, int port)
     : out_(out), section_(std::move(section)), destination_(endpointText(host, port)) {}
 
 std::string CConnectionLog::formatLine(const CConnectionRecord& r, const std::tm& localTime, int millis) const {
@@ -58,11 +67,16 @@ std::string CConnectionLog::formatLine(const CConnectionRecord& r, const std::tm
 }
 
 void CConnectionLog::connectionEnded(const CConnectionRecord& record) {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const int millis = int(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   std::tm local{};
-  localtime_r(&seconds, &local);
+  const int millis = localNow(local);
   const std::string line = formatLine(record, local, millis) + "\n";
-  std::fputs(line.c_str(), out_);
+  out_.write(line.data(), line.size());
+}
+
+size_t connectionLogDroppedLine(char* buffer, size_t size, uint64_t dropped) {
+  std::tm local{};
+  const int millis = localNow(local);
+  const int length =
+      std::snprintf(buffer, size, "time=%s dropped=%" PRIu64 "\n", isoTime(local, millis).c_str(), dropped);
+  return length < 0 ? 0 : size_t(length);
 }

@@ -14,17 +14,23 @@
 // reset-by-destination (a socket error on that side, named by error and
 // reason), refused-by-filter, connect-failed, stopped.
 //
-// Does not own the stream it writes to.
+// When the reader falls behind and lines had to be dropped, one line in
+// their place says how many, once there is room again:
+//
+//   time=2026-12-08T21:04:06.002+09:00 dropped=1234
+//
+// Does not own the sink it writes to.
 
-#include <cstdio>
+#include <cstdint>
 #include <ctime>
 #include <string>
 
 #include "relay/connection_observer.h"
+#include "relay/line_sink.h"
 
 class CConnectionLog : public CConnectionObserver {
  public:
-  CConnectionLog(std::FILE* out, std::string section, const std::string& host, int port);
+  CConnectionLog(CLineSink& out, std::string section, const std::string& host, int port);
   void connectionEnded(const CConnectionRecord& record) override;
 
   // The line without its line break, for a record ending at the given local
@@ -32,10 +38,13 @@ class CConnectionLog : public CConnectionObserver {
   std::string formatLine(const CConnectionRecord& record, const std::tm& localTime, int millis) const;
 
  private:
-  std::FILE* out_;
+  CLineSink& out_;
   std::string section_;
   std::string destination_;  // as configured
 };
+
+// The line that stands for lines the log's output had to drop.
+size_t connectionLogDroppedLine(char* buffer, size_t size, uint64_t dropped);
 
 // host:port, with an IPv6 literal in brackets.
 std::string endpointText(const std::string& host, int port);

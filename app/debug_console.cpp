@@ -7,6 +7,11 @@
 
 #include "relay/trace.h"
 
+namespace {
+constexpr int kKeptLines = 20000;
+constexpr size_t kChunkBytes = 64 * 1024;
+}  // namespace
+
 bool CTraceWindow::captureStandardOutput() {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -22,16 +27,21 @@ bool CTraceWindow::captureStandardOutput() {
   notifier_ = std::make_unique<QSocketNotifier>(readFd_.get(), QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &CTraceWindow::readPipe);
   setReadOnly(true);
+  // The window keeps the newest lines; an endless trace must not grow it,
+  // nor the time each new line takes, without bound.
+  setMaximumBlockCount(kKeptLines);
   setWindowTitle(QStringLiteral("Quillex debug trace"));
   setFont(QFont(QStringLiteral("monospace")));
   resize(720, 400);
   return true;
 }
 
+// One bounded piece per turn of the loop: the rest makes the descriptor
+// readable again, and relaying gets its turn in between.
 void CTraceWindow::readPipe() {
-  char chunk[16384];
-  ssize_t n;
-  while ((n = read(readFd_.get(), chunk, sizeof chunk)) > 0) appendTrace(QByteArrayView(chunk, n));
+  char chunk[kChunkBytes];
+  const ssize_t n = read(readFd_.get(), chunk, sizeof chunk);
+  if (n > 0) appendTrace(QByteArrayView(chunk, n));
 }
 
 void CTraceWindow::appendTrace(QByteArrayView bytes) {

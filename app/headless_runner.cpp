@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +21,9 @@
 #include "port/port_setting.h"
 #include "port/profile_file.h"
 #include "relay/event_loop.h"
+#include "relay/line_output.h"
 #include "relay/tcp_repeater.h"
+#include "relay/trace.h"
 #include "relay/unique_fd.h"
 
 namespace {
@@ -62,9 +65,12 @@ struct CHeadlessPort {
 
 std::string listenAddress(const CPortSetting& s) { return s.isListenBind ? s.ipListenBind : "0.0.0.0"; }
 
-// One line on standard error; the section names the port it concerns.
-void report(int index, const std::string& text) {
-  std::fprintf(stderr, "%s: %s\n", portSectionName(index).c_str(), text.c_str());
+// How long the end of the program waits for its outputs' readers.
+constexpr int kDrainAtExitMs = 400;
+
+void say(CLineSink& out, const std::string& line) {
+  const std::string text = line + "\n";
+  out.write(text.data(), text.size());
 }
 
 // Everything but the filter, which a running port can take over at once.
@@ -75,8 +81,9 @@ bool sameButFilter(const CPortSetting& running, CPortSetting wanted) {
 
 class CHeadlessRunner {
  public:
-  CHeadlessRunner(std::string profilePath, const CHeadlessOptions& options)
-      : profilePath_(std::move(profilePath)), options_(options) {}
+  CHeadlessRunner(std::string profilePath, const CHeadlessOptions& options, CLineSink& out,
+                  CServiceNotifier& notifier)
+      : profilePath_(std::move(profilePath)), options_(options), out_(out), notifier_(notifier) {}
   ~CHeadlessRunner() { stopAll(); }
 
   // False when the profile cannot be read (said on standard error).
@@ -95,17 +102,20 @@ class CHeadlessRunner {
   // The line that says how the start went.
   std::string startPort(int index, const CPortSetting& setting);
   void explainNoPortOn() const;
+  // One line; the section names the port it concerns.
+  void report(int index, const std::string& text) const { say(out_, portSectionName(index) + ": " + text); }
 
   std::string profilePath_;
   CHeadlessOptions options_;
+  CLineSink& out_;
+  CServiceNotifier& notifier_;
   std::map<int, std::unique_ptr<CHeadlessPort>> ports_;
 };
 
 bool CHeadlessRunner::readProfile(CProfile& profile, const char* consequence) const {
   int error = 0;
   if (readProfileFile(profilePath_, profile, &error)) return true;
-  std::fprintf(stderr, "Quillex: cannot read the profile %s: %s%s\n", profilePath_.c_str(), std::strerror(error),
-               consequence);
+  say(out_, "Quillex: cannot read the profile " + profilePath_ + ": " + std::strerror(error) + consequence);
   return false;
 }
 
@@ -126,7 +136,7 @@ std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
   const CPortSetting& s = port->setting;
   CTcpRepeater& r = port->repeater;
   if (options_.connectionLog) {
-    port->log = std::make_unique<CConnectionLog>(stderr, portSectionName(index), s.forwardHost, s.forwardPort);
+    port->log = std::make_unique<CConnectionLog>(out_, portSectionName(index), s.forwardHost, s.forwardPort);
     r.setConnectionObserver(port->log.get());
   }
   r.setListener(nullptr);
@@ -164,13 +174,20 @@ bool CHeadlessRunner::start() {
 // Ports are stopped before any is started, so a listen port that moved from
 // one section to another is free when its new section starts.
 void CHeadlessRunner::reload() {
-  std::fprintf(stderr, "Quillex: SIGHUP: reading %s again\n", profilePath_.c_str());
-  notifyServiceManager("RELOADING=1");
+  say(out_, "Quillex: SIGHUP: reading " + profilePath_ + " again");
+  notifier_.notify("RELOADING=1");
   reloadPorts();
-  notifyServiceManager("READY=1");
+  notifier_.notify("READY=1");
 }
 
 void CHeadlessRunner::reloadPorts() {
+  // An editor that removes the file before writing it anew must not stop
+  // every port: only a profile that is there says what to run.
+  struct stat st{};
+  if (stat(profilePath_.c_str(), &st) != 0 && errno == ENOENT) {
+    say(out_, "Quillex: the profile " + profilePath_ + " is missing; every port goes on as it was");
+    return;
+  }
   CProfile profile;
   if (!readProfile(profile, "; every port goes on as it was")) return;
   const std::map<int, CPortSetting> wanted = portsOn(profile);
@@ -208,44 +225,56 @@ void CHeadlessRunner::reloadPorts() {
 }
 
 void CHeadlessRunner::explainNoPortOn() const {
-  std::fprintf(stderr,
-               "Quillex: no port is ON in %s\n"
-               "Add a section like this one to it (listen on port 8080, relay to 192.0.2.10 port 80):\n"
-               "\n"
-               "[TCP-PORT0]\n"
-               "ACT=1\n"
-               "PORT=8080\n"
-               "FORWARDHOST=192.0.2.10\n"
-               "FORWARDPORT=80\n"
-               "\n"
-               "then send SIGHUP (kill -HUP %d) or start Quillex again.\n",
-               profilePath_.c_str(), int(getpid()));
+  say(out_, "Quillex: no port is ON in " + profilePath_ +
+                "\n"
+                "Add a section like this one to it (listen on port 8080, relay to 192.0.2.10 port 80):\n"
+                "\n"
+                "[TCP-PORT0]\n"
+                "ACT=1\n"
+                "PORT=8080\n"
+                "FORWARDHOST=192.0.2.10\n"
+                "FORWARDPORT=80\n"
+                "\n"
+                "then send SIGHUP (kill -HUP " +
+                std::to_string(getpid()) + ") or start Quillex again.");
 }
 
 }  // namespace
 
 int runHeadless(const std::string& profilePath, const CHeadlessOptions& options) {
   CEventLoop loop;
-  CHeadlessRunner runner(profilePath, options);
+  // Neither output may ever hold the loop up: a reader that stops reading
+  // costs lines, never relaying.
+  CLineOutput errors(STDERR_FILENO, &connectionLogDroppedLine);
+  CLineOutput traceOutput(STDOUT_FILENO, &trace::droppedLine);
+  errors.attach(&loop);
+  traceOutput.attach(&loop);
+  trace::setOutput(&traceOutput);
+  CServiceNotifier notifier(&loop);
+  CHeadlessRunner runner(profilePath, options, errors, notifier);
   CSignalEvents signals(loop, [&](int signal) {
     if (signal == SIGHUP)
       runner.reload();
     else
       loop.quit();
   });
+  int code = 1;
   if (!loop.ok() || !signals.ok()) {
-    std::fprintf(stderr, "Quillex: the event loop cannot be created\n");
-    return 1;
+    say(errors, "Quillex: the event loop cannot be created");
+  } else {
+    CAsyncSocket::setEventLoop(&loop);
+    if (runner.start()) {
+      notifier.notify("READY=1");  // every port that can listen listens now
+      loop.run();
+      code = 0;
+    }
+    runner.stopAll();
+    CAsyncSocket::setEventLoop(nullptr);
   }
-  CAsyncSocket::setEventLoop(&loop);
-  int code = 0;
-  if (runner.start()) {
-    notifyServiceManager("READY=1");  // every port that can listen listens now
-    loop.run();
-  }
-  else
-    code = 1;
-  runner.stopAll();
-  CAsyncSocket::setEventLoop(nullptr);
+  // The last lines get a short while, never longer: the end must not wait
+  // for a reader that does not read.
+  errors.drain(kDrainAtExitMs);
+  traceOutput.drain(kDrainAtExitMs / 2);
+  trace::setOutput(nullptr);
   return code;
 }

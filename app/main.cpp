@@ -18,6 +18,7 @@
 #include "port/profile_location.h"
 #include "relay/async_socket.h"
 #include "relay/event_loop.h"
+#include "relay/line_output.h"
 #include "relay/trace.h"
 #include "resources/app_icon.h"
 #include "resources/dialog_look.h"
@@ -98,6 +99,11 @@ int main(int argc, char** argv) {
 
   CStartupOptions options = listArguments(int(arguments.size()), arguments.data(), stdout);
   std::unique_ptr<CTraceWindow> traceWindow = bindStandardStreams(options.debugMode);
+  // A terminal that stops scrolling or a trace window that falls behind
+  // costs trace lines, never relaying.
+  CLineOutput traceOutput(STDOUT_FILENO, &trace::droppedLine);
+  traceOutput.attach(&loop);
+  trace::setOutput(&traceOutput);
   if (options.debugMode) std::signal(SIGQUIT, SIG_IGN);
   traceStartBanner(options.debugMode);
   changeToProgramDirectory();
@@ -112,5 +118,6 @@ int main(int argc, char** argv) {
     setMainWindow(nullptr);
   }
   CAsyncSocket::setEventLoop(nullptr);
+  trace::setOutput(nullptr);
   return code;
 }

@@ -1,5 +1,6 @@
 #include "app/service_notify.h"
 
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -8,8 +9,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-
-#include "relay/unique_fd.h"
 
 namespace {
 
@@ -29,19 +28,53 @@ bool socketAddress(std::string_view name, sockaddr_un& address, socklen_t& lengt
   return true;
 }
 
-}  // namespace
-
-bool notifyServiceManager(std::string_view state) {
+// Connected, so that the kernel reports writable once the manager's socket
+// has room again.
+int connectToManager() {
   const char* name = std::getenv("NOTIFY_SOCKET");
   sockaddr_un address;
   socklen_t length = 0;
-  if (!name || !socketAddress(name, address, length)) return false;
-  const CUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!socket) return false;
+  if (!name || !socketAddress(name, address, length)) return -1;
+  CUniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!socket || connect(socket.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) return -1;
+  return socket.release();
+}
+
+}  // namespace
+
+CServiceNotifier::CServiceNotifier(CEventLoop* loop) : loop_(loop), socket_(connectToManager()) {}
+
+CServiceNotifier::~CServiceNotifier() { watch(false); }
+
+bool CServiceNotifier::notify(std::string_view state) {
+  if (!socket_) return false;
+  if (pending_.empty() && sendNow(state)) return true;
+  pending_.assign(state);  // supersedes a state that is still waiting
+  watch(true);
+  return false;
+}
+
+bool CServiceNotifier::sendNow(std::string_view state) {
   ssize_t sent;
   do {
-    sent = ::sendto(socket.get(), state.data(), state.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
-                    length);
+    sent = send(socket_.get(), state.data(), state.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
   return sent == ssize_t(state.size());
+}
+
+void CServiceNotifier::handleEvents(uint32_t events) {
+  if ((events & (EPOLLERR | EPOLLHUP)) || sendNow(pending_) || errno != EAGAIN) {
+    pending_.clear();  // sent, or the manager is gone
+    watch(false);
+  }
+}
+
+void CServiceNotifier::watch(bool on) {
+  if (!loop_ || on == watching_) return;
+  if (on)
+    watching_ = loop_->add(socket_.get(), EPOLLOUT, this);
+  else {
+    loop_->remove(socket_.get());
+    watching_ = false;
+  }
 }

@@ -1,11 +1,41 @@
 #pragma once
-// Tells a service manager how the relay is doing: one datagram to the socket
+// Tells a service manager how the relay is doing: datagrams to the socket
 // named in $NOTIFY_SOCKET (a path, or "@name" in the abstract namespace), as
 // the manager's notify protocol asks. Plain POSIX, no library.
+//
+// Nothing here ever waits for the manager: a manager that does not read its
+// socket fills it, and then the latest state waits here (one datagram, the
+// older ones are superseded) until the socket takes it.
+//
+// Owns its socket; does not own the loop.
 
+#include <string>
 #include <string_view>
 
-// Sends state ("READY=1", or several "KEY=value" lines) as one datagram.
-// False when no manager asked for it ($NOTIFY_SOCKET unset) or it cannot be
-// reached; the relay runs on either way.
-bool notifyServiceManager(std::string_view state);
+#include "relay/event_loop.h"
+#include "relay/unique_fd.h"
+
+class CServiceNotifier : private CEventHandler {
+ public:
+  // Reads $NOTIFY_SOCKET now; a loop lets a state that had to wait go out later.
+  explicit CServiceNotifier(CEventLoop* loop = nullptr);
+  ~CServiceNotifier();
+  CServiceNotifier(const CServiceNotifier&) = delete;
+  CServiceNotifier& operator=(const CServiceNotifier&) = delete;
+
+  // state: "READY=1", or several "KEY=value" lines. False when no manager
+  // asked ($NOTIFY_SOCKET unset or unusable), it cannot be reached, or the
+  // state has to wait.
+  bool notify(std::string_view state);
+  bool waiting() const { return !pending_.empty(); }
+
+ private:
+  void handleEvents(uint32_t events) override;
+  bool sendNow(std::string_view state);
+  void watch(bool on);
+
+  CEventLoop* loop_;
+  CUniqueFd socket_;
+  std::string pending_;
+  bool watching_ = false;
+};

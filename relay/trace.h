@@ -3,7 +3,10 @@
 // exactly as the caller formats it. Without the debug switch the trace is
 // disabled and QTRACE does not even format its arguments.
 
+#include <cstdint>
 #include <cstdio>
+
+#include "relay/line_sink.h"
 
 namespace trace {
 
@@ -12,6 +15,11 @@ void setEnabled(bool on);
 // Where lines go; standard output unless a test or the console says otherwise.
 void setStream(std::FILE* stream);
 std::FILE* stream();
+// Lines go to this output instead, which never blocks (not owned; null
+// for the stream again). A stream a test set comes first.
+void setOutput(CLineSink* output);
+// The line an output writes in place of trace lines it had to drop.
+size_t droppedLine(char* buffer, size_t size, uint64_t dropped);
 
 void write(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

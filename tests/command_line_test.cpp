@@ -11,6 +11,7 @@
 
 #include "app/command_line.h"
 #include "app/service_notify.h"
+#include "relay/event_loop.h"
 #include "tests/child_process.h"
 #include "tests/loopback.h"
 #include "tests/notify_socket.h"
@@ -114,14 +115,33 @@ TEST(ServiceNotifyTest, OneDatagramToASocketPath) {
   CNotifySocket manager(temp.path() + "/notify");
   ASSERT_TRUE(manager.bound());
   setenv("NOTIFY_SOCKET", manager.name().c_str(), 1);
-  EXPECT_TRUE(notifyServiceManager("READY=1\nSTATUS=relaying"));
+  EXPECT_TRUE(CServiceNotifier().notify("READY=1\nSTATUS=relaying"));
   EXPECT_EQ(manager.receive(5000), "READY=1\nSTATUS=relaying");
   for (const char* unusable : {"", "relative/socket", "@"}) {
     setenv("NOTIFY_SOCKET", unusable, 1);
-    EXPECT_FALSE(notifyServiceManager("READY=1")) << unusable;
+    EXPECT_FALSE(CServiceNotifier().notify("READY=1")) << unusable;
   }
   unsetenv("NOTIFY_SOCKET");
-  EXPECT_FALSE(notifyServiceManager("READY=1"));
+  EXPECT_FALSE(CServiceNotifier().notify("READY=1"));
+}
+
+// A manager that does not read never holds the relay up: the latest state
+// waits and goes out once the manager reads again.
+TEST(ServiceNotifyTest, AManagerThatDoesNotReadGetsTheLatestStateLater) {
+  TempDir temp;
+  CNotifySocket manager(temp.path() + "/notify");
+  setenv("NOTIFY_SOCKET", manager.name().c_str(), 1);
+  CEventLoop loop;
+  CServiceNotifier notifier(&loop);
+  unsetenv("NOTIFY_SOCKET");
+  int sent = 0;
+  for (int i = 0; i < 1000 && notifier.notify("STATUS=" + std::to_string(i)); ++i) ++sent;
+  ASSERT_LT(sent, 1000);
+  notifier.notify("READY=1");
+  EXPECT_TRUE(notifier.waiting());
+  for (int i = 0; i < sent; ++i) ASSERT_EQ(manager.receive(1000), "STATUS=" + std::to_string(i));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return !notifier.waiting(); }, 5000));
+  EXPECT_EQ(manager.receive(1000), "READY=1");
 }
 
 }  // namespace

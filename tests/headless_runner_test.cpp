@@ -3,9 +3,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "tests/headless_process.h"
 #include "tests/loopback.h"
@@ -180,8 +182,11 @@ TEST(HeadlessRunnerTest, HangUpReloadsOnlyWhatChanged) {
   kill(runner->pid(), SIGHUP);
   EXPECT_TRUE(runner->waitForOutput("Is a directory; every port goes on as it was\n")) << runner->output;
   expectFlowing(c0.get(), s0.get(), "unreadable changes nothing");
-
   fs::remove(profile);
+  kill(runner->pid(), SIGHUP);
+  EXPECT_TRUE(runner->waitForOutput(" is missing; every port goes on as it was\n")) << runner->output;
+  expectFlowing(c0.get(), s0.get(), "missing changes nothing");
+
   std::ofstream(profile) << head + portSection(2, p[2], d1, "FILTERMODE=1\n");
   kill(runner->pid(), SIGHUP);
   EXPECT_TRUE(runner->waitForOutput("TCP-PORT0: now OFF; stopped\n")) << runner->output;
@@ -220,6 +225,57 @@ TEST(HeadlessRunnerTest, EachConnectionEndsWithOneLogLineUnlessQuiet) {
     EXPECT_EQ(runner->output.find(line) != std::string::npos, !quiet) << runner->output;
     EXPECT_EQ(runner->stop(SIGTERM), 0) << runner->output;
   }
+}
+
+// The log and the trace on a pipe nobody reads: every connection is still
+// relayed, the lines that could not wait are counted and said to be gone
+// once the pipe is read again, and no line is ever cut. With the pipe full
+// again, SIGTERM still ends the relay at once.
+TEST(HeadlessRunnerTest, OutputsNobodyReadsNeverStallTheRelay) {
+  TempDir temp;
+  uint16_t destinationPort = 0;
+  Fd destination = listenAny(destinationPort, 1024);
+  const uint16_t listenPort = freePort(), refusingPort = freePort();
+  auto runner = startHeadless(temp.path(),
+                              "[SYSTEM]\nPORTNUM=5\n" + portSection(0, listenPort, destinationPort) +
+                                  portSection(1, refusingPort, destinationPort, "FILTERMODE=3\n"),
+                              {"-D563"});
+  ASSERT_TRUE(runner->waitForOutput("TCP-PORT1: relaying")) << runner->output;
+  const auto relayMany = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      Fd client = connectTo(listenPort), server = acceptOne(destination.get(), 5000);
+      ASSERT_TRUE(server) << "connection " << i;
+      expectFlowing(client.get(), server.get(), "x");
+    }
+  };
+  // Far more lines than the pipe and the log's own queue hold: each refused
+  // caller is a line of the log too.
+  constexpr int kConnections = 500, kRefused = 6000;
+  relayMany(kConnections);
+  for (int i = 0; i < kRefused; ++i) ASSERT_TRUE(atEndOfStream(connectTo(refusingPort).get(), 5000));
+  relayMany(1);
+  ASSERT_TRUE(runner->waitForOutput(" dropped=", 10000));
+  ASSERT_TRUE(runner->waitForOutput(" lines dropped while nobody read the trace\n", 10000));
+  ASSERT_TRUE(runner->waitForOutput("\n", 2000));
+  uint64_t ends = 0, dropped = 0;
+  std::istringstream lines(runner->output.substr(0, runner->output.rfind('\n') + 1));
+  for (std::string line; std::getline(lines, line);) {
+    const size_t at = line.find(" dropped=");
+    if (line.find(" end=") != std::string::npos) ++ends;
+    if (at != std::string::npos) dropped += std::stoull(line.substr(at + 9));
+    EXPECT_TRUE(line.find("time=") == 0 || line.find("TCP-PORT0: ") == 0 || line.find("Trace: ") == 0 ||
+                line.find("time=", 1) == std::string::npos)
+        << "a cut line: " << line;
+  }
+  EXPECT_GT(dropped, 0u);
+  EXPECT_EQ(ends + dropped, uint64_t(kConnections + kRefused + 1)) << "every log line is written or counted";
+
+  relayMany(300);  // full again
+  const auto stopped = std::chrono::steady_clock::now();
+  kill(runner->pid(), SIGTERM);
+  while (runner->running() && std::chrono::steady_clock::now() - stopped < std::chrono::seconds(3)) usleep(10000);
+  EXPECT_FALSE(runner->running());
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
 }
 
 TEST(HeadlessRunnerTest, TheDebugSwitchStartsTheTraceAsTheWindowModeDoes) {

@@ -1,0 +1,74 @@
+#pragma once
+// Lines written to a descriptor whose reader may stop reading (a pipe, a
+// terminal, a journal's socket, a FIFO) without ever blocking the relay's
+// one thread. What cannot be written at once waits in a ring of fixed size,
+// in order; when the ring is full, whole lines are dropped and counted, and
+// once there is room again one line says how many went, in the output's own
+// format. A line is never written in part: the rest of a short write waits
+// for its turn.
+//
+// Owns the ring and, where it had to open the output anew to make it
+// non-blocking, that descriptor; not the descriptor it was given, nor the loop.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "relay/event_loop.h"
+#include "relay/line_sink.h"
+#include "relay/unique_fd.h"
+
+class CLineOutput : public CLineSink, private CEventHandler {
+ public:
+  // Writes the line that says how many lines were dropped (with its line
+  // break) into buffer and returns its length.
+  using DroppedLine = size_t (*)(char* buffer, size_t size, uint64_t dropped);
+  static constexpr size_t kDefaultCapacity = size_t(1) << 20;  // about a mebibyte waits; beyond it lines are dropped
+
+  explicit CLineOutput(int fd, DroppedLine droppedLine, size_t capacity = kDefaultCapacity);
+  ~CLineOutput();
+  CLineOutput(const CLineOutput&) = delete;
+  CLineOutput& operator=(const CLineOutput&) = delete;
+
+  // With a loop, what waits goes out as soon as the descriptor takes it;
+  // without one, at the next write or drain. Null detaches.
+  void attach(CEventLoop* loop);
+  // One or more whole lines.
+  void write(const char* data, size_t size) override;
+  // Waits at most timeoutMs for everything queued to go out; for the end of
+  // the program, when no loop runs any more.
+  void drain(int timeoutMs);
+  uint64_t droppedLines() const { return droppedTotal_; }  // since the start
+  size_t queuedBytes() const { return used_; }
+
+ private:
+  enum class Kind { Blocking, NonBlocking, Socket };
+
+  void handleEvents(uint32_t events) override;
+  // Writes what waits, as far as the descriptor takes it without waiting.
+  void flush();
+  // Copies the next piece to write into chunk (PIPE_BUF bytes); its length.
+  size_t takeChunk(char* chunk) const;
+  // Bytes written at once, or -1 when the descriptor is gone for good.
+  ssize_t writeNow(const char* data, size_t size);
+  void append(const char* data, size_t size);
+  void appendDroppedLine();
+  bool fits(size_t size) const { return capacity_ - used_ >= size; }
+  void watch(bool on);
+
+  Kind kind_ = Kind::Blocking;
+  int fd_;           // the descriptor given
+  CUniqueFd ownFd_;  // the same output opened anew, non-blocking
+  int out_;          // the one written to: fd_ or ownFd_
+  bool restoreBlocking_ = false;  // fd_ itself was made non-blocking
+  DroppedLine droppedLine_;
+  size_t capacity_;
+  std::unique_ptr<char[]> ring_;  // taken the first time something must wait
+  size_t head_ = 0;
+  size_t used_ = 0;
+  uint64_t dropped_ = 0;       // lines dropped since the last notice
+  uint64_t droppedTotal_ = 0;
+  bool broken_ = false;        // the reader is gone: nothing is queued any more
+  CEventLoop* loop_ = nullptr;
+  bool watching_ = false;
+};
