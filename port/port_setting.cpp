@@ -74,7 +74,7 @@ CPortSetting readPortSetting(const CProfile& p, int portIndex) {
   readEntries(p, s, "ENABLEIP", r.filter.enableIpCount, r.filter.enableIp);
   r.filter.refuseIpCount = clampCount(p.getInt(s, "REFUSEIPCOUNT", 0));
   readEntries(p, s, "REFUSEIP", r.filter.refuseIpCount, r.filter.refuseIp);
-  r.halfClose = p.getInt(s, "HALFCLOSE", 0);
+  r.halfClose = p.getInt(s, "HALFCLOSE", 0) == 1 ? 1 : 0;  // only 1 switches it on
   return r;
 }
 

@@ -92,8 +92,7 @@ socklen_t destinationAddress(const std::string& host, unsigned port, sockaddr_st
     v4->sin_port = htons(uint16_t(port));
     return sizeof *v4;
   }
-  if (!parseIPv6Literal(host, v6->sin6_addr)) return 0;
-  v6->sin6_family = AF_INET6;
+  if (!parseIPv6Literal(host, *v6)) return 0;
   v6->sin6_port = htons(uint16_t(port));
   return sizeof *v6;
 }

@@ -18,6 +18,8 @@ std::string gNameServer;  // "address:port", empty for the system's
 struct RequestTag {
   CHostResolver* resolver;
   CHostResolver::RequestId id;
+  std::string host;
+  int family;
 };
 
 bool firstOfFamily(const ares_addrinfo* result, int family, std::string& address) {
@@ -34,10 +36,9 @@ bool firstOfFamily(const ares_addrinfo* result, int family, std::string& address
   return false;
 }
 
-// IPv4 first; a name with no IPv4 address is reached over its first IPv6 one.
-bool preferredAddress(const ares_addrinfo* result, std::string& address) {
-  return firstOfFamily(result, AF_INET, address) || firstOfFamily(result, AF_INET6, address);
-}
+// Whether an IPv4 answer says that the name has no IPv4 address, so that
+// only then its IPv6 address is asked for.
+bool noIPv4Address(int status) { return status == ARES_SUCCESS || status == ARES_ENODATA || status == ARES_ENOTFOUND; }
 
 // Applies the "timeout:n" and "attempts:n" words of an options list, bounded
 // as the system's resolver bounds them.
@@ -126,23 +127,35 @@ CHostResolver::RequestId CHostResolver::resolve(const std::string& host, Callbac
     return 0;
   }
   requests_.emplace(id, std::move(callback));
-  ares_addrinfo_hints hints{};
-  hints.ai_family = AF_UNSPEC;
-  ares_getaddrinfo(channel_, host.c_str(), nullptr, &hints, &CHostResolver::onResult, new RequestTag{this, id});
+  // IPv4 first, and alone: an IPv4 destination never waits for an IPv6
+  // answer (a name server that drops those would hold every caller).
+  ask(new RequestTag{this, id, host, AF_INET});
   armTimer();
   return requests_.count(id) ? id : 0;
+}
+
+void CHostResolver::ask(void* tag) {
+  const auto* request = static_cast<RequestTag*>(tag);
+  ares_addrinfo_hints hints{};
+  hints.ai_family = request->family;
+  ares_getaddrinfo(channel_, request->host.c_str(), nullptr, &hints, &CHostResolver::onResult, tag);
 }
 
 void CHostResolver::cancel(RequestId id) { requests_.erase(id); }
 
 void CHostResolver::onResult(void* arg, int status, int, ares_addrinfo* result) {
-  RequestTag tag = *static_cast<RequestTag*>(arg);
-  delete static_cast<RequestTag*>(arg);
+  std::unique_ptr<RequestTag> tag(static_cast<RequestTag*>(arg));
   std::string address;
-  bool ok = status == ARES_SUCCESS && preferredAddress(result, address);
+  const bool ok = status == ARES_SUCCESS && firstOfFamily(result, tag->family, address);
   if (result) ares_freeaddrinfo(result);
-  if (status == ARES_EDESTRUCTION || tag.resolver->destroying_) return;
-  tag.resolver->complete(tag.id, ok, address);
+  CHostResolver* resolver = tag->resolver;
+  if (status == ARES_EDESTRUCTION || resolver->destroying_ || !resolver->requests_.count(tag->id)) return;
+  if (!ok && tag->family == AF_INET && noIPv4Address(status)) {
+    tag->family = AF_INET6;  // a name without an IPv4 address: its first IPv6 one
+    resolver->ask(tag.release());
+    return;
+  }
+  resolver->complete(tag->id, ok, address);
 }
 
 void CHostResolver::complete(RequestId id, bool ok, const std::string& address) {

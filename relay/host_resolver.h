@@ -50,6 +50,7 @@ class CHostResolver {
   class Watch;
   static void onSocketState(void* data, int fd, int readable, int writable);
   static void onResult(void* arg, int status, int timeouts, struct ares_addrinfo* result);
+  void ask(void* tag);  // one query for the tag's family
   void complete(RequestId id, bool ok, const std::string& address);
   void process(int readFd, int writeFd);
   void armTimer();

@@ -53,7 +53,7 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void setIpFilter(CIpFilter* filter) { ipFilter = filter; }
   // Extensions: a peer's end of stream passed on to the other peer; an
   // observer told of every connection as it ends (not owned; null for none).
-  void setHalfClose(int on) { halfClose_ = on != 0; }
+  void setHalfClose(int on) { halfClose_ = on == 1; }  // only 1 switches it on
   void setConnectionObserver(CConnectionObserver* observer) { observer_ = observer; }
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
   void stop();

@@ -65,6 +65,11 @@ void CFakeNameServer::hold(const std::string& name) {
   held_.insert(name);
 }
 
+void CFakeNameServer::dropIPv6(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  droppedIPv6_.insert(name);
+}
+
 int CFakeNameServer::queries(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
   return queries_[name];
@@ -110,6 +115,7 @@ void CFakeNameServer::handle(const Query& query) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++queries_[name];
+    if (questionType(query.packet) == kTypeAAAA && droppedIPv6_.count(name)) return;
     if (held_.count(name)) {
       waiting_[name].push_back(query);
       return;

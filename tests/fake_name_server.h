@@ -24,6 +24,7 @@ class CFakeNameServer {
   // Adds an address (IPv4 or IPv6) to the name's answers.
   void answer(const std::string& name, const std::string& address);
   void hold(const std::string& name);  // queries for it wait for a release
+  void dropIPv6(const std::string& name);  // its AAAA queries are never answered
   // Answers the oldest held lookup for the name (its oldest A and AAAA
   // queries) with the address; false when none waits.
   bool releaseOne(const std::string& name, const std::string& address);
@@ -42,7 +43,7 @@ class CFakeNameServer {
   uint16_t port_ = 0;
   std::mutex mutex_;
   std::map<std::string, std::vector<std::string>> answers_;
-  std::set<std::string> held_;
+  std::set<std::string> held_, droppedIPv6_;
   std::map<std::string, std::deque<Query>> waiting_;
   std::map<std::string, int> queries_;
   std::atomic<bool> stop_{false};

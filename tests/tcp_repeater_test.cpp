@@ -171,6 +171,18 @@ TEST(ResolverLimitsTest, SystemOptionsBoundedAsTheSystemResolverBoundsThem) {
   }
 }
 
+// A name server that answers IPv4 and drops IPv6 questions must not hold
+// up a destination that has an IPv4 address.
+TEST_F(RepeaterTest, AnIPv4AnswerIsNotHeldUpByAMissingIPv6One) {
+  setenv("RES_OPTIONS", "timeout:3 attempts:1", 1);
+  names.answer("four.quillex.test", "127.0.0.1");
+  names.dropIPv6("four.quillex.test");
+  CTcpRepeater& r = start("four.quillex.test");
+  Fd client = connectTo(portOf(r));
+  EXPECT_TRUE(pumpUntil(loop, [&] { return !counts.counts.empty() && counts.counts.back() == 1; }, 1500));
+  unsetenv("RES_OPTIONS");
+}
+
 TEST_F(RepeaterTest, SilentNameServerClosesTheCallerWhenTheSystemTimeoutRunsOut) {
   setenv("RES_OPTIONS", "timeout:1 attempts:1", 1);
   names.hold("silent.quillex.test");
@@ -308,7 +320,8 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
   struct Case {
     const char* host;
     bool overIPv6;
-  } cases[] = {{"::1", true}, {"[::1]", true}, {"six.quillex.test", true}, {"both.quillex.test", false}};
+  } cases[] = {{"::1", true},         {"[::1]", true},          {"::1%1", true},
+               {"[::1%1]", true},    {"six.quillex.test", true}, {"both.quillex.test", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
     CTcpRepeater& r = start(c.host, c.overIPv6 ? port6 : destinationPort);
@@ -316,9 +329,10 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
     ASSERT_TRUE(pumpUntil(loop, [&] { return !counts.counts.empty() && counts.counts.back() == 1; }));
     Fd server = acceptOne(c.overIPv6 ? destination6.get() : destination.get(), 5000);
     EXPECT_TRUE(server);  // on the listener of the family chosen
-    EXPECT_EQ(r.connectionTable[0]->connectStream->peerAddress, c.overIPv6 ? "::1" : "127.0.0.1");
+    EXPECT_EQ(r.connectionTable[0]->connectStream->peerAddress.substr(0, 3), c.overIPv6 ? "::1" : "127");
     r.stop();
   }
+  EXPECT_EQ(names.queries("::1%1") + names.queries("[::1%1]"), 0);  // a scoped literal is no name
   // An IPv4 bind address cannot reach an IPv6 destination: a failed connect.
   TraceCapture trace;
   CTcpRepeater& bound = start("::1", port6);
