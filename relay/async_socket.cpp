@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "relay/ip_text.h"
+#include "relay/memory_reserve.h"
+#include "relay/stream_buffer.h"
 #include "relay/unique_fd.h"
 
 namespace {
@@ -117,6 +119,8 @@ int socketError(int wsaError) {
 void CAsyncSocket::setEventLoop(CEventLoop* loop) {
   gLoop = loop;
   openSpareFd();
+  CStreamBuffer::setEventLoop(loop);
+  memory::installNewHandler();
 }
 
 CEventLoop* CAsyncSocket::eventLoop() { return gLoop; }
@@ -218,6 +222,8 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected) {
   connected.deferInitialSend();
   return true;
 }
+
+void CAsyncSocket::RefuseOne() { CUniqueFd(accept4(m_hSocket, nullptr, nullptr, SOCK_CLOEXEC)); }
 
 // An accepted socket gets one OnSend, delivered once the batch that accepted
 // it is done instead of by watching a socket that is writable anyway.

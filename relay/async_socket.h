@@ -45,6 +45,9 @@ class CAsyncSocket : private CEventHandler {
   bool Create(unsigned port = 0, int type = ws::WS_SOCK_STREAM, long events = ALL_EVENTS,
               const char* bindAddress = nullptr);
   virtual bool Accept(CAsyncSocket& connected);
+  // Accepts one waiting caller and closes it at once, needing no memory: a
+  // listener that cannot take its caller must not report it again and again.
+  void RefuseOne();
   // host must be a dotted IPv4 literal or, for a destination reachable only
   // so, an IPv6 one; names are resolved by the caller.
   // True: connected at once; false with WSAEWOULDBLOCK: OnConnect follows.

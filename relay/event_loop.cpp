@@ -157,8 +157,8 @@ void CEventLoop::runDueTimers() {
   armedDeadline_ = -1;  // a one-shot descriptor that fired is disarmed
   const int64_t now = monotonicMs();
   while (CTimer* due = timers_.popDue(now)) {
-    if (due->handler) {
-      due->handler->onTimer(*due);  // may destroy the timer: nothing of it is touched after
+    if (due->callback) {
+      due->callback(*due, due->owner);  // may destroy the timer: nothing of it is touched after
       continue;
     }
     auto owned = ownedTimers_.extract(TimerId(due->tag));

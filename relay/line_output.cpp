@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 namespace {
 
@@ -100,7 +101,7 @@ void CLineOutput::write(const char* data, size_t size) {
     return;
   }
   if (dropped_ > 0) appendDroppedLine();
-  if (dropped_ > 0 || !fits(size)) {
+  if (dropped_ > 0 || !fits(size) || !haveRing()) {
     const uint64_t lines = lineCount(data, size);
     dropped_ += lines;
     droppedTotal_ += lines;
@@ -111,7 +112,7 @@ void CLineOutput::write(const char* data, size_t size) {
 }
 
 void CLineOutput::append(const char* data, size_t size) {
-  if (!ring_) ring_ = std::make_unique<char[]>(capacity_);
+  if (!haveRing()) return;  // memory is short: the piece is lost
   size_t tail = (head_ + used_) % capacity_;
   const size_t first = std::min(size, capacity_ - tail);
   std::memcpy(ring_.get() + tail, data, first);

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "relay/event_loop.h"
 #include "relay/line_sink.h"
@@ -54,6 +55,11 @@ class CLineOutput : public CLineSink, private CEventHandler {
   void append(const char* data, size_t size);
   void appendDroppedLine();
   bool fits(size_t size) const { return capacity_ - used_ >= size; }
+  // Takes the ring the first time something must wait; false when memory is short.
+  bool haveRing() {
+    if (!ring_) ring_.reset(new (std::nothrow) char[capacity_]);
+    return ring_ != nullptr;
+  }
   void watch(bool on);
 
   Kind kind_ = Kind::Blocking;

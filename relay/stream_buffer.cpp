@@ -1,29 +1,132 @@
 #include "relay/stream_buffer.h"
 
-#include <cstdlib>
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <unordered_map>
 #include <vector>
 
+#include "relay/memory_reserve.h"
+
 namespace {
 
-// Free buffers by size. What a burst of busy connections leaves behind is
-// kept up to this many bytes and freed beyond it.
+// What a burst of busy connections leaves behind is kept up to this many
+// bytes for the next burst; what stays unused for a whole trim period is
+// given back to the system.
 constexpr size_t kKeptBytes = 16u << 20;
+constexpr int64_t kTrimPeriodMs = 1000;
+// While memory is short, how often the pool tries to hold its reserve again.
+constexpr int64_t kShortRetryMs = 1000;
 
-struct CBufferPool {
-  std::unordered_map<size_t, std::vector<char*>> free;
-  size_t keptBytes = 0;
+size_t pageRounded(size_t size) {
+  static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+  return (size + page - 1) / page * page;
+}
 
-  ~CBufferPool() {
-    for (auto& [size, buffers] : free)
-      for (char* buffer : buffers) std::free(buffer);
-  }
+// Buffers are mapped and unmapped directly: the C library would serve them
+// from its heap after the first large free, and keep that heap for good.
+char* mapBuffer(size_t size) {
+  void* memory = mmap(nullptr, pageRounded(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return memory == MAP_FAILED ? nullptr : static_cast<char*>(memory);
+}
+
+void unmapBuffer(char* buffer, size_t size) { munmap(buffer, pageRounded(size)); }
+
+// Free buffers of one size, and the fewest there were since the last trim:
+// those were not needed all that time.
+struct CSizeClass {
+  std::vector<char*> free;
+  size_t lowWater = 0;
 };
+
+class CBufferPool {
+ public:
+  ~CBufferPool() {
+    for (auto& [size, sizeClass] : classes_)
+      for (char* buffer : sizeClass.free) unmapBuffer(buffer, size);
+  }
+  void setEventLoop(CEventLoop* loop) {
+    if (loop_) loop_->cancel(timer_);
+    loop_ = loop;
+    if (loop_) memory::holdReserve();
+  }
+  char* take(size_t size);
+  void put(char* buffer, size_t size);
+
+ private:
+  void onTimer();
+  void trim();
+  void arm();
+
+  std::unordered_map<size_t, CSizeClass> classes_;
+  size_t keptBytes_ = 0;
+  CEventLoop* loop_ = nullptr;
+  CTimer timer_{[](CTimer&, void* pool) { static_cast<CBufferPool*>(pool)->onTimer(); }, this};
+};
+
+char* CBufferPool::take(size_t size) {
+  CSizeClass& sizeClass = classes_[size];
+  if (!sizeClass.free.empty()) {
+    char* buffer = sizeClass.free.back();
+    sizeClass.free.pop_back();
+    sizeClass.lowWater = std::min(sizeClass.lowWater, sizeClass.free.size());
+    keptBytes_ -= size;
+    return buffer;
+  }
+  if (memory::isShort()) {  // the reserve's room is for the rest of the program
+    arm();
+    return nullptr;
+  }
+  if (char* buffer = mapBuffer(size)) return buffer;
+  memory::releaseReserve();
+  arm();
+  return nullptr;
+}
+
+void CBufferPool::put(char* buffer, size_t size) {
+  if (keptBytes_ + size > kKeptBytes || memory::isShort()) {
+    unmapBuffer(buffer, size);
+    return;
+  }
+  classes_[size].free.push_back(buffer);
+  keptBytes_ += size;
+  arm();
+}
+
+void CBufferPool::arm() {
+  if (loop_ && !timer_.armed()) loop_->schedule(timer_, memory::isShort() ? kShortRetryMs : kTrimPeriodMs);
+}
+
+void CBufferPool::onTimer() {
+  if (memory::isShort()) memory::holdReserve();
+  const size_t kept = keptBytes_;
+  trim();
+  // The burst is over: what its connections' small objects left in the C
+  // library's heap goes back too.
+  if (kept > 0 && keptBytes_ == 0) malloc_trim(0);
+  if (keptBytes_ > 0 || memory::isShort()) arm();  // nothing kept and memory back: no more wake-ups
+}
+
+void CBufferPool::trim() {
+  for (auto it = classes_.begin(); it != classes_.end();) {
+    auto& [size, sizeClass] = *it;
+    for (size_t unused = sizeClass.lowWater; unused > 0; --unused) {
+      unmapBuffer(sizeClass.free.back(), size);
+      sizeClass.free.pop_back();
+      keptBytes_ -= size;
+    }
+    sizeClass.lowWater = sizeClass.free.size();
+    it = sizeClass.free.empty() ? classes_.erase(it) : std::next(it);
+  }
+}
 
 // The relay runs on one thread; the pool lives as long as the process.
 CBufferPool gPool;
 
 }  // namespace
+
+void CStreamBuffer::setEventLoop(CEventLoop* loop) { gPool.setEventLoop(loop); }
 
 void CStreamBuffer::setSize(size_t size) {
   giveBack();
@@ -32,27 +135,12 @@ void CStreamBuffer::setSize(size_t size) {
 
 char* CStreamBuffer::acquire() {
   if (data_ || size_ == 0) return data_;
-  CBufferPool& p = gPool;
-  auto it = p.free.find(size_);
-  if (it != p.free.end() && !it->second.empty()) {
-    data_ = it->second.back();
-    it->second.pop_back();
-    p.keptBytes -= size_;
-    return data_;
-  }
-  // Never value-initialised: pages no byte has touched cost no memory.
-  data_ = static_cast<char*>(std::malloc(size_));
+  data_ = gPool.take(size_);
   return data_;
 }
 
 void CStreamBuffer::giveBack() {
   if (!data_) return;
-  CBufferPool& p = gPool;
-  if (p.keptBytes + size_ <= kKeptBytes) {
-    p.free[size_].push_back(data_);
-    p.keptBytes += size_;
-  } else {
-    std::free(data_);
-  }
+  gPool.put(data_, size_);
   data_ = nullptr;
 }

@@ -2,13 +2,19 @@
 // A stream's send buffer, held only while bytes wait in it: the memory comes
 // from a pool of the relay's one thread when bytes arrive and goes back when
 // they are all sent, so an idle connection holds no buffer at all and a busy
-// one takes the same, already touched, memory again and again. Owns its
-// memory while it holds some.
+// one takes the same, already touched, memory again and again. What the
+// pool keeps and nobody takes for a while goes back to the system.
+// Owns its memory while it holds some.
 
 #include <cstddef>
 
+#include "relay/event_loop.h"
+
 class CStreamBuffer {
  public:
+  // The loop whose timers give kept memory back; null for none.
+  static void setEventLoop(CEventLoop* loop);
+
   CStreamBuffer() = default;
   ~CStreamBuffer() { giveBack(); }
   CStreamBuffer(const CStreamBuffer&) = delete;
@@ -16,7 +22,8 @@ class CStreamBuffer {
 
   // The size the next acquire takes; memory already held is given back.
   void setSize(size_t size);
-  // The memory, taken from the pool if none is held; null when memory is short.
+  // The memory, taken from the pool if none is held; null when memory is
+  // short, and then until the pool has room again.
   char* acquire();
   char* get() const { return data_; }  // null while none is held
   // Returns the memory to the pool; the bytes in it are gone.

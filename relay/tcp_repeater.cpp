@@ -105,7 +105,20 @@ CTcpStreamPair* CTcpRepeater::getNextConnection(int& position) {
 }
 
 void CTcpRepeater::notifyOnAccept(int, std::string) {
-  if (std::unique_ptr<CTcpSockStream> client = acceptCaller()) buildPair(std::move(client));
+  int index = -1;
+  try {
+    std::unique_ptr<CTcpSockStream> client = acceptCaller();
+    if (!client) return;
+    index = buildPair(std::move(client));
+    connectPair(index);
+  } catch (const std::bad_alloc&) {
+    // Out of memory even after the reserve was given up: this caller is
+    // closed, and every other connection goes on.
+    if (index >= 0)
+      connectFailed(index, ws::WSAENOBUFS);
+    else
+      listenSocket.RefuseOne();
+  }
 }
 
 // Accepts the waiting caller and asks the filter; null when refused.
@@ -118,7 +131,7 @@ std::unique_ptr<CTcpSockStream> CTcpRepeater::acceptCaller() {
   if (ipFilter && ipFilter->checkAddress(address) == 0) {
     client.reset();  // closes without a shutdown
     QTRACE("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), int(port));
-    reportRefused(address, int(port));
+    reportRefused(address, int(port), End::RefusedByFilter);
     return nullptr;
   }
   client->peerAddress = address;
@@ -127,7 +140,7 @@ std::unique_ptr<CTcpSockStream> CTcpRepeater::acceptCaller() {
   return client;
 }
 
-void CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
+int CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   int kbytes = boundedBufferSize(bufferSize);
   client->parent = this;
   client->setKind("acceptSocket");
@@ -148,6 +161,10 @@ void CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   added.acceptStream->index = added.connectStream->index = index;
   added.acceptStream->setBufferSize(kbytes);
   added.connectStream->setBufferSize(kbytes);
+  return index;
+}
+
+void CTcpRepeater::connectPair(int index) {
   if (isDottedIPv4(forwardHost))
     connectOutgoing(index, forwardHost);
   else if (std::string literal = bareIPv6Literal(forwardHost); !literal.empty())
@@ -238,29 +255,40 @@ void CTcpRepeater::connectFailed(int index, int err) {
 
 void CTcpRepeater::reportEnd(int index, End end, int err) {
   CTcpStreamPair* pair = pairAt(index);
-  if (!observer_ || !pair) return;
-  CConnectionRecord record;
-  record.callerAddress = pair->acceptStream->peerAddress;
-  record.callerPort = pair->acceptStream->peerPort;
-  if (!pair->connectAddress.empty()) {
-    record.connectedAddress = pair->connectAddress;
-    record.connectedPort = forwardPort;
-  }
-  record.duration = std::chrono::steady_clock::now() - pair->acceptedAt;
-  record.bytesUp = pair->connectStream->sentBytes;
-  record.bytesDown = pair->acceptStream->sentBytes;
-  record.end = end;
-  record.error = err;
-  observer_->connectionEnded(record);
+  if (observer_ && pair) tellObserver(endRecord(*pair, end, err));
 }
 
-void CTcpRepeater::reportRefused(const std::string& address, int port) {
+void CTcpRepeater::tellObserver(const CConnectionRecord& record) {
+  try {
+    observer_->connectionEnded(record);
+  } catch (const std::bad_alloc&) {
+    // Memory is short: the record is lost, the connection is not.
+  }
+}
+
+CConnectionRecord CTcpRepeater::endRecord(const CTcpStreamPair& pair, End end, int err) const {
+  CConnectionRecord record;
+  record.callerAddress = pair.acceptStream->peerAddress;
+  record.callerPort = pair.acceptStream->peerPort;
+  if (!pair.connectAddress.empty()) {
+    record.connectedAddress = pair.connectAddress;
+    record.connectedPort = forwardPort;
+  }
+  record.duration = std::chrono::steady_clock::now() - pair.acceptedAt;
+  record.bytesUp = pair.connectStream->sentBytes;
+  record.bytesDown = pair.acceptStream->sentBytes;
+  record.end = end;
+  record.error = err;
+  return record;
+}
+
+void CTcpRepeater::reportRefused(const std::string& address, int port, End end) {
   if (!observer_) return;
   CConnectionRecord record;
   record.callerAddress = address;
   record.callerPort = port;
-  record.end = End::RefusedByFilter;
-  observer_->connectionEnded(record);
+  record.end = end;
+  tellObserver(record);
 }
 
 int CTcpRepeater::addConnection(std::unique_ptr<CTcpStreamPair> pair) {

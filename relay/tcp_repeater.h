@@ -91,7 +91,9 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void updateConnectionCount();
   CTcpStreamPair* pairAt(int index) const;
   std::unique_ptr<CTcpSockStream> acceptCaller();
-  void buildPair(std::unique_ptr<CTcpSockStream> client);
+  // Pairs the caller with an outgoing stream in the table; the pair's index.
+  int buildPair(std::unique_ptr<CTcpSockStream> client);
+  void connectPair(int index);
   void connectOutgoing(int index, const std::string& address);
   void resolveAndConnect(int index);
   // Traces, reports and removes a pair whose outgoing connection failed.
@@ -99,7 +101,9 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void knowPeer(CTcpStreamPair& pair) const;
   // Tells the observer how the pair at index ends, just before it is removed.
   void reportEnd(int index, CConnectionRecord::End end, int err);
-  void reportRefused(const std::string& address, int port);
+  void tellObserver(const CConnectionRecord& record);
+  CConnectionRecord endRecord(const CTcpStreamPair& pair, CConnectionRecord::End end, int err) const;
+  void reportRefused(const std::string& address, int port, CConnectionRecord::End end);
 
   std::unique_ptr<CHostResolver> resolver_;
   CConnectionObserver* observer_ = nullptr;

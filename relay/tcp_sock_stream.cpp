@@ -8,6 +8,8 @@ namespace {
 // Each buffer is reserved this much beyond its nominal size.
 constexpr int kBufferSlack = 1024;
 constexpr long kReadEvents = CAsyncSocket::FD_READ | CAsyncSocket::FD_CLOSE;
+// One piece of bytes relayed without a buffer.
+constexpr int kDirectBytes = 64 * 1024;
 }  // namespace
 
 CTcpSockStream::CTcpSockStream() { QTRACE("CTcpSockStream::CTcpSockStream() STREAM を生成\n"); }
@@ -99,7 +101,7 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
   // copied anyway: one copy less, and the scratch buffer's pages stay untouched.
   char* room = pairSocket->sendBuffer.acquire();
   if (!room) {
-    if (parent) parent->notifyOnError(index, kind, ws::WSAENOBUFS);
+    relayWithoutBuffer();
     return;
   }
   int n = Receive(room + pairSocket->sRemainCount, free, 0);
@@ -108,6 +110,11 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
     return;
   }
   if (pairSocket->sRemainCount == 0) pairSocket->sendBuffer.giveBack();
+  finishReceive(n);
+}
+
+// A receive that brought no bytes: nothing to read yet, an error, or the end.
+void CTcpSockStream::finishReceive(int n) {
   int err = ws::WSAGetLastError();
   if (n == ws::SOCKET_ERROR) {
     if (err == ws::WSAEWOULDBLOCK) return;
@@ -119,6 +126,40 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
   // peer still reach the other side.
   QTRACE("SIZE ZERO Error:CTcpSockStream::OnReceive() err=%d\n", err);
   OnClose(0);
+}
+
+// Memory is short and the pair has no buffer (so nothing of this direction
+// waits in it): the bytes go straight across. They are peeked, sent as far
+// as the pair's socket takes them, and only what went is taken out of this
+// socket; the rest stays in the kernel, which holds the sender back as a
+// full buffer would, until the pair can take more.
+void CTcpSockStream::relayWithoutBuffer() {
+  if (pairSocket->state != STATE_CONNECTED) {
+    pauseReading();  // the pair's first OnSend resumes it
+    return;
+  }
+  static char scratch[kDirectBytes];
+  const int peeked = Receive(scratch, kDirectBytes, MSG_PEEK);
+  if (peeked <= 0) {
+    finishReceive(peeked);
+    return;
+  }
+  int sent = 0;
+  while (sent < peeked) {
+    const int n = pairSocket->Send(scratch + sent, peeked - sent, 0);
+    if (n == ws::SOCKET_ERROR) break;
+    sent += n;
+  }
+  QTRACE("CTcpSockStream::OnReceive() NO BUFFER kind=%s, relayed %d of %d bytes directly\n", kind.c_str(), sent,
+         peeked);
+  const int err = ws::WSAGetLastError();
+  if (sent < peeked && err != ws::WSAEWOULDBLOCK) {
+    if (parent) parent->notifyOnError(pairSocket->index, pairSocket->kind, err);
+    return;
+  }
+  pairSocket->sentBytes += unsigned(sent);
+  if (sent > 0) Receive(scratch, sent, 0);  // exactly the bytes that went
+  if (sent < peeked) pauseReading();       // the pair's OnSend resumes it
 }
 
 void CTcpSockStream::OnSend(int nErrorCode) {

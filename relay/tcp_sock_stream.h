@@ -73,6 +73,8 @@ class CTcpSockStream : public CAsyncSocket {
   void pauseReading();
   void resumeReading();
   void relayReceived(int count);
+  void relayWithoutBuffer();
+  void finishReceive(int n);
   // Counts size bytes just placed at the end of the send buffer.
   void commitSendBuffer(int size);
   // This stream's peer has ended: once the pair has sent what it holds, the

@@ -4,30 +4,24 @@
 // arming, re-arming and cancelling allocate nothing and cost O(log n); ten
 // thousand armed timers cost the heap ten thousand pointers.
 //
-// The queue does not own its timers or their handlers; a timer leaves its
+// The queue does not own its timers or what they call; a timer leaves its
 // queue when it is destroyed.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-class CTimer;
-
-class CTimerHandler {
- public:
-  // The timer is no longer armed; the handler may re-arm or destroy it.
-  virtual void onTimer(CTimer& timer) = 0;
-
- protected:
-  ~CTimerHandler() = default;
-};
-
 class CTimerQueue;
 
 class CTimer {
  public:
+  // Runs once the timer is due and no longer armed; it may re-arm or destroy
+  // the timer. A plain function of the owner's: a timer costs no object of
+  // its own and no virtual call.
+  using Callback = void (*)(CTimer& timer, void* owner);
+
   CTimer() = default;
-  CTimer(CTimerHandler* handler, intptr_t tag) : handler(handler), tag(tag) {}
+  CTimer(Callback callback, void* owner, intptr_t tag = 0) : callback(callback), owner(owner), tag(tag) {}
   ~CTimer();
   CTimer(const CTimer&) = delete;
   CTimer& operator=(const CTimer&) = delete;
@@ -35,8 +29,9 @@ class CTimer {
   bool armed() const { return queue_ != nullptr; }
   int64_t deadlineMs() const { return deadline_; }
 
-  CTimerHandler* handler = nullptr;
-  intptr_t tag = 0;  // the handler's own: which of its timers this is
+  Callback callback = nullptr;
+  void* owner = nullptr;
+  intptr_t tag = 0;  // the owner's own: which of its timers this is
 
  private:
   friend class CTimerQueue;

@@ -39,7 +39,7 @@ TEST(TimerQueueTest, PopsInDeadlineOrderThroughMovesCancelsAndDestruction) {
   std::mt19937 random(7);
   for (int step = 0; step < 5000; ++step) {
     const intptr_t i = intptr_t(random() % timers.size());
-    if (!timers[i]) timers[i] = std::make_unique<CTimer>(nullptr, i);
+    if (!timers[i]) timers[i] = std::make_unique<CTimer>(nullptr, nullptr, i);
     switch (random() % 3) {
       case 0: queue.schedule(*timers[i], model[i] = int64_t(random() % 1000)); break;
       case 1: queue.cancel(*timers[i]); model.erase(i); break;

@@ -18,6 +18,7 @@
 
 #include "tests/headless_process.h"
 #include "tests/loopback.h"
+#include "tests/process_probe.h"
 
 using namespace loopback;
 namespace fs = std::filesystem;
@@ -25,29 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int openDescriptors(pid_t pid) {
-  int n = 0;
-  std::error_code error;
-  for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
-       !error && it != fs::directory_iterator(); it.increment(error))
-    ++n;
-  return n;
-}
-
-// User and system time of the process, in clock ticks.
-long cpuTicks(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::stol(field);
-    if (i == 15) stime = std::stol(field);
-  }
-  return utime + stime;
-}
 
 // Reads until the peer ends the stream, by close or by reset; false when it
 // has not within the time.
