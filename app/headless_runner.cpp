@@ -73,6 +73,12 @@ void say(CLineSink& out, const std::string& line) {
   out.write(text.data(), text.size());
 }
 
+// Why a server cannot run this port, or empty.
+std::string refusalOf(int index, const CPortSetting& setting, const std::map<int, CPortSetting>& on) {
+  std::string refusal = serverRefusal(setting);
+  return refusal.empty() ? relayLoopRefusal(index, setting, on) : refusal;
+}
+
 // Everything but the filter, which a running port can take over at once.
 bool sameButFilter(const CPortSetting& running, CPortSetting wanted) {
   wanted.filter = running.filter;
@@ -160,9 +166,10 @@ std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
 bool CHeadlessRunner::start() {
   CProfile profile;
   if (!readProfile(profile, "")) return false;
-  for (const auto& [index, setting] : portsOn(profile)) {
+  const std::map<int, CPortSetting> on = portsOn(profile);
+  for (const auto& [index, setting] : on) {
     // A server refuses, with one line, a port it could never relay for.
-    if (std::string refusal = serverRefusal(setting); !refusal.empty())
+    if (std::string refusal = refusalOf(index, setting, on); !refusal.empty())
       report(index, refusal);
     else
       report(index, startPort(index, setting));
@@ -196,7 +203,7 @@ void CHeadlessRunner::reloadPorts() {
     auto running = ports_.find(i);
     auto want = wanted.find(i);
     const bool live = running != ports_.end() && running->second->repeater.isListening();
-    std::string refusal = want == wanted.end() ? std::string() : serverRefusal(want->second);
+    std::string refusal = want == wanted.end() ? std::string() : refusalOf(i, want->second, wanted);
     if (want != wanted.end() && refusal.empty()) {
       CHeadlessPort* port = live ? running->second.get() : nullptr;
       if (port && sameSetting(port->setting, want->second)) {

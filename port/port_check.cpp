@@ -1,7 +1,10 @@
 #include "port/port_check.h"
 
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
+
+#include <cstring>
 
 #include "relay/async_socket.h"
 #include "relay/ip_text.h"
@@ -32,6 +35,29 @@ std::string unusableSetting(const CPortSetting& s) {
   return std::string();
 }
 
+// The IPv4 address a destination names without a lookup: a dotted literal,
+// "localhost", or an IPv4-mapped IPv6 literal.
+bool destinationAddress(const std::string& host, in_addr& out) {
+  if (strcasecmp(host.c_str(), "localhost") == 0 || strcasecmp(host.c_str(), "localhost.") == 0)
+    return parseDottedIPv4("127.0.0.1", out);
+  sockaddr_in6 v6{};
+  if (parseDottedIPv4(host.c_str(), out)) return true;
+  if (!parseIPv6Literal(host, v6) || !IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) return false;
+  std::memcpy(&out, &v6.sin6_addr.s6_addr[12], sizeof out);
+  return true;
+}
+
+// Whether a connect to address reaches a listener of this setting. A
+// connect to the wildcard address goes to the loopback one.
+bool reachesListener(in_addr address, const CPortSetting& listener) {
+  const uint32_t to = ntohl(address.s_addr) == INADDR_ANY ? INADDR_LOOPBACK : ntohl(address.s_addr);
+  in_addr bound{};
+  if (listener.isListenBind && parseDottedIPv4(listener.ipListenBind.c_str(), bound)) return ntohl(bound.s_addr) == to;
+  char dotted[INET_ADDRSTRLEN];
+  const in_addr target{htonl(to)};
+  return (to >> 24) == 127 || (inet_ntop(AF_INET, &target, dotted, sizeof dotted) && isLocalAddress(dotted));
+}
+
 }  // namespace
 
 bool isUsablePort(int port) { return port >= 1 && port <= MAX_PORT_NUMBER; }
@@ -52,6 +78,19 @@ std::string serverWarning(const CPortSetting& s) {
   if (!s.isConnectBind || isLocalAddress(s.ipConnectBind)) return std::string();
   return "IPCONNECTBIND=" + s.ipConnectBind +
          " is not an address of this machine now; connections will fail until it is";
+}
+
+std::string relayLoopRefusal(int index, const CPortSetting& s, const std::map<int, CPortSetting>& onPorts) {
+  in_addr address{};
+  if (!destinationAddress(s.forwardHost, address)) return std::string();
+  for (const auto& [other, listener] : onPorts) {
+    if (listener.port != s.forwardPort || !reachesListener(address, listener)) continue;
+    const std::string destination = s.forwardHost + ":" + std::to_string(s.forwardPort);
+    return (other == index ? "relays to its own listening port (" + destination
+                           : "relays to the listening port of " + portSectionName(other) + " (" + destination) +
+           "), a loop: not started";
+  }
+  return std::string();
 }
 
 bool isLocalAddress(const std::string& dottedAddress) {

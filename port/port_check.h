@@ -2,6 +2,7 @@
 // The checks a port's settings must pass before it is switched on, with the
 // messages a user reads, in one place for the panel and the headless runner.
 
+#include <map>
 #include <string>
 
 #include "port/port_setting.h"
@@ -21,6 +22,14 @@ std::string serverRefusal(const CPortSetting& setting);
 // A setting that starts but may not work yet (an outgoing bind address this
 // machine does not have right now): the warning line, or empty.
 std::string serverWarning(const CPortSetting& setting);
+
+// A port whose destination is one of the relay's own listening endpoints
+// (its own or another ON port's, on a loopback address, the wildcard
+// address or an address of this host) would call itself, caller after
+// caller: the line that says so, or empty. onPorts holds every port that is
+// ON, by index, this one included. A name other than "localhost" is not
+// looked up here; the relay refuses such a loop at its first caller.
+std::string relayLoopRefusal(int index, const CPortSetting& setting, const std::map<int, CPortSetting>& onPorts);
 
 // Whether the dotted address is one this machine can bind right now.
 bool isLocalAddress(const std::string& dottedAddress);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "relay/ip_text.h"
+#include "relay/own_endpoints.h"
 #include "relay/trace.h"
 
 namespace {
@@ -27,6 +28,11 @@ void readLocalEnd(CTcpSockStream& stream) {
 
 }  // namespace
 
+CTcpStreamPair::~CTcpStreamPair() {
+  ownEndpoints::removeOutgoing(ownEndpoint);
+  closeBoth();
+}
+
 void CTcpStreamPair::closeBoth() {
   for (std::unique_ptr<CTcpSockStream>* stream : {&acceptStream, &connectStream}) {
     if (!*stream) continue;
@@ -37,6 +43,7 @@ void CTcpStreamPair::closeBoth() {
 }
 
 CTcpRepeater::~CTcpRepeater() {
+  if (listening_) ownEndpoints::removeListeningPort(listenPort);
   resolver_.reset();
   connectionTable.clear();  // each pair closes both streams and tells nobody
 }
@@ -77,6 +84,7 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
     return;
   }
   listening_ = true;
+  ownEndpoints::addListeningPort(listenPort);
   QTRACE("CTcpRepeater::start()-Listen() OK! Port=%d\n", listenPort);
 }
 
@@ -87,6 +95,7 @@ void CTcpRepeater::stop() {
     removeConnection(int(i));
   }
   listenSocket.Close();
+  if (listening_) ownEndpoints::removeListeningPort(listenPort);
   listening_ = false;
 }
 
@@ -128,10 +137,12 @@ std::unique_ptr<CTcpSockStream> CTcpRepeater::acceptCaller() {
   std::string address;
   unsigned port = 0;
   client->GetPeerName(address, port);
-  if (ipFilter && ipFilter->checkAddress(address) == 0) {
+  // The relay calling itself is refused before the filter is asked.
+  const bool loop = ownEndpoints::isOutgoing(address.c_str(), int(port));
+  if (loop || (ipFilter && ipFilter->checkAddress(address) == 0)) {
     client.reset();  // closes without a shutdown
     QTRACE("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), int(port));
-    reportRefused(address, int(port), End::RefusedByFilter);
+    reportRefused(address, int(port), loop ? End::RefusedAsLoop : End::RefusedByFilter);
     return nullptr;
   }
   client->peerAddress = address;
@@ -176,14 +187,18 @@ void CTcpRepeater::connectPair(int index) {
 void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
   CTcpStreamPair* pair = pairAt(index);
   pair->connectAddress = address;
-  if (pair->connectStream->Connect(address, unsigned(forwardPort))) {
+  const bool connected = pair->connectStream->Connect(address, unsigned(forwardPort));
+  const int err = connected ? 0 : ws::WSAGetLastError();
+  // The local end is known once the connect began; the relay may accept it
+  // itself only in a later turn of the loop.
+  if (ownEndpoints::isListeningPort(forwardPort)) pair->ownEndpoint = ownEndpoints::addOutgoing(*pair->connectStream);
+  if (connected) {
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
     pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
     knowPeer(*pair);
     updateConnectionCount();
     return;
   }
-  int err = ws::WSAGetLastError();
   if (err == ws::WSAEWOULDBLOCK) {
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", forwardHost.c_str(),
            forwardPort);

@@ -21,13 +21,14 @@ struct CTcpStreamPair {
   std::unique_ptr<CTcpSockStream> acceptStream;
   std::unique_ptr<CTcpSockStream> connectStream;
   CHostResolver::RequestId pendingLookup = 0;  // name resolution under way
+  uint64_t ownEndpoint = 0;  // the outgoing stream's local end, when it goes to one of the relay's ports
   std::chrono::steady_clock::time_point acceptedAt;
   std::string connectAddress;  // the address the outgoing stream connects to
 
   CTcpStreamPair() = default;
   CTcpStreamPair(const CTcpStreamPair&) = delete;
   CTcpStreamPair& operator=(const CTcpStreamPair&) = delete;
-  ~CTcpStreamPair() { closeBoth(); }
+  ~CTcpStreamPair();
   void closeBoth();
 };
 

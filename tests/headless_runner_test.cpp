@@ -115,6 +115,37 @@ TEST(HeadlessRunnerTest, PortsThatCannotRelayAreRefusedWithOneLineEach) {
   EXPECT_EQ(out.find(": relaying"), out.rfind(": relaying")) << "only TCP-PORT8 starts:\n" << out;
 }
 
+// A destination that is one of the relay's own listening ports is refused
+// at the start; one that only looks alike (another address, an OFF port)
+// starts.
+TEST(HeadlessRunnerTest, PortsThatWouldRelayToTheRelayAreRefused) {
+  TempDir temp;
+  const uint16_t p[7] = {freePort(), freePort(), freePort(), freePort(), freePort(), freePort(), freePort()};
+  const auto to = [](const std::string& host, uint16_t port) {
+    return "FORWARDHOST=" + host + "\nFORWARDPORT=" + std::to_string(port) + "\n";
+  };
+  const std::string bound = "ISLISTENBIND=1\nIPLISTENBIND=127.0.0.1\n";
+  const std::pair<std::string, std::string> rows[] = {
+      {to("127.0.0.1", p[0]), "relays to its own listening port (127.0.0.1:" + std::to_string(p[0]) + ")"},
+      {to("LocalHost", p[2]), "relays to the listening port of TCP-PORT2 (LocalHost:" + std::to_string(p[2]) + ")"},
+      {to("0.0.0.0", p[1]), "relays to the listening port of TCP-PORT1 (0.0.0.0:" + std::to_string(p[1]) + ")"},
+      {bound + to("127.0.0.2", p[3]), "relaying"},  // it listens on 127.0.0.1 alone
+      {to("::ffff:127.0.0.1", p[3]), "relays to the listening port of TCP-PORT3 (::ffff:127.0.0.1:"},
+      {"ACT=0\n" + to("192.0.2.1", 9), ""},
+      {to("127.0.0.1", p[5]), "relaying"},  // TCP-PORT5 is OFF
+  };
+  std::string profile = "[SYSTEM]\nPORTNUM=10\n";
+  for (int i = 0; i < 7; ++i)
+    profile += "[TCP-PORT" + std::to_string(i) + "]\n" + rows[i].first + "ACT=1\nPORT=" + std::to_string(p[i]) + "\n";
+  auto runner = startRunner(temp.path(), profile);
+  for (int i = 0; i < 7; ++i) {
+    if (rows[i].second.empty()) continue;
+    EXPECT_TRUE(runner->waitForOutput("TCP-PORT" + std::to_string(i) + ": " + rows[i].second, 5000))
+        << rows[i].second << "\n" << runner->output;
+  }
+  EXPECT_EQ(runner->stop(SIGTERM), 0);
+}
+
 TEST(HeadlessRunnerTest, ProfileThatCannotBeReadIsReportedAsSuch) {
   TempDir temp;
   fs::create_directory(fs::path(temp.path()) / "Quillex.ini");

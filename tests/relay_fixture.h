@@ -18,6 +18,13 @@ class CCountLog : public CTcpRepeaterListener {
   std::vector<int> counts;
 };
 
+// Every connection end a repeater reports, in order.
+class CEndLog : public CConnectionObserver {
+ public:
+  void connectionEnded(const CConnectionRecord& record) override { records.push_back(record); }
+  std::vector<CConnectionRecord> records;
+};
+
 class RelayFixture : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <set>
 #include <thread>
 
+#include "tests/process_probe.h"
 #include "tests/relay_fixture.h"
 
 using namespace loopback;
@@ -259,10 +261,7 @@ TEST_F(RepeaterTest, HalfCloseIsPassedOnOnlyWhenAskedFor) {
 // Who ended each connection, as an observer hears it (the log line built
 // from it is checked end to end by the headless runner's test).
 TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
-  struct CRecords : CConnectionObserver {
-    void connectionEnded(const CConnectionRecord& record) override { records.push_back(record); }
-    std::vector<CConnectionRecord> records;
-  } log;
+  CEndLog log;
   using End = CConnectionRecord::End;
   uint16_t closedPort = 0;
   { Fd gone = listenAny(closedPort); }
@@ -340,6 +339,48 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
   Fd client = connectTo(portOf(bound));
   ASSERT_TRUE(pumpUntil(loop, [&] { return atEndOfStream(client.get(), 0); }));
   EXPECT_EQ(trace.count("CONNECT FAILE! hostname=::1, port=" + std::to_string(port6) + " err=10047\n"), 1u);
+}
+
+// A port that relays to itself, directly, through a name or through another
+// port: the relay refuses its own outgoing connection as a caller, so the
+// caller's pair ends, whether the caller sent a byte and closed or stays,
+// and the relay is at rest again with no descriptor left behind.
+TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
+  names.answer("me.quillex.test", "127.0.0.1");
+  struct Case {
+    const char* host;
+    bool throughAnother, callerStays;
+  } cases[] = {{"127.0.0.1", false, false}, {"127.0.0.1", false, true}, {"me.quillex.test", false, true},
+               {"127.0.0.1", true, false}, {"me.quillex.test", true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.host) + (c.throughAnother ? ", through another port" : "") +
+                 (c.callerStays ? ", the caller stays" : ""));
+    TraceCapture trace;
+    const int baseline = openDescriptors(getpid());
+    CEndLog log;
+    const uint16_t first = freePort(), second = c.throughAnother ? freePort() : first;
+    for (uint16_t port : std::set<uint16_t>{first, second}) {
+      repeaters.push_back(std::make_unique<CTcpRepeater>());
+      CTcpRepeater& r = *repeaters.back();
+      r.setListenBind(1, "127.0.0.1");
+      r.setConnectionObserver(&log);
+      r.start(port, c.host, port == first ? second : first);
+      ASSERT_TRUE(r.isListening());
+    }
+    Fd caller = connectTo(first);
+    ASSERT_TRUE(writeAll(caller.get(), "x", 1));
+    if (!c.callerStays) caller = Fd();
+    ASSERT_TRUE(pumpUntil(loop, [&] {
+      return !log.records.empty() && (c.callerStays ? atEndOfStream(caller.get(), 0) : log.records.size() >= 2);
+    }));
+    EXPECT_LT(pumpFor(loop, 300), 10) << "the relay comes to rest";
+    EXPECT_EQ(log.records.front().end, CConnectionRecord::End::RefusedAsLoop);
+    EXPECT_LE(log.records.size(), 3u) << "one caller, one refused loop";
+    EXPECT_EQ(trace.count("★★接続を拒否★★ PeerAddress=127.0.0.1"), 1u);
+    caller = Fd();
+    repeaters.clear();
+    EXPECT_EQ(openDescriptors(getpid()), baseline);
+  }
 }
 
 TEST_F(RepeaterTest, PortInUseIsReportedAsNotListening) {
