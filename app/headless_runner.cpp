@@ -151,6 +151,7 @@ std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
   r.setConnectBind(s.isConnectBind, s.ipConnectBind);
   r.setIpFilter(&port->setting.filter);  // read per caller: a reload may replace it in place
   r.setHalfClose(s.halfClose);
+  r.setTimeouts(s.connectTimeout, s.idleTimeout, s.keepAlive);
   r.start(s.port, s.forwardHost, s.forwardPort);
   char line[512];
   if (r.isListening())

@@ -131,6 +131,7 @@ void CPortDlg::applyState() {
     repeater.setConnectBind(isConnectBind, ipConnectBind);
     repeater.setIpFilter(&filter);
     repeater.setHalfClose(halfClose);
+    repeater.setTimeouts(connectTimeout, idleTimeout, keepAlive);
     repeater.start(port, forwardHost, forwardPort);
   }
   updateListenReason();
@@ -148,6 +149,9 @@ void CPortDlg::loadProfile() {
   copyEditedValues(*this, s);
   filter = s.filter;
   halfClose = s.halfClose;
+  connectTimeout = s.connectTimeout;
+  idleTimeout = s.idleTimeout;
+  keepAlive = s.keepAlive;
 }
 
 CPortSetting CPortDlg::toSetting() const {

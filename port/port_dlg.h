@@ -68,7 +68,11 @@ class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeater
   CIpFilter filter;      // live: the repeater reads it through a pointer
   CIpFilter editFilter;  // working copy edited in the settings dialog
   CTcpRepeater repeater;
-  int halfClose = 0;  // the profile's optional HALFCLOSE, which the panel never writes
+  // The profile's optional keys, which the panel never writes.
+  int halfClose = 0;
+  int connectTimeout = 0;
+  int idleTimeout = 0;
+  int keepAlive = 0;
 
  private:
   void OnBnClickedOnOff();

@@ -16,6 +16,9 @@ const char* const kDefaultEntry = "0.0.0.0";
 
 int clampCount(int count) { return std::clamp(count, 0, MAX_FILTER_ENTRIES); }
 
+// Below 1 is off; the top keeps milliseconds within an int.
+int timeoutSeconds(int seconds) { return std::clamp(seconds, 0, MAX_TIMEOUT_SECONDS); }
+
 void readEntries(const CProfile& p, const std::string& section, const std::string& key, int count,
                  std::string* slots) {
   for (int i = 0; i < count; ++i)
@@ -75,6 +78,9 @@ CPortSetting readPortSetting(const CProfile& p, int portIndex) {
   r.filter.refuseIpCount = clampCount(p.getInt(s, "REFUSEIPCOUNT", 0));
   readEntries(p, s, "REFUSEIP", r.filter.refuseIpCount, r.filter.refuseIp);
   r.halfClose = p.getInt(s, "HALFCLOSE", 0) == 1 ? 1 : 0;  // only 1 switches it on
+  r.connectTimeout = timeoutSeconds(p.getInt(s, "CONNECTTIMEOUT", 0));
+  r.idleTimeout = timeoutSeconds(p.getInt(s, "IDLETIMEOUT", 0));
+  r.keepAlive = timeoutSeconds(p.getInt(s, "KEEPALIVE", 0));
   return r;
 }
 
@@ -89,7 +95,7 @@ bool sameFilter(const CIpFilter& a, const CIpFilter& b) {
 bool sameSetting(const CPortSetting& a, const CPortSetting& b) {
   const auto values = [](const CPortSetting& s) {
     return std::tie(s.act, s.port, s.forwardHost, s.forwardPort, s.bufferSize, s.isListenBind, s.ipListenBind,
-                    s.isConnectBind, s.ipConnectBind, s.halfClose);
+                    s.isConnectBind, s.ipConnectBind, s.halfClose, s.connectTimeout, s.idleTimeout, s.keepAlive);
   };
   return values(a) == values(b) && sameFilter(a.filter, b.filter);
 }

@@ -9,6 +9,8 @@
 
 // The most ports a profile describes: [TCP-PORT0] to [TCP-PORT9].
 constexpr int MAX_PORTS = 10;
+// The longest timeout a profile sets: about 24 days.
+constexpr int MAX_TIMEOUT_SECONDS = 2'000'000;
 
 // A record that has not been loaded holds zeros and empty texts; the defaults
 // of a missing section or key are applied by the read functions.
@@ -23,9 +25,15 @@ struct CPortSetting {
   int isConnectBind = 0;
   std::string ipConnectBind;
   CIpFilter filter;
-  // Optional, never written: HALFCLOSE=1 passes a half-close on. Absent, the
-  // section reads and writes exactly as it always has.
+  // Optional, never written: HALFCLOSE=1 passes a half-close on;
+  // CONNECTTIMEOUT, IDLETIMEOUT and KEEPALIVE are seconds (0: off): a
+  // destination connect that has not completed, a pair with no byte either
+  // way, and the silence before keepalive probes begin. Absent, the section
+  // reads and writes exactly as it always has.
   int halfClose = 0;
+  int connectTimeout = 0;
+  int idleTimeout = 0;
+  int keepAlive = 0;
 };
 
 // Whether two records describe the same port, key for key.

@@ -338,6 +338,20 @@ bool CAsyncSocket::GetSockName(std::string& address, unsigned& port) {
   return readEndpoint(m_hSocket, getsockname, address, port);
 }
 
+bool CAsyncSocket::SetKeepAlive(int idleSeconds) {
+  constexpr int kProbes = 3;
+  const int interval = std::max(1, idleSeconds / kProbes);
+  // Bytes that go unacknowledged that long end the connection too: keepalive
+  // probes only while nothing is in flight.
+  const unsigned userTimeoutMs = unsigned(idleSeconds + kProbes * interval) * 1000u;
+  const int one = 1;
+  return ::setsockopt(m_hSocket, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0 &&
+         ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 &&
+         ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
+         ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_KEEPCNT, &kProbes, sizeof kProbes) == 0 &&
+         ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0;
+}
+
 bool CAsyncSocket::AsyncSelect(long events) {
   if (m_hSocket < 0) return fail(ws::WSAENOTSOCK);
   selected_ = events;

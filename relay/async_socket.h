@@ -61,6 +61,10 @@ class CAsyncSocket : private CEventHandler {
   bool sendingShutDown() const { return sendShut_; }
   bool GetPeerName(std::string& address, unsigned& port);
   bool GetSockName(std::string& address, unsigned& port);
+  // TCP keepalive: probes after idleSeconds of silence, then a few more, so
+  // that a peer that vanished is noticed within about twice idleSeconds. A
+  // listener's accepted sockets inherit it.
+  bool SetKeepAlive(int idleSeconds);
   // Chooses which of the FD_* notifications are delivered.
   bool AsyncSelect(long events = ALL_EVENTS);
 

@@ -58,6 +58,12 @@ void CTcpRepeater::setConnectBind(int on, const std::string& address) {
   ipConnectBind = address;
 }
 
+void CTcpRepeater::setTimeouts(int connectSeconds, int idleSeconds, int keepAliveSeconds) {
+  connectTimeoutMs_ = std::max(0, connectSeconds) * 1000;
+  idleTimeoutMs_ = std::max(0, idleSeconds) * 1000;
+  keepAliveSeconds_ = std::max(0, keepAliveSeconds);
+}
+
 void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int forwardPort) {
   this->listenPort = listenPort;
   this->forwardHost = forwardHost;
@@ -78,6 +84,7 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
     return;
   }
   listenSocket.parent = this;
+  if (keepAliveSeconds_ > 0) listenSocket.SetKeepAlive(keepAliveSeconds_);  // every caller inherits it
   if (ws::listen(listenSocket.m_hSocket, kListenBacklog) == ws::SOCKET_ERROR) {
     startError_ = ws::WSAGetLastError();
     QTRACE("Error:CTcpRepeater::start()-Listen() err=%d\n", startError_);
@@ -172,6 +179,10 @@ int CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   added.acceptStream->index = added.connectStream->index = index;
   added.acceptStream->setBufferSize(kbytes);
   added.connectStream->setBufferSize(kbytes);
+  added.timer.callback = &CTcpRepeater::onPairTimer;
+  added.timer.owner = this;
+  added.timer.tag = index;
+  if (connectTimeoutMs_ > 0) CAsyncSocket::eventLoop()->schedule(added.timer, connectTimeoutMs_);
   return index;
 }
 
@@ -192,10 +203,13 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
   // The local end is known once the connect began; the relay may accept it
   // itself only in a later turn of the loop.
   if (ownEndpoints::isListeningPort(forwardPort)) pair->ownEndpoint = ownEndpoints::addOutgoing(*pair->connectStream);
+  if (keepAliveSeconds_ > 0 && (connected || err == ws::WSAEWOULDBLOCK))
+    pair->connectStream->SetKeepAlive(keepAliveSeconds_);
   if (connected) {
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
     pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
     knowPeer(*pair);
+    startIdleWatch(*pair);
     updateConnectionCount();
     return;
   }
@@ -242,7 +256,46 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
   if (!pair) return;
   pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
   knowPeer(*pair);
+  startIdleWatch(*pair);
   updateConnectionCount();
+}
+
+void CTcpRepeater::startIdleWatch(CTcpStreamPair& pair) {
+  CEventLoop& loop = *CAsyncSocket::eventLoop();
+  loop.cancel(pair.timer);
+  if (idleTimeoutMs_ == 0) return;
+  for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()}) {
+    stream->trackActivity = true;
+    stream->lastActivityMs = loop.nowMs();
+  }
+  loop.schedule(pair.timer, idleTimeoutMs_);
+}
+
+void CTcpRepeater::onPairTimer(CTimer& timer, void* repeater) {
+  static_cast<CTcpRepeater*>(repeater)->pairTimedOut(int(timer.tag));
+}
+
+// Bytes move without timer work; the timer looks only when it is due and
+// sets itself again for the last byte's deadline.
+void CTcpRepeater::pairTimedOut(int index) {
+  CTcpStreamPair* pair = pairAt(index);
+  if (!pair) return;
+  if (pair->connectStream->state != CTcpSockStream::STATE_CONNECTED) {
+    // Ends as the system's own connect timeout does, with its traces.
+    ws::WSASetLastError(ws::WSAETIMEDOUT);
+    pair->connectStream->OnConnect(ws::WSAETIMEDOUT);
+    return;
+  }
+  CEventLoop& loop = *CAsyncSocket::eventLoop();
+  const int64_t due =
+      std::max(pair->acceptStream->lastActivityMs, pair->connectStream->lastActivityMs) + idleTimeoutMs_;
+  if (loop.nowMs() < due) {
+    loop.schedule(pair->timer, due - loop.nowMs());
+    return;
+  }
+  QTRACE("CTcpRepeater::pairTimedOut() IDLE TIMEOUT index=%d\n", index);
+  reportEnd(index, End::IdleTimeout, 0);
+  removeConnection(index);
 }
 
 void CTcpRepeater::notifyOnClose(int index, std::string kind) {

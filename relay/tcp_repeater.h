@@ -22,6 +22,7 @@ struct CTcpStreamPair {
   std::unique_ptr<CTcpSockStream> connectStream;
   CHostResolver::RequestId pendingLookup = 0;  // name resolution under way
   uint64_t ownEndpoint = 0;  // the outgoing stream's local end, when it goes to one of the relay's ports
+  CTimer timer;  // the connect timeout, then the idle timeout
   std::chrono::steady_clock::time_point acceptedAt;
   std::string connectAddress;  // the address the outgoing stream connects to
 
@@ -56,6 +57,11 @@ class CTcpRepeater : public CTcpSockStreamParent {
   // observer told of every connection as it ends (not owned; null for none).
   void setHalfClose(int on) { halfClose_ = on == 1; }  // only 1 switches it on
   void setConnectionObserver(CConnectionObserver* observer) { observer_ = observer; }
+  // Timeouts in seconds, 0 for none: a connect (with its name lookup) that
+  // has not completed fails with WSAETIMEDOUT as the system's own timeout
+  // does; a pair with no byte either way is closed; keepalive probes on
+  // both sockets after that much silence.
+  void setTimeouts(int connectSeconds, int idleSeconds, int keepAliveSeconds);
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
   void stop();
   // Also reads the local ends of the pair it returns, which are read only
@@ -105,10 +111,17 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void tellObserver(const CConnectionRecord& record);
   CConnectionRecord endRecord(const CTcpStreamPair& pair, CConnectionRecord::End end, int err) const;
   void reportRefused(const std::string& address, int port, CConnectionRecord::End end);
+  static void onPairTimer(CTimer& timer, void* repeater);
+  void pairTimedOut(int index);
+  // The pair is connected: from now on its timer watches for silence.
+  void startIdleWatch(CTcpStreamPair& pair);
 
   std::unique_ptr<CHostResolver> resolver_;
   CConnectionObserver* observer_ = nullptr;
   bool halfClose_ = false;
+  int connectTimeoutMs_ = 0;
+  int idleTimeoutMs_ = 0;
+  int keepAliveSeconds_ = 0;
   bool listening_ = false;
   int startError_ = 0;
 };

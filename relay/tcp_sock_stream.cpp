@@ -77,6 +77,7 @@ void CTcpSockStream::commitSendBuffer(int size) {
 }
 
 void CTcpSockStream::relayReceived(int count) {
+  noteActivity();
   pairSocket->commitSendBuffer(count);
   if (pairSocket->state == STATE_CONNECTED) pairSocket->writeSendBuffer2Socket();
 }
@@ -158,7 +159,10 @@ void CTcpSockStream::relayWithoutBuffer() {
     return;
   }
   pairSocket->sentBytes += unsigned(sent);
-  if (sent > 0) Receive(scratch, sent, 0);  // exactly the bytes that went
+  if (sent > 0) {
+    noteActivity();
+    Receive(scratch, sent, 0);  // exactly the bytes that went
+  }
   if (sent < peeked) pauseReading();       // the pair's OnSend resumes it
 }
 

@@ -56,6 +56,10 @@ class CTcpSockStream : public CAsyncSocket {
   int closePending = 0;
   // Bytes sent to this stream's peer: the pair's count of one direction.
   uint64_t sentBytes = 0;
+  // When bytes last arrived on this stream (the loop's milliseconds), kept
+  // only for a pair with an idle timeout.
+  bool trackActivity = false;
+  int64_t lastActivityMs = 0;
   // A peer's end of stream is passed on to the other peer instead of ending
   // the pair, which then lasts until both directions have ended.
   bool halfClose = false;
@@ -73,6 +77,9 @@ class CTcpSockStream : public CAsyncSocket {
   void pauseReading();
   void resumeReading();
   void relayReceived(int count);
+  void noteActivity() {
+    if (trackActivity) lastActivityMs = eventLoop()->nowMs();
+  }
   void relayWithoutBuffer();
   void finishReceive(int n);
   // Counts size bytes just placed at the end of the send buffer.

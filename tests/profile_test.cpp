@@ -194,6 +194,26 @@ TEST_F(ProfileFile, MissingKeysGiveDefaultsAndCountsAreClamped) {
   EXPECT_EQ(none.window, 1);
 }
 
+// The keys the dialogs never edit: read, bounded, and kept as they stand
+// when the section is written; absent, nothing of them is written.
+TEST_F(ProfileFile, OptionalKeysAreReadBoundedAndNeverWritten) {
+  const std::string section =
+      "[TCP-PORT0]\nHALFCLOSE=2\nCONNECTTIMEOUT=-5\nIDLETIMEOUT=300\nKEEPALIVE=99999999\n"
+      "[TCP-PORT1]\nHALFCLOSE=1\nCONNECTTIMEOUT=10\n";
+  writeFile(path, section);
+  const CPortSetting zero = loadPortSetting(path, 0), one = loadPortSetting(path, 1);
+  EXPECT_EQ(std::tie(zero.halfClose, zero.connectTimeout, zero.idleTimeout, zero.keepAlive),
+            std::make_tuple(0, 0, 300, MAX_TIMEOUT_SECONDS));
+  EXPECT_EQ(std::tie(one.halfClose, one.connectTimeout, one.idleTimeout, one.keepAlive), std::make_tuple(1, 10, 0, 0));
+  ASSERT_TRUE(savePortSetting(path, 0, zero));
+  EXPECT_NE(readFile(path).find("HALFCLOSE=2\nCONNECTTIMEOUT=-5\nIDLETIMEOUT=300\nKEEPALIVE=99999999\n"),
+            std::string::npos);
+  ASSERT_TRUE(savePortSetting(path, 2, zero));
+  const std::string written = readFile(path).substr(readFile(path).find("[TCP-PORT2]"));
+  for (const char* key : {"HALFCLOSE", "CONNECTTIMEOUT", "IDLETIMEOUT", "KEEPALIVE"})
+    EXPECT_EQ(written.find(key), std::string::npos) << key;
+}
+
 TEST(ProfileReading, IntegersTextsAndNamesFollowTheLookupRules) {
   const std::string longText(300, 'h');
   const std::string kana =

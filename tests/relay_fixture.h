@@ -3,6 +3,7 @@
 // are answered by a fake name server, so no test needs the network.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -48,6 +49,7 @@ class RelayFixture : public ::testing::Test {
     r.setListenBind(1, "127.0.0.1");
     r.setConnectBind(0, "");
     r.setIpFilter(filter);
+    if (configure) configure(r);
     r.start(0, host, port);
     EXPECT_TRUE(r.isListening());
     return r;
@@ -83,4 +85,5 @@ class RelayFixture : public ::testing::Test {
   uint16_t destinationPort = 0;
   CCountLog counts;
   std::vector<std::unique_ptr<CTcpRepeater>> repeaters;
+  std::function<void(CTcpRepeater&)> configure;  // runs before each start
 };

@@ -6,8 +6,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <netinet/tcp.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -381,6 +384,74 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
     repeaters.clear();
     EXPECT_EQ(openDescriptors(getpid()), baseline);
   }
+}
+
+// A destination that never completes the handshake (its accept queue is
+// full, so its SYNs are dropped) and a name that is never answered both fail
+// as the system's own connect timeout does, after the port's timeout.
+TEST_F(RepeaterTest, ConnectTimeoutFailsAsTheSystemTimeoutDoes) {
+  setenv("RES_OPTIONS", "timeout:5 attempts:1", 1);
+  uint16_t silentPort = 0;
+  Fd silent = listenAny(silentPort, 0);
+  std::vector<Fd> queued;
+  for (int i = 0; i < 4; ++i) queued.push_back(Fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0)));
+  sockaddr_in sa{AF_INET, htons(silentPort), {htonl(INADDR_LOOPBACK)}, {}};
+  for (Fd& q : queued) connect(q.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  names.hold("silent.quillex.test");
+  for (const std::string host : {"127.0.0.1", "silent.quillex.test"}) {
+    SCOPED_TRACE(host);
+    TraceCapture trace;
+    CEndLog log;
+    configure = [&](CTcpRepeater& r) {
+      r.setConnectionObserver(&log);
+      r.setTimeouts(1, 0, 0);
+    };
+    CTcpRepeater& r = start(host, silentPort);
+    Fd caller = connectTo(portOf(r));
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_TRUE(pumpUntil(loop, [&] { return atEndOfStream(caller.get(), 0); }, 4000));
+    EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(900));
+    EXPECT_EQ(trace.count("CTcpRepeater::notifyOnError() index=0, kind=connectSocket, err=10060\n"), 1u)
+        << trace.text();
+    ASSERT_EQ(log.records.size(), 1u);
+    EXPECT_EQ(log.records[0].end, CConnectionRecord::End::ConnectFailed);
+    EXPECT_EQ(log.records[0].error, ws::WSAETIMEDOUT);
+  }
+  unsetenv("RES_OPTIONS");
+}
+
+// A pair that moves bytes lives on; one silent for the idle timeout ends as
+// idle-timeout, a half-closed health check too. Idle pairs with their timers
+// armed cost no wake-up before they are due. Keepalive is on both sockets.
+TEST_F(RepeaterTest, IdleTimeoutEndsOnlySilentPairsAndKeepaliveIsOnBothSockets) {
+  CEndLog log;
+  configure = [&](CTcpRepeater& r) {
+    r.setConnectionObserver(&log);
+    r.setHalfClose(1);
+    r.setTimeouts(0, 1, 45);
+  };
+  CTcpRepeater& r = start();
+  auto [client, server] = relayedConnection(r);
+  for (int i = 0; i < 3; ++i) {  // 1.5 s with a byte every half second
+    pumpFor(loop, 500);
+    ASSERT_TRUE(writeAll(client.get(), "k", 1));
+    char byte;
+    ASSERT_TRUE(pumpUntil(loop, [&] { return recv(server.get(), &byte, 1, MSG_DONTWAIT) == 1; }));
+  }
+  EXPECT_TRUE(log.records.empty());
+  for (CTcpSockStream* s : {r.connectionTable[0]->acceptStream.get(), r.connectionTable[0]->connectStream.get()}) {
+    int on = 0, idle = 0;
+    socklen_t length = sizeof on;
+    getsockopt(s->m_hSocket, SOL_SOCKET, SO_KEEPALIVE, &on, &length);
+    getsockopt(s->m_hSocket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length);
+    EXPECT_EQ(std::make_pair(on, idle), std::make_pair(1, 45)) << s->kind;
+  }
+  auto [checker, checked] = relayedConnection(r);
+  shutdown(checker.get(), SHUT_WR);  // connects and closes, and never reads the answer
+  EXPECT_LT(pumpFor(loop, 300), 10) << "no wake-up before a timeout is due";
+  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 2; }, 3000));
+  for (const CConnectionRecord& record : log.records) EXPECT_EQ(record.end, CConnectionRecord::End::IdleTimeout);
+  EXPECT_TRUE(atEndOfStream(client.get(), 1000));
 }
 
 TEST_F(RepeaterTest, PortInUseIsReportedAsNotListening) {
