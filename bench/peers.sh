@@ -4,8 +4,9 @@
 # when the program is missing.
 
 # The profile of one port relaying LISTEN_PORT to SERVER_PORT, in DIR. It
-# listens on loopback only, like every peer here, and passes a half-close on
-# (HALFCLOSE=1, which changes nothing for clients that close fully).
+# listens on loopback only, like every peer here, passes a half-close on
+# (HALFCLOSE=1, which changes nothing for clients that close fully) and has
+# the timeouts a service would set (an earlier build ignores them).
 write_quillex_profile() {
   local port=$1 srv=$2 dir=$3
   cat >"$dir/Quillex.ini" <<INI
@@ -26,6 +27,9 @@ FILTERMODE=0
 ENABLEIPCOUNT=0
 REFUSEIPCOUNT=0
 HALFCLOSE=1
+CONNECTTIMEOUT=10
+IDLETIMEOUT=3600
+KEEPALIVE=60
 INI
 }
 
@@ -36,6 +40,31 @@ start_quillex() {
   write_quillex_profile "$port" "$srv" "$dir"
   "$QUILLEX_BIN" --headless --profile "$dir/Quillex.ini" >"$dir/stdout.log" 2>"$dir/stderr.log" &
   STARTED_PID=$!
+}
+
+# The same, but its connection log goes to a pipe that nobody reads until
+# the end (a stuck journal, a supervisor that stopped reading): relaying
+# must not notice. The pipe's holder is stopped with the benchmark.
+start_quillex_unread() {
+  local port=$1 srv=$2 dir=$3
+  [ -x "$QUILLEX_BIN" ] || return 1
+  write_quillex_profile "$port" "$srv" "$dir"
+  mkfifo "$dir/log.fifo"
+  sleep infinity <"$dir/log.fifo" &
+  started+=("$!")
+  "$QUILLEX_BIN" --headless --profile "$dir/Quillex.ini" >"$dir/stdout.log" 2>"$dir/log.fifo" &
+  STARTED_PID=$!
+}
+
+# The log lines a Quillex target dropped: the log that was not read is read
+# now, so that the relay writes what waited and the line that counts the rest.
+count_dropped_lines() {
+  local target=$1 dir=$2
+  if [ -p "$dir/log.fifo" ]; then
+    timeout 3 cat "$dir/log.fifo" >"$dir/stderr.log" || true
+  fi
+  awk -v t="$target" '{ for (i = 1; i <= NF; i++) if ($i ~ /^dropped=/) { sub(/^dropped=/, "", $i); n += $i } }
+    END { print t, "dropped", n + 0 }' "$dir/stderr.log"
 }
 
 # An earlier build of Quillex for comparison (QUILLEX_BASELINE=path), run

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Relay benchmark on 127.0.0.1: a direct connection, Quillex --headless
-# (release build, default buffer size), Quillex with its window on a private X
-# server (when Xvfb is installed) and the peer relays socat, rinetd, haproxy
-# (one thread) and nginx stream (one worker), measured in one run and printed
-# as one table. Never fails on speed; exits 1 only when bytes were lost
+# (release build, default buffer size, timeouts set), the same with its
+# connection log on a pipe nobody reads, Quillex with its window on a private
+# X server (when Xvfb is installed) and the peer relays socat, rinetd,
+# haproxy (one thread) and nginx stream (one worker), measured in one run and
+# printed as one table. Never fails on speed; exits 1 only when bytes were lost
 # or corrupted through some target, or Quillex itself could not be measured.
 #
 #   bench/run.sh           full run (about five minutes; medians of three)
 #   bench/run.sh --quick   the same table in under a minute
 #   QUILLEX_BASELINE=path/to/Quillex bench/run.sh
 #                          adds a column for that (earlier) build
+#   BENCH_IDLE=10000 bench/run.sh
+#                          holds that many idle connections (default 1000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -38,7 +41,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-targets=(direct Quillex)
+targets=(direct Quillex Quillex+unread)
 # An earlier build, to compare with in the same run.
 [ -n "${QUILLEX_BASELINE:-}" ] && targets+=(baseline)
 # Quillex with its window, where an X server can be started for it.
@@ -89,7 +92,8 @@ measure_phase() {
       [ -n "${pid[$target]:-}" ] || continue
       rc=0
       "$BENCH_CLIENT" run --target "${port[$target]}" --server "${server[$target]}" \
-        --pid "${pid[$target]}" --only "$phase" $mode --repeats 1 >"$work/out" 2>"$work/err" || rc=$?
+        --pid "${pid[$target]}" --only "$phase" $mode --repeats 1 ${BENCH_IDLE:+--idle "$BENCH_IDLE"} \
+        >"$work/out" 2>"$work/err" || rc=$?
       sed "s/^/$target /" "$work/out" >>"$work/all.txt"
       if [ "$rc" -ne 0 ]; then
         failed+=("$target")
@@ -110,6 +114,9 @@ echo "bench: ${mode#--} run" >&2
 start_relays
 for phase in idle close half; do measure_phase "$phase" 1; done
 for phase in rtt cps bulk; do measure_phase "$phase" "$rounds"; done
+for target in Quillex Quillex+unread; do
+  [ -n "${pid[$target]:-}" ] && count_dropped_lines "$target" "$work/$target" >>"$work/all.txt"
+done
 
 read -r ticks1 steal1 < <(cpu_ticks)
 stolen=$(awk -v t=$((ticks1 - ticks0)) -v s=$((steal1 - steal0)) 'BEGIN { printf "%.1f", (t > 0 ? 100 * s / t : 0) }')
