@@ -80,17 +80,21 @@ std::string serverWarning(const CPortSetting& s) {
          " is not an address of this machine now; connections will fail until it is";
 }
 
-std::string relayLoopRefusal(int index, const CPortSetting& s, const std::map<int, CPortSetting>& onPorts) {
+int relayLoopTarget(const CPortSetting& s, const std::map<int, CPortSetting>& onPorts) {
   in_addr address{};
-  if (!destinationAddress(s.forwardHost, address)) return std::string();
-  for (const auto& [other, listener] : onPorts) {
-    if (listener.port != s.forwardPort || !reachesListener(address, listener)) continue;
-    const std::string destination = s.forwardHost + ":" + std::to_string(s.forwardPort);
-    return (other == index ? "relays to its own listening port (" + destination
-                           : "relays to the listening port of " + portSectionName(other) + " (" + destination) +
-           "), a loop: not started";
-  }
-  return std::string();
+  if (!destinationAddress(s.forwardHost, address)) return -1;
+  for (const auto& [other, listener] : onPorts)
+    if (listener.port == s.forwardPort && reachesListener(address, listener)) return other;
+  return -1;
+}
+
+std::string relayLoopRefusal(int index, const CPortSetting& s, const std::map<int, CPortSetting>& onPorts) {
+  const int other = relayLoopTarget(s, onPorts);
+  if (other < 0) return std::string();
+  const std::string destination = s.forwardHost + ":" + std::to_string(s.forwardPort);
+  return (other == index ? "relays to its own listening port (" + destination
+                         : "relays to the listening port of " + portSectionName(other) + " (" + destination) +
+         "), a loop: not started";
 }
 
 bool isLocalAddress(const std::string& dottedAddress) {

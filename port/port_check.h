@@ -26,9 +26,12 @@ std::string serverWarning(const CPortSetting& setting);
 // A port whose destination is one of the relay's own listening endpoints
 // (its own or another ON port's, on a loopback address, the wildcard
 // address or an address of this host) would call itself, caller after
-// caller: the line that says so, or empty. onPorts holds every port that is
-// ON, by index, this one included. A name other than "localhost" is not
-// looked up here; the relay refuses such a loop at its first caller.
+// caller: the index of the port it would reach, or -1. onPorts holds every
+// port that is ON, by index, this one included. A name other than
+// "localhost" is not looked up here; the relay refuses such a loop at its
+// first caller.
+int relayLoopTarget(const CPortSetting& setting, const std::map<int, CPortSetting>& onPorts);
+// The headless runner's line for such a port, or empty.
 std::string relayLoopRefusal(int index, const CPortSetting& setting, const std::map<int, CPortSetting>& onPorts);
 
 // Whether the dotted address is one this machine can bind right now.
