@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,10 +36,13 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
                              const std::vector<std::string>& extraEnv, Limits limits) {
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) return;
+  int terminal = -1;
+  if (limits.unreadTerminal) openpty(&terminalFd_, &terminal, nullptr, nullptr, nullptr);
   pid_ = fork();
   if (pid_ == 0) {
     dup2(out[1], 1);
     dup2(out[1], 2);
+    if (terminal >= 0) dup2(terminal, 1);
     applyLimits(limits);
     for (const std::string& e : extraEnv) putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -48,6 +52,7 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
     _exit(127);
   }
   close(out[1]);
+  if (terminal >= 0) close(terminal);
   outputFd_ = out[0];
   fcntl(outputFd_, F_SETFL, O_NONBLOCK);
 }
@@ -58,6 +63,7 @@ CChildProcess::~CChildProcess() {
     waitpid(pid_, nullptr, 0);
   }
   if (outputFd_ >= 0) close(outputFd_);
+  if (terminalFd_ >= 0) close(terminalFd_);
 }
 
 void CChildProcess::readAvailable(int waitMs) {

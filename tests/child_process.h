@@ -12,6 +12,7 @@
 struct CChildLimits {
   int openFiles = 0;          // RLIMIT_NOFILE when not 0
   bool brokenStdout = false;  // standard output a pipe nobody reads any more
+  bool unreadTerminal = false;  // standard output a terminal nobody reads
 };
 
 class CChildProcess {
@@ -40,5 +41,6 @@ class CChildProcess {
 
   pid_t pid_ = -1;
   int outputFd_ = -1;
+  int terminalFd_ = -1;  // the unread terminal's other side
   int status_ = -1;
 };

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,32 @@ TEST(CommandLineTest, RelativeProfileIsTheCallersInWindowMode) {
   EXPECT_EQ(p.stop(SIGTERM, 20000), 0) << p.output;
   EXPECT_NE(readFile(caller.path() + "/own.ini").find("[TCP-PORT0]"), std::string::npos);
   EXPECT_FALSE(fs::exists(programDir.path() + "/own.ini"));
+}
+
+// The window mode's trace on a terminal that nobody reads (a terminal that
+// stopped scrolling): relaying goes on.
+TEST(CommandLineTest, ATraceTerminalNobodyReadsNeverStallsTheWindowMode) {
+  TempDir temp;
+  uint16_t destinationPort = 0;
+  Fd destination = listenAny(destinationPort, 1024);
+  const uint16_t listenPort = freePort();
+  const std::string profile = temp.path() + "/Quillex.ini";
+  std::ofstream(profile) << "[TCP-PORT0]\nACT=1\nPORT=" << listenPort << "\nFORWARDPORT=" << destinationPort << "\n";
+  CChildProcess p(QUILLEX_BINARY, {"-D563", "--profile", profile}, {"QT_QPA_PLATFORM=offscreen"},
+                  CChildLimits{0, false, true});
+  Fd first;
+  for (int i = 0; i < 200 && !first; ++i) {
+    first = connectTo(listenPort);
+    if (!first) p.waitForOutput("\x01", 50);
+  }
+  ASSERT_TRUE(first) << p.output;
+  for (int i = 0; i < 500; ++i) {  // each connection is some twenty trace lines
+    Fd client = i == 0 ? std::move(first) : connectTo(listenPort), server = acceptOne(destination.get(), 5000);
+    ASSERT_TRUE(server) << "connection " << i;
+    char byte = 0;
+    ASSERT_TRUE(writeAll(client.get(), "t", 1) && readExact(server.get(), &byte, 1, 5000)) << "connection " << i;
+  }
+  EXPECT_TRUE(p.running());
 }
 
 // An abstract name is what the install test's service manager uses.
