@@ -1,7 +1,6 @@
 #include "app/headless_runner.h"
 
 #include <signal.h>
-#include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,11 +37,10 @@ class CSignalEvents : public CEventHandler {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     fd_.reset(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
-    if (fd_ && !loop_.add(fd_.get(), EPOLLIN, this)) fd_.reset();
+    if (fd_) registration_ = loop_.add(fd_.get(), ready::kReadable, this);
+    if (!registration_) fd_.reset();
   }
-  ~CSignalEvents() {
-    if (fd_) loop_.remove(fd_.get());
-  }
+  ~CSignalEvents() { loop_.remove(registration_); }
   bool ok() const { return bool(fd_); }
   void handleEvents(uint32_t) override {
     signalfd_siginfo info;
@@ -53,6 +51,7 @@ class CSignalEvents : public CEventHandler {
   CEventLoop& loop_;
   std::function<void(int)> handler_;
   CUniqueFd fd_;
+  CEventLoop::Registration registration_ = 0;
 };
 
 // One running port. The log is declared first so that it outlives the

@@ -1,6 +1,5 @@
 #include "app/service_notify.h"
 
-#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -63,7 +62,7 @@ bool CServiceNotifier::sendNow(std::string_view state) {
 }
 
 void CServiceNotifier::handleEvents(uint32_t events) {
-  if ((events & (EPOLLERR | EPOLLHUP)) || sendNow(pending_) || errno != EAGAIN) {
+  if ((events & (ready::kError | ready::kHangUp)) || sendNow(pending_) || errno != EAGAIN) {
     pending_.clear();  // sent, or the manager is gone
     watch(false);
   }
@@ -71,10 +70,11 @@ void CServiceNotifier::handleEvents(uint32_t events) {
 
 void CServiceNotifier::watch(bool on) {
   if (!loop_ || on == watching_) return;
-  if (on)
-    watching_ = loop_->add(socket_.get(), EPOLLOUT, this);
-  else {
-    loop_->remove(socket_.get());
+  if (on) {
+    registration_ = loop_->add(socket_.get(), ready::kWritable, this);
+    watching_ = registration_ != 0;
+  } else {
+    loop_->remove(registration_);
     watching_ = false;
   }
 }

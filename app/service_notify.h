@@ -37,5 +37,6 @@ class CServiceNotifier : private CEventHandler {
   CEventLoop* loop_;
   CUniqueFd socket_;
   std::string pending_;
+  CEventLoop::Registration registration_ = 0;
   bool watching_ = false;
 };

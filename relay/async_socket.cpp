@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,10 +20,10 @@
 
 namespace {
 
-// Readiness the kernel reports whatever the interest: a reset or a hang-up.
-constexpr uint32_t kHangUpEvents = EPOLLHUP | EPOLLERR;
+// Readiness reported whatever the interest: a reset or a hang-up.
+constexpr uint32_t kHangUpEvents = ready::kHangUp | ready::kError;
 // Interest while reading: data, and the peer's end of stream.
-constexpr uint32_t kReadInterest = EPOLLIN | EPOLLRDHUP;
+constexpr uint32_t kReadInterest = ready::kReadable | ready::kPeerClosed;
 
 CEventLoop* gLoop = nullptr;
 std::vector<CAsyncSocket*> gHandles;  // open socket objects by descriptor
@@ -34,9 +33,8 @@ CUniqueFd gSpareFd;                   // freed to shed a caller when descriptors
 // locals only, because the handler may have destroyed the object.
 struct Liveness {
   CEventLoop* loop;
-  int fd;
-  uint32_t generation;
-  bool alive() const { return loop->isRegistered(fd, generation); }
+  CEventLoop::Registration registration;
+  bool alive() const { return loop->isRegistered(registration); }
 };
 
 void openSpareFd() {
@@ -187,9 +185,8 @@ bool CAsyncSocket::switchToIPv6() {
 bool CAsyncSocket::registerWithLoop(Phase phase) {
   phase_ = phase;
   uint32_t interest = wantedInterest();
-  if (!gLoop || !gLoop->add(m_hSocket, interest, this))
-    return fail(gLoop ? ws::fromErrno(errno) : ws::WSAENOTSOCK);
-  generation_ = gLoop->generation(m_hSocket);
+  registration_ = gLoop ? gLoop->add(m_hSocket, interest, this) : 0;
+  if (registration_ == 0) return fail(gLoop ? ws::fromErrno(errno) : ws::WSAENOTSOCK);
   registered_ = interest;
   return true;
 }
@@ -228,7 +225,7 @@ void CAsyncSocket::RefuseOne() { CUniqueFd(accept4(m_hSocket, nullptr, nullptr, 
 // An accepted socket gets one OnSend, delivered once the batch that accepted
 // it is done instead of by watching a socket that is writable anyway.
 void CAsyncSocket::deferInitialSend() {
-  gLoop->defer([this, live = Liveness{gLoop, m_hSocket, generation_}] {
+  gLoop->defer([this, live = Liveness{gLoop, registration_}] {
     if (live.alive() && (selected_ & FD_WRITE)) OnSend(0);
   });
 }
@@ -295,8 +292,8 @@ void CAsyncSocket::Close() {
   if (m_hSocket < 0) return;
   // Closing takes the descriptor out of the epoll set (it is never
   // duplicated): only the registration is dropped.
-  if (generation_ != 0 && gLoop) gLoop->forget(m_hSocket);
-  generation_ = 0;
+  if (registration_ != 0 && gLoop) gLoop->forget(registration_);
+  registration_ = 0;
   registered_ = 0;
   if (size_t(m_hSocket) < gHandles.size()) gHandles[size_t(m_hSocket)] = nullptr;
   close(m_hSocket);
@@ -314,8 +311,8 @@ void CAsyncSocket::Close() {
 // Removed before the descriptor closes; also the only way to silence a
 // hang-up, which epoll reports whatever the interest.
 void CAsyncSocket::detachFromLoop() {
-  if (generation_ != 0 && gLoop) gLoop->remove(m_hSocket);
-  generation_ = 0;
+  if (registration_ != 0 && gLoop) gLoop->remove(registration_);
+  registration_ = 0;
   registered_ = 0;
 }
 
@@ -362,16 +359,16 @@ bool CAsyncSocket::AsyncSelect(long events) {
 uint32_t CAsyncSocket::wantedInterest() const {
   switch (phase_) {
     case Phase::Listening:
-      return (selected_ & FD_ACCEPT) ? uint32_t(EPOLLIN) : 0u;
+      return (selected_ & FD_ACCEPT) ? uint32_t(ready::kReadable) : 0u;
     case Phase::Connecting:
-      return EPOLLOUT;
+      return ready::kWritable;
     case Phase::Connected: {
       uint32_t interest = 0;
       // Reading paused or the peer done: a half-closed socket would report
       // readable on every wait, so it is not watched for reading at all.
       if (!peerDone_ && (selected_ & FD_READ)) interest |= kReadInterest;
-      if (!peerDone_ && (selected_ & FD_OOB)) interest |= EPOLLPRI;
-      if (wantWrite_ && (selected_ & FD_WRITE)) interest |= EPOLLOUT;
+      if (!peerDone_ && (selected_ & FD_OOB)) interest |= ready::kUrgent;
+      if (wantWrite_ && (selected_ & FD_WRITE)) interest |= ready::kWritable;
       return interest;
     }
     default:
@@ -386,10 +383,10 @@ void CAsyncSocket::updateInterest() {
     registerWithLoop(phase_);
     return;
   }
-  if (generation_ == 0 || !gLoop) return;
+  if (registration_ == 0 || !gLoop) return;
   uint32_t interest = wantedInterest();
   if (interest == registered_) return;
-  if (gLoop->modify(m_hSocket, interest)) registered_ = interest;
+  if (gLoop->modify(registration_, interest)) registered_ = interest;
 }
 
 void CAsyncSocket::handleEvents(uint32_t events) {
@@ -409,7 +406,7 @@ void CAsyncSocket::handleEvents(uint32_t events) {
 }
 
 void CAsyncSocket::handleConnecting(uint32_t events) {
-  if (!(events & (EPOLLOUT | kHangUpEvents))) return;
+  if (!(events & (ready::kWritable | kHangUpEvents))) return;
   // Writable without an error or a hang-up means connected.
   int err = (events & kHangUpEvents) ? pendingError() : 0;
   if (err == 0 && (events & kHangUpEvents)) err = ECONNREFUSED;
@@ -422,7 +419,7 @@ void CAsyncSocket::handleConnecting(uint32_t events) {
     if (selected_ & FD_CONNECT) OnConnect(code);
     return;
   }
-  Liveness live{gLoop, m_hSocket, generation_};
+  Liveness live{gLoop, registration_};
   phase_ = Phase::Connected;
   if (selected_ & FD_CONNECT) OnConnect(0);
   if (!live.alive()) return;
@@ -433,8 +430,8 @@ void CAsyncSocket::handleConnecting(uint32_t events) {
 }
 
 void CAsyncSocket::handleConnected(uint32_t events) {
-  Liveness live{gLoop, m_hSocket, generation_};
-  if ((events & EPOLLPRI) && (selected_ & FD_OOB)) {
+  Liveness live{gLoop, registration_};
+  if ((events & ready::kUrgent) && (selected_ & FD_OOB)) {
     OnOutOfBandData(0);
     if (!live.alive()) return;
     discardUrgentByte();
@@ -443,7 +440,7 @@ void CAsyncSocket::handleConnected(uint32_t events) {
     deliverReadable(events);
     if (!live.alive()) return;
   }
-  if ((events & EPOLLOUT) && wantWrite_) {
+  if ((events & ready::kWritable) && wantWrite_) {
     wantWrite_ = false;
     if (selected_ & FD_WRITE) OnSend(0);
     if (!live.alive()) return;
@@ -476,13 +473,13 @@ void CAsyncSocket::reportClose(int nErrorCode) {
   // A reset or hang-up is final and reported whatever is selected: the kernel
   // signals it whatever the interest, so a dropped report would wake the loop
   // forever while the connection stayed in its parent's table.
-  Liveness live{gLoop, m_hSocket, generation_};
+  Liveness live{gLoop, registration_};
   OnClose(nErrorCode);
   if (live.alive()) detachFromLoop();
 }
 
 void CAsyncSocket::deliverReadable(uint32_t events) {
-  if (events & EPOLLERR) {
+  if (events & ready::kError) {
     int err = pendingError();
     if (err != 0) {
       int code = ws::fromErrno(err);
@@ -493,10 +490,10 @@ void CAsyncSocket::deliverReadable(uint32_t events) {
   }
   bool reading = !peerDone_ && (selected_ & FD_READ);
   if (!reading) {
-    if (events & EPOLLHUP) deliverHangUpWhileNotReading();
+    if (events & ready::kHangUp) deliverHangUpWhileNotReading();
     return;
   }
-  if (events & (EPOLLRDHUP | EPOLLHUP)) {
+  if (events & (ready::kPeerClosed | ready::kHangUp)) {
     deliverPeerState(events);
     return;
   }
@@ -520,7 +517,7 @@ void CAsyncSocket::deliverPeerState(uint32_t events) {
     reportClose(0);
   } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
     reportClose(ws::setLastErrorFromErrno());
-  } else if (events & EPOLLHUP) {
+  } else if (events & ready::kHangUp) {
     reportClose(ws::WSAECONNRESET);
   }
 }

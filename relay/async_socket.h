@@ -114,7 +114,7 @@ class CAsyncSocket : private CEventHandler {
     sockaddr_in6 v6;
   } peer_{};
   uint32_t registered_ = 0;     // interest mask the loop holds
-  uint32_t generation_ = 0;     // loop registration, 0 when none
+  CEventLoop::Registration registration_ = 0;  // 0 when none
   uint64_t lastReceiveBatch_ = 0;
 };
 

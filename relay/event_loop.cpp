@@ -1,112 +1,151 @@
 #include "relay/event_loop.h"
 
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/timerfd.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+
+#ifndef QUILLEX_DEFAULT_POLLER
+#define QUILLEX_DEFAULT_POLLER "epoll"
+#endif
 
 namespace {
 
 constexpr int kMaxEvents = 256;
-// Registrations of the loop's own descriptors carry generation 0, which no
-// user registration ever gets.
-constexpr uint32_t kInternal = 0;
 
-int64_t nowUs() {
+int64_t monotonicUs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-int64_t monotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+int64_t monotonicMs() { return monotonicUs() / 1000; }
+
+CPoller::Kind kindNamed(const char* name) {
+  return name && std::strcmp(name, "poll") == 0 ? CPoller::Kind::Poll : CPoller::Kind::Epoll;
 }
 
-uint64_t pack(int fd, uint32_t generation) {
-  return (uint64_t(generation) << 32) | uint32_t(fd);
-}
-
-bool addInternal(int epollFd, int fd) {
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.u64 = pack(fd, kInternal);
-  return epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) == 0;
+// A token holds the slot's generation and its index: the loop's own
+// handle, not the descriptor, so numbers the system hands out again never
+// reach a registration that ended.
+CEventLoop::Registration tokenOf(uint32_t generation, size_t slot) {
+  return (uint64_t(generation) << 32) | uint32_t(slot);
 }
 
 }  // namespace
 
-CEventLoop::CEventLoop()
-    : epollFd_(epoll_create1(EPOLL_CLOEXEC)),
-      timerFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
-      wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-  if (ok() && !(addInternal(epollFd_.get(), timerFd_.get()) && addInternal(epollFd_.get(), wakeFd_.get())))
-    epollFd_.reset();
+std::unique_ptr<CPoller> CPoller::create(Kind kind) {
+  return kind == Kind::Poll ? makePollPoller() : makeEpollPoller();
 }
 
-bool CEventLoop::add(int fd, uint32_t events, CEventHandler* handler) {
+// Empties the wake-up pipe; the wake-up itself was the point.
+class CEventLoop::CWakeHandler : public CEventHandler {
+ public:
+  explicit CWakeHandler(int fd) : fd_(fd) {}
+  void handleEvents(uint32_t) override {
+    char drained[64];
+    while (read(fd_, drained, sizeof drained) > 0) {
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+CPoller::Kind CEventLoop::defaultBackend() {
+  const char* chosen = std::getenv("QUILLEX_POLLER");
+  return kindNamed(chosen && *chosen ? chosen : QUILLEX_DEFAULT_POLLER);
+}
+
+CEventLoop::CEventLoop(CPoller::Kind backend)
+    : backend_(backend), poller_(CPoller::create(backend)), events_(kMaxEvents) {
+  int fds[2];
+  if (!poller_->ok() || pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return;
+  wakeRead_.reset(fds[0]);
+  wakeWrite_.reset(fds[1]);
+  wakeHandler_ = std::make_unique<CWakeHandler>(fds[0]);
+  wakeRegistration_ = add(fds[0], ready::kReadable, wakeHandler_.get());
+}
+
+CEventLoop::~CEventLoop() = default;
+
+void CEventLoop::setDescriptorWatcher(CDescriptorWatcher* watcher) {
+  watcher_ = watcher;
+  if (!watcher_) return;
+  for (const Slot& slot : slots_)
+    if (slot.generation != 0) watcher_->watchDescriptor(slot.fd, slot.interest);
+}
+
+CEventLoop::Registration CEventLoop::add(int fd, uint32_t interest, CEventHandler* handler) {
   if (fd < 0 || !handler) {
     errno = EINVAL;
-    return false;
+    return 0;
   }
-  if (size_t(fd) >= slots_.size()) slots_.resize(size_t(fd) + 1);
-  uint32_t generation = nextGeneration_++;
-  if (nextGeneration_ == kInternal) nextGeneration_ = 1;
-  epoll_event ev{};
-  ev.events = events;
-  ev.data.u64 = pack(fd, generation);
-  if (epoll_ctl(epollFd_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return false;
-  slots_[size_t(fd)] = Slot{handler, generation};
-  return true;
+  size_t index;
+  if (!freeSlots_.empty()) {
+    index = freeSlots_.back();
+    freeSlots_.pop_back();
+  } else {
+    index = slots_.size();
+    slots_.emplace_back();
+  }
+  const uint32_t generation = nextGeneration_++;
+  if (nextGeneration_ == 0) nextGeneration_ = 1;
+  const Registration token = tokenOf(generation, index);
+  if (!poller_->add(fd, interest, token)) {
+    const int error = errno;
+    freeSlots_.push_back(uint32_t(index));
+    errno = error;
+    return 0;
+  }
+  slots_[index] = Slot{handler, fd, generation, interest};
+  if (watcher_) watcher_->watchDescriptor(fd, interest);
+  return token;
 }
 
-bool CEventLoop::modify(int fd, uint32_t events) {
-  uint32_t generation = this->generation(fd);
-  if (generation == 0) {
+CEventLoop::Slot* CEventLoop::slotOf(Registration registration) {
+  const size_t index = uint32_t(registration);
+  const uint32_t generation = uint32_t(registration >> 32);
+  if (generation == 0 || index >= slots_.size() || slots_[index].generation != generation) return nullptr;
+  return &slots_[index];
+}
+
+const CEventLoop::Slot* CEventLoop::slotOf(Registration registration) const {
+  return const_cast<CEventLoop*>(this)->slotOf(registration);
+}
+
+bool CEventLoop::isRegistered(Registration registration) const { return slotOf(registration) != nullptr; }
+
+bool CEventLoop::modify(Registration registration, uint32_t interest) {
+  Slot* slot = slotOf(registration);
+  if (!slot) {
     errno = ENOENT;
     return false;
   }
-  epoll_event ev{};
-  ev.events = events;
-  ev.data.u64 = pack(fd, generation);
-  return epoll_ctl(epollFd_.get(), EPOLL_CTL_MOD, fd, &ev) == 0;
+  if (!poller_->modify(slot->fd, interest, registration)) return false;
+  slot->interest = interest;
+  if (watcher_) watcher_->watchDescriptor(slot->fd, interest);
+  return true;
 }
 
-void CEventLoop::remove(int fd) {
-  if (generation(fd) == 0) return;
-  // Removed before the descriptor is closed, as epoll requires.
-  epoll_ctl(epollFd_.get(), EPOLL_CTL_DEL, fd, nullptr);
-  slots_[size_t(fd)] = Slot{};
-}
+void CEventLoop::remove(Registration registration) { release(registration, false); }
 
-void CEventLoop::forget(int fd) {
-  if (generation(fd) != 0) slots_[size_t(fd)] = Slot{};
-}
+void CEventLoop::forget(Registration registration) { release(registration, true); }
 
-void CEventLoop::defer(std::function<void()> task) {
-  deferred_.push_back(std::move(task));
-  // Outside a dispatch another loop may be waiting on fd(): make it look.
-  if (!dispatching_ && deferred_.size() == 1) wake();
-}
-
-void CEventLoop::runDeferred() {
-  // Tasks deferred by these tasks run in the next round, so none starves the loop.
-  running_.swap(deferred_);
-  for (auto& task : running_) task();
-  running_.clear();
-}
-
-uint32_t CEventLoop::generation(int fd) const {
-  if (fd < 0 || size_t(fd) >= slots_.size()) return 0;
-  return slots_[size_t(fd)].generation;
-}
-
-bool CEventLoop::isRegistered(int fd, uint32_t generation) const {
-  return generation != 0 && this->generation(fd) == generation;
+void CEventLoop::release(Registration registration, bool closing) {
+  Slot* slot = slotOf(registration);
+  if (!slot) return;
+  if (closing)
+    poller_->forget(slot->fd);
+  else
+    poller_->remove(slot->fd);
+  if (watcher_) watcher_->unwatchDescriptor(slot->fd);
+  *slot = Slot{};
+  freeSlots_.push_back(uint32_t(registration));
 }
 
 int64_t CEventLoop::nowMs() {
@@ -117,9 +156,17 @@ int64_t CEventLoop::nowMs() {
   return batchClockMs_;
 }
 
+int64_t CEventLoop::msUntilNextTimer() {
+  if (timers_.empty()) return -1;
+  return std::max<int64_t>(0, timers_.earliest() - monotonicMs());
+}
+
+// Outside a dispatch another loop may wait on fd() with an older deadline:
+// a timer that is now the earliest wakes it to look again.
 void CEventLoop::schedule(CTimer& timer, int64_t delayMs) {
+  const bool wasEarlier = !timers_.empty() && timers_.earliest() <= nowMs() + delayMs;
   timers_.schedule(timer, nowMs() + (delayMs > 0 ? delayMs : 0));
-  armTimerFd();
+  if (!dispatching_ && !wasEarlier) wake();
 }
 
 // An owned timer's tag is its id.
@@ -136,26 +183,9 @@ CEventLoop::TimerId CEventLoop::addTimer(int64_t delayMs, std::function<void()> 
 
 void CEventLoop::cancelTimer(TimerId id) { ownedTimers_.erase(id); }
 
-// Only an earlier deadline sets the descriptor again; a cancelled earliest
-// timer costs at most one early wake-up instead of a system call each time.
-void CEventLoop::armTimerFd() {
-  if (timers_.empty()) return;
-  int64_t earliest = timers_.earliest();
-  if (armedDeadline_ >= 0 && armedDeadline_ <= earliest) return;
-  // An absolute time of zero would disarm the timer; one millisecond is due.
-  if (earliest <= 0) earliest = 1;
-  itimerspec spec{};
-  spec.it_value.tv_sec = earliest / 1000;
-  spec.it_value.tv_nsec = (earliest % 1000) * 1000000;
-  if (timerfd_settime(timerFd_.get(), TFD_TIMER_ABSTIME, &spec, nullptr) == 0) armedDeadline_ = earliest;
-}
-
 void CEventLoop::runDueTimers() {
-  uint64_t expirations = 0;
-  while (read(timerFd_.get(), &expirations, sizeof expirations) < 0 && errno == EINTR) {
-  }
-  armedDeadline_ = -1;  // a one-shot descriptor that fired is disarmed
-  const int64_t now = monotonicMs();
+  if (timers_.empty()) return;
+  const int64_t now = nowMs();
   while (CTimer* due = timers_.popDue(now)) {
     if (due->callback) {
       due->callback(*due, due->owner);  // may destroy the timer: nothing of it is touched after
@@ -164,19 +194,25 @@ void CEventLoop::runDueTimers() {
     auto owned = ownedTimers_.extract(TimerId(due->tag));
     if (!owned.empty()) owned.mapped()->callback();
   }
-  armTimerFd();
+}
+
+void CEventLoop::defer(std::function<void()> task) {
+  deferred_.push_back(std::move(task));
+  // Outside a dispatch another loop may be waiting on fd(): make it look.
+  if (!dispatching_ && deferred_.size() == 1) wake();
+}
+
+void CEventLoop::runDeferred() {
+  // Tasks deferred by these tasks run in the next round, so none starves the loop.
+  running_.swap(deferred_);
+  for (auto& task : running_) task();
+  running_.clear();
 }
 
 void CEventLoop::wake() {
-  uint64_t one = 1;
-  ssize_t r = ::write(wakeFd_.get(), &one, sizeof one);
-  (void)r;  // a full counter means a wake-up is pending already
-}
-
-void CEventLoop::drainWake() {
-  uint64_t value = 0;
-  while (read(wakeFd_.get(), &value, sizeof value) < 0 && errno == EINTR) {
-  }
+  const char one = 1;
+  ssize_t r = ::write(wakeWrite_.get(), &one, 1);
+  (void)r;  // a full pipe means a wake-up is pending already
 }
 
 void CEventLoop::quit() {
@@ -191,35 +227,36 @@ void CEventLoop::run() {
 
 int CEventLoop::dispatchWhileBusy(int64_t maxUs) {
   int dispatched = 0;
-  const int64_t start = nowUs();
-  for (int n = runOnce(0); n > 0 && !quit_; n = nowUs() - start < maxUs ? runOnce(0) : 0) dispatched += n;
+  const int64_t start = monotonicUs();
+  for (int n = runOnce(0); n > 0 && !quit_; n = monotonicUs() - start < maxUs ? runOnce(0) : 0) dispatched += n;
   return dispatched;
 }
 
-void CEventLoop::deliver(uint64_t data, uint32_t events) {
-  int fd = int(uint32_t(data));
-  uint32_t generation = uint32_t(data >> 32);
-  if (generation == kInternal) {
-    if (fd == timerFd_.get()) runDueTimers();
-    if (fd == wakeFd_.get()) drainWake();
-    return;
-  }
-  // An earlier handler of this batch may have removed (and the kernel reused)
-  // the descriptor; only the registration the event was queued for counts.
-  if (!isRegistered(fd, generation)) return;
-  slots_[size_t(fd)].handler->handleEvents(events);
+void CEventLoop::deliver(const CPoller::Event& event) {
+  // An earlier handler of this batch may have removed the registration (and
+  // the system may have given its descriptor number to another socket).
+  if (Slot* slot = slotOf(event.token)) slot->handler->handleEvents(event.ready);
+}
+
+int CEventLoop::waitTimeout(int timeoutMs) {
+  if (!deferred_.empty()) return 0;
+  const int64_t timer = msUntilNextTimer();
+  if (timer < 0) return timeoutMs;
+  // Rounded up, so that a timer is not looked at a millisecond early for ever.
+  const int64_t untilTimer = std::min<int64_t>(timer + (timer > 0 ? 1 : 0), 1 << 30);
+  return timeoutMs < 0 ? int(untilTimer) : int(std::min<int64_t>(timeoutMs, untilTimer));
 }
 
 int CEventLoop::runOnce(int timeoutMs) {
   if (dispatching_) return 0;
-  epoll_event events[kMaxEvents];
-  int n = epoll_wait(epollFd_.get(), events, kMaxEvents, deferred_.empty() ? timeoutMs : 0);
+  const int n = poller_->wait(events_.data(), kMaxEvents, waitTimeout(timeoutMs));
   dispatching_ = true;
-  batchClockValid_ = false;
   ++batch_;
-  for (int i = 0; i < n; ++i) deliver(events[i].data.u64, events[i].events);
+  batchClockValid_ = false;
+  for (int i = 0; i < n; ++i) deliver(events_[i]);
+  runDueTimers();
   runDeferred();
   dispatching_ = false;
   batchClockValid_ = false;
-  return n > 0 ? n : 0;  // EINTR or nothing ready: 0
+  return n;
 }

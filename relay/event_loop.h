@@ -1,8 +1,11 @@
 #pragma once
-// A small level-triggered epoll reactor: descriptors with interest masks and
-// handlers, one-shot timers and a wake-up. It knows nothing about streams or
-// the user interface; another loop joins it by watching fd() and calling
-// dispatchReady().
+// A small level-triggered reactor: descriptors with interest masks and
+// handlers, one-shot timers, deferred tasks and a wake-up. It knows nothing
+// about streams or the user interface, and nothing of the system's
+// readiness calls: those live in a backend (poller.h). Another loop joins
+// it by watching fd() (or, when the backend has none, each descriptor the
+// watcher is told of) and calling dispatchReady(), and by waking it when
+// msUntilNextTimer() has passed.
 
 #include <cstdint>
 #include <functional>
@@ -10,43 +13,65 @@
 #include <unordered_map>
 #include <vector>
 
+#include "relay/poller.h"
+#include "relay/readiness.h"
 #include "relay/timer_queue.h"
 #include "relay/unique_fd.h"
 
 class CEventHandler {
  public:
-  // events: the EPOLL* bits the kernel reported for the descriptor.
-  virtual void handleEvents(uint32_t events) = 0;
+  // ready: the ready:: bits reported for the descriptor.
+  virtual void handleEvents(uint32_t ready) = 0;
 
  protected:
   ~CEventHandler() = default;
 };
 
+// Told of every registration, for a loop that must watch each descriptor
+// itself because the backend offers no single one.
+class CDescriptorWatcher {
+ public:
+  virtual void watchDescriptor(int fd, uint32_t interest) = 0;  // added or changed
+  virtual void unwatchDescriptor(int fd) = 0;
+
+ protected:
+  ~CDescriptorWatcher() = default;
+};
+
 class CEventLoop {
  public:
   using TimerId = uint64_t;
+  // Names one registration; 0 is none. A registration that ended never
+  // matches again, even when its descriptor number comes back.
+  using Registration = uint64_t;
 
-  CEventLoop();
-  ~CEventLoop() = default;
+  // The backend: QUILLEX_POLLER=poll or =epoll in the environment, else the
+  // build's default.
+  static CPoller::Kind defaultBackend();
+
+  explicit CEventLoop(CPoller::Kind backend = defaultBackend());
+  ~CEventLoop();
   CEventLoop(const CEventLoop&) = delete;
   CEventLoop& operator=(const CEventLoop&) = delete;
 
-  // False when the kernel refused the epoll, timer or wake descriptor.
-  bool ok() const { return epollFd_ && timerFd_ && wakeFd_; }
-  // The descriptor another loop watches for readability.
-  int fd() const { return epollFd_.get(); }
+  // False when the system refused the backend or the wake-up pipe.
+  bool ok() const { return poller_ && poller_->ok() && wakeRegistration_ != 0; }
+  CPoller::Kind backend() const { return backend_; }
+  // The descriptor another loop watches for readability, or -1.
+  int fd() const { return poller_ ? poller_->fd() : -1; }
+  // Replays every registration to the watcher, then tells it of each change;
+  // null stops.
+  void setDescriptorWatcher(CDescriptorWatcher* watcher);
 
   // Registration; the loop does not own the handler or the descriptor.
-  // Each registration gets a new generation, so an event queued for a
-  // descriptor that was removed (and perhaps reused) is never delivered.
-  bool add(int fd, uint32_t events, CEventHandler* handler);
-  bool modify(int fd, uint32_t events);
-  void remove(int fd);
-  // For a descriptor the caller closes at once: closing takes it out of the
-  // epoll set, so only the registration is dropped, without a system call.
-  void forget(int fd);
-  uint32_t generation(int fd) const;
-  bool isRegistered(int fd, uint32_t generation) const;
+  Registration add(int fd, uint32_t interest, CEventHandler* handler);
+  bool modify(Registration registration, uint32_t interest);
+  // Before the descriptor is closed.
+  void remove(Registration registration);
+  // For a descriptor its owner closes at once: only what closing does not
+  // undo by itself is undone.
+  void forget(Registration registration);
+  bool isRegistered(Registration registration) const;
 
   // One-shot timers, run from the loop. A timer its owner embeds costs no
   // allocation; addTimer keeps one of its own for the callback.
@@ -57,6 +82,8 @@ class CEventLoop {
   // Monotonic milliseconds; read once per dispatched batch, so a handler may
   // ask for every byte it moves without a system call.
   int64_t nowMs();
+  // Until the earliest timer is due: 0 when one is, -1 when none is set.
+  int64_t msUntilNextTimer();
 
   // Runs the task once the batch being dispatched is done (outside a
   // dispatch: at the start of the next one), without a system call. The task
@@ -69,7 +96,8 @@ class CEventLoop {
   // Runs until quit(); for headless use.
   void run();
   void quit();
-  // Waits at most timeoutMs (-1: no bound) and dispatches one batch.
+  // Waits at most timeoutMs (-1: until something happens) and dispatches
+  // one batch: ready descriptors, due timers, deferred tasks.
   int runOnce(int timeoutMs);
   // Dispatches what is ready now, without waiting. Does nothing when called
   // from inside a dispatch.
@@ -85,31 +113,40 @@ class CEventLoop {
  private:
   struct Slot {
     CEventHandler* handler = nullptr;
-    uint32_t generation = 0;
+    int fd = -1;
+    uint32_t generation = 0;  // 0 while the slot is free
+    uint32_t interest = 0;
   };
   struct OwnedTimer {
     CTimer timer;
     std::function<void()> callback;
   };
+  class CWakeHandler;
 
+  Slot* slotOf(Registration registration);
+  const Slot* slotOf(Registration registration) const;
+  void release(Registration registration, bool closing);
   void runDueTimers();
-  void armTimerFd();
-  void drainWake();
-  void deliver(uint64_t data, uint32_t events);
   void runDeferred();
+  void deliver(const CPoller::Event& event);
+  int waitTimeout(int timeoutMs);
 
-  CUniqueFd epollFd_;
-  CUniqueFd timerFd_;
-  CUniqueFd wakeFd_;
+  CPoller::Kind backend_;
+  std::unique_ptr<CPoller> poller_;
+  CUniqueFd wakeRead_, wakeWrite_;
+  std::unique_ptr<CWakeHandler> wakeHandler_;
+  Registration wakeRegistration_ = 0;
   std::vector<Slot> slots_;
+  std::vector<uint32_t> freeSlots_;
   uint32_t nextGeneration_ = 1;
+  CDescriptorWatcher* watcher_ = nullptr;
   CTimerQueue timers_;
-  int64_t armedDeadline_ = -1;  // what the timer descriptor is set to, -1 for nothing
   std::unordered_map<TimerId, std::unique_ptr<OwnedTimer>> ownedTimers_;
+  TimerId nextTimer_ = 1;
   int64_t batchClockMs_ = 0;
   bool batchClockValid_ = false;
   std::vector<std::function<void()>> deferred_, running_;
-  TimerId nextTimer_ = 1;
+  std::vector<CPoller::Event> events_;
   uint64_t batch_ = 0;
   bool dispatching_ = false;
   bool quit_ = false;

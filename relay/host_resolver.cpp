@@ -3,7 +3,6 @@
 #include <ares.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/epoll.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -83,9 +82,10 @@ class CHostResolver::Watch : public CEventHandler {
     // process() may drop this watch; nothing of it is touched afterwards.
     CHostResolver* owner = owner_;
     int fd = fd_;
-    owner->process(events & (EPOLLIN | EPOLLERR | EPOLLHUP) ? fd : ARES_SOCKET_BAD,
-                   events & EPOLLOUT ? fd : ARES_SOCKET_BAD);
+    owner->process(events & (ready::kReadable | ready::kError | ready::kHangUp) ? fd : ARES_SOCKET_BAD,
+                   events & ready::kWritable ? fd : ARES_SOCKET_BAD);
   }
+  CEventLoop::Registration registration = 0;
 
  private:
   CHostResolver* owner_;
@@ -117,7 +117,7 @@ CHostResolver::~CHostResolver() {
   requests_.clear();
   if (timer_) loop_.cancelTimer(timer_);
   if (channel_) ares_destroy(channel_);
-  for (auto& [fd, watch] : watches_) loop_.remove(fd);
+  for (auto& [fd, watch] : watches_) loop_.remove(watch->registration);
 }
 
 CHostResolver::RequestId CHostResolver::resolve(const std::string& host, Callback callback) {
@@ -168,21 +168,22 @@ void CHostResolver::complete(RequestId id, bool ok, const std::string& address) 
 
 void CHostResolver::onSocketState(void* data, int fd, int readable, int writable) {
   auto* self = static_cast<CHostResolver*>(data);
-  uint32_t interest = (readable ? EPOLLIN : 0u) | (writable ? EPOLLOUT : 0u);
+  uint32_t interest = (readable ? ready::kReadable : 0u) | (writable ? ready::kWritable : 0u);
   auto it = self->watches_.find(fd);
   if (interest == 0) {
     // Comes before the channel closes the descriptor.
     if (it == self->watches_.end()) return;
-    self->loop_.remove(fd);
+    self->loop_.remove(it->second->registration);
     self->watches_.erase(it);
     return;
   }
   if (it != self->watches_.end()) {
-    self->loop_.modify(fd, interest);
+    self->loop_.modify(it->second->registration, interest);
     return;
   }
   auto watch = std::make_unique<Watch>(self, fd);
-  if (self->loop_.add(fd, interest, watch.get())) self->watches_.emplace(fd, std::move(watch));
+  watch->registration = self->loop_.add(fd, interest, watch.get());
+  if (watch->registration) self->watches_.emplace(fd, std::move(watch));
 }
 
 void CHostResolver::process(int readFd, int writeFd) {

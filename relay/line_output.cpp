@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
-#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -165,10 +164,11 @@ void CLineOutput::handleEvents(uint32_t) { flush(); }
 
 void CLineOutput::watch(bool on) {
   if (!loop_ || on == watching_) return;
-  if (on)
-    watching_ = loop_->add(out_, EPOLLOUT, this);
-  else {
-    loop_->remove(out_);
+  if (on) {
+    registration_ = loop_->add(out_, ready::kWritable, this);
+    watching_ = registration_ != 0;
+  } else {
+    loop_->remove(registration_);
     watching_ = false;
   }
 }

@@ -76,5 +76,6 @@ class CLineOutput : public CLineSink, private CEventHandler {
   uint64_t droppedTotal_ = 0;
   bool broken_ = false;        // the reader is gone: nothing is queued any more
   CEventLoop* loop_ = nullptr;
+  CEventLoop::Registration registration_ = 0;
   bool watching_ = false;
 };

@@ -1,7 +1,11 @@
 // The reactor and the socket layer's delivery rules.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -56,6 +60,63 @@ TEST(TimerQueueTest, PopsInDeadlineOrderThroughMovesCancelsAndDestruction) {
     EXPECT_FALSE(due->armed());
   }
   EXPECT_TRUE(model.empty());
+}
+
+// Counts what a descriptor's registration is told.
+class CCountingHandler : public CEventHandler {
+ public:
+  void handleEvents(uint32_t ready) override {
+    ++calls;
+    last = ready;
+    if (onEvent) onEvent();
+  }
+  int calls = 0;
+  uint32_t last = 0;
+  std::function<void()> onEvent;
+};
+
+// What each backend must do alike: more ready descriptors than one wait
+// takes are all served in turn; a registration removed by an earlier handler
+// of the batch hears nothing; a hang-up arrives whatever the interest.
+TEST(EventLoopBackendTest, EveryBackendServesAllRemovesAtOnceAndReportsHangUps) {
+  for (CPoller::Kind kind : {CPoller::Kind::Epoll, CPoller::Kind::Poll}) {
+    SCOPED_TRACE(kind == CPoller::Kind::Poll ? "poll" : "epoll");
+    CEventLoop loop(kind);
+    ASSERT_TRUE(loop.ok());
+    constexpr int kPipes = 300;  // more than one wait hands out
+    std::vector<Fd> ends;
+    std::vector<CCountingHandler> handlers(kPipes);
+    std::vector<CEventLoop::Registration> registrations;
+    for (int i = 0; i < kPipes; ++i) {
+      int fds[2];
+      ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+      ends.emplace_back(fds[0]);
+      ends.emplace_back(fds[1]);
+      ASSERT_EQ(write(fds[1], "x", 1), 1);  // stays readable: nobody reads it
+      registrations.push_back(loop.add(fds[0], ready::kReadable, &handlers[i]));
+    }
+    for (int round = 0; round < 3; ++round) loop.runOnce(0);
+    for (int i = 0; i < kPipes; ++i) ASSERT_GT(handlers[i].calls, 0) << "pipe " << i << " was never served";
+
+    // The first handler of the next batch removes every other registration.
+    for (auto& h : handlers) h.calls = 0;
+    for (int i = 0; i < kPipes; ++i)
+      handlers[i].onEvent = [&, i] {
+        for (int j = 0; j < kPipes; ++j)
+          if (j != i) loop.remove(registrations[j]);
+      };
+    loop.runOnce(0);
+    EXPECT_EQ(std::count_if(handlers.begin(), handlers.end(), [](auto& h) { return h.calls > 0; }), 1);
+
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    Fd mine(pair[0]);
+    CCountingHandler watcher;
+    loop.add(pair[0], 0, &watcher);
+    close(pair[1]);
+    loop.runOnce(1000);
+    EXPECT_TRUE(watcher.last & ready::kHangUp);
+  }
 }
 
 TEST(EventLoopTest, QuitFromATimerEndsRun) {

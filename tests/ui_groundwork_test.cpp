@@ -3,7 +3,6 @@
 // joined to Qt's loop.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sys/epoll.h>
 #include <unistd.h>
 
 #include <QButtonGroup>
@@ -254,7 +253,8 @@ TEST(QtLoopAdapterTest, TheReactorRunsInsideQtsLoopAndInsideModalDialogs) {
   int fds[2];
   ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
   CPipeReader reader(fds[0]);
-  ASSERT_TRUE(loop.add(fds[0], EPOLLIN, &reader));
+  const CEventLoop::Registration registration = loop.add(fds[0], ready::kReadable, &reader);
+  ASSERT_TRUE(registration);
   CQtLoopAdapter adapter(loop);
 
   ASSERT_EQ(::write(fds[1], "a", 1), 1);
@@ -275,7 +275,7 @@ TEST(QtLoopAdapterTest, TheReactorRunsInsideQtsLoopAndInsideModalDialogs) {
                                        });
   EXPECT_TRUE(box.seen);
   EXPECT_TRUE(servedInsideModal);
-  loop.remove(fds[0]);
+  loop.remove(registration);
   ::close(fds[0]);
   ::close(fds[1]);
 }

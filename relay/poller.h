@@ -1,0 +1,43 @@
+#pragma once
+// The event loop's backend: the one place that asks the system which
+// descriptors are ready. Each registration carries an opaque token that
+// comes back with its events; the loop, not the backend, knows what a token
+// stands for. Level-triggered: a descriptor that stays ready is reported at
+// every wait.
+//
+// A backend for another system (kqueue, WSAPoll, IOCP) is one more file
+// beside epoll_poller.cpp and poll_poller.cpp.
+
+#include <cstdint>
+#include <memory>
+
+class CPoller {
+ public:
+  enum class Kind { Epoll, Poll };
+  struct Event {
+    uint64_t token;
+    uint32_t ready;  // ready:: bits
+  };
+
+  static std::unique_ptr<CPoller> create(Kind kind);
+  virtual ~CPoller() = default;
+
+  // False when the system refused what the backend needs.
+  virtual bool ok() const = 0;
+  // interest: ready:: bits; hang-ups and errors are reported whatever it is.
+  virtual bool add(int fd, uint32_t interest, uint64_t token) = 0;
+  virtual bool modify(int fd, uint32_t interest, uint64_t token) = 0;
+  virtual void remove(int fd) = 0;
+  // The descriptor is about to be closed by its owner.
+  virtual void forget(int fd) = 0;
+  // Waits at most timeoutMs (-1: no bound) and fills at most capacity events;
+  // the count, 0 when interrupted or nothing came.
+  virtual int wait(Event* events, int capacity, int timeoutMs) = 0;
+  // A descriptor that is readable while anything is ready, for another loop
+  // to watch; -1 when the backend has none (the other loop then watches
+  // each descriptor itself).
+  virtual int fd() const = 0;
+};
+
+std::unique_ptr<CPoller> makeEpollPoller();
+std::unique_ptr<CPoller> makePollPoller();
