@@ -42,6 +42,15 @@ start_quillex() {
   STARTED_PID=$!
 }
 
+# The same on the event loop's portable backend, poll(2).
+start_quillex_poll() {
+  local port=$1 srv=$2 dir=$3
+  [ -x "$QUILLEX_BIN" ] || return 1
+  write_quillex_profile "$port" "$srv" "$dir"
+  QUILLEX_POLLER=poll "$QUILLEX_BIN" --headless --profile "$dir/Quillex.ini" >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}
+
 # The same, but its connection log goes to a pipe that nobody reads until
 # the end (a stuck journal, a supervisor that stopped reading): relaying
 # must not notice. The pipe's holder is stopped with the benchmark.

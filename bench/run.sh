@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Relay benchmark on 127.0.0.1: a direct connection, Quillex --headless
 # (release build, default buffer size, timeouts set), the same with its
-# connection log on a pipe nobody reads, Quillex with its window on a private
+# connection log on a pipe nobody reads and on the event loop's poll backend,
+# Quillex with its window on a private
 # X server (when Xvfb is installed) and the peer relays socat, rinetd,
 # haproxy (one thread) and nginx stream (one worker), measured in one run and
 # printed as one table. Never fails on speed; exits 1 only when bytes were lost
@@ -41,7 +42,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-targets=(direct Quillex Quillex+unread)
+targets=(direct Quillex Quillex+unread Quillex+poll)
 # An earlier build, to compare with in the same run.
 [ -n "${QUILLEX_BASELINE:-}" ] && targets+=(baseline)
 # Quillex with its window, where an X server can be started for it.
