@@ -189,10 +189,11 @@ void CEventLoop::runDueTimers() {
   while (CTimer* due = timers_.popDue(now)) {
     if (due->callback) {
       due->callback(*due, due->owner);  // may destroy the timer: nothing of it is touched after
-      continue;
+    } else {
+      auto owned = ownedTimers_.extract(TimerId(due->tag));
+      if (!owned.empty()) owned.mapped()->callback();
     }
-    auto owned = ownedTimers_.extract(TimerId(due->tag));
-    if (!owned.empty()) owned.mapped()->callback();
+    destroyDisposed();
   }
 }
 
@@ -205,8 +206,17 @@ void CEventLoop::defer(std::function<void()> task) {
 void CEventLoop::runDeferred() {
   // Tasks deferred by these tasks run in the next round, so none starves the loop.
   running_.swap(deferred_);
-  for (auto& task : running_) task();
+  for (auto& task : running_) {
+    task();
+    destroyDisposed();
+  }
   running_.clear();
+}
+
+void CEventLoop::dispose(std::unique_ptr<CDisposable> object) {
+  if (dispatching_)
+    disposed_.push_back(std::move(object));
+  // Outside a dispatch no handler of the object can be on the stack.
 }
 
 void CEventLoop::wake() {
@@ -235,7 +245,10 @@ int CEventLoop::dispatchWhileBusy(int64_t maxUs) {
 void CEventLoop::deliver(const CPoller::Event& event) {
   // An earlier handler of this batch may have removed the registration (and
   // the system may have given its descriptor number to another socket).
-  if (Slot* slot = slotOf(event.token)) slot->handler->handleEvents(event.ready);
+  Slot* slot = slotOf(event.token);
+  if (!slot) return;
+  slot->handler->handleEvents(event.ready);
+  destroyDisposed();
 }
 
 int CEventLoop::waitTimeout(int timeoutMs) {

@@ -27,6 +27,13 @@ class CEventHandler {
   ~CEventHandler() = default;
 };
 
+// What the loop may destroy for its owner once the handler on the stack has
+// returned: a connection torn down inside one of its own stream's handlers.
+class CDisposable {
+ public:
+  virtual ~CDisposable() = default;
+};
+
 // Told of every registration, for a loop that must watch each descriptor
 // itself because the backend offers no single one.
 class CDescriptorWatcher {
@@ -90,6 +97,11 @@ class CEventLoop {
   // must check itself that what it touches still exists.
   void defer(std::function<void()> task);
 
+  // Destroys the object once the handler (or timer, or deferred task) that
+  // is running has returned; at once outside a dispatch. Whoever hands an
+  // object over has closed what could still call it.
+  void dispose(std::unique_ptr<CDisposable> object);
+
   // Safe from a signal handler or another thread.
   void wake();
 
@@ -129,6 +141,9 @@ class CEventLoop {
   void runDueTimers();
   void runDeferred();
   void deliver(const CPoller::Event& event);
+  void destroyDisposed() {
+    if (!disposed_.empty()) disposed_.clear();
+  }
   int waitTimeout(int timeoutMs);
 
   CPoller::Kind backend_;
@@ -147,6 +162,7 @@ class CEventLoop {
   bool batchClockValid_ = false;
   std::vector<std::function<void()>> deferred_, running_;
   std::vector<CPoller::Event> events_;
+  std::vector<std::unique_ptr<CDisposable>> disposed_;
   uint64_t batch_ = 0;
   bool dispatching_ = false;
   bool quit_ = false;

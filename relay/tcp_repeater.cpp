@@ -1,6 +1,7 @@
 #include "relay/tcp_repeater.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "relay/ip_text.h"
 #include "relay/own_endpoints.h"
@@ -28,17 +29,22 @@ void readLocalEnd(CTcpSockStream& stream) {
 
 }  // namespace
 
-CTcpStreamPair::~CTcpStreamPair() {
-  ownEndpoints::removeOutgoing(ownEndpoint);
+CTcpStreamPair::~CTcpStreamPair() { retire(); }
+
+void CTcpStreamPair::retire() {
+  timer.cancel();
+  ownEndpoints::removeOutgoing(std::exchange(ownEndpoint, 0));
   closeBoth();
 }
 
+// Each stream is shut down, closed and, as far as its trace goes, destroyed
+// here; its memory may follow later (see retire).
 void CTcpStreamPair::closeBoth() {
   for (std::unique_ptr<CTcpSockStream>* stream : {&acceptStream, &connectStream}) {
-    if (!*stream) continue;
+    if (!*stream || (*stream)->retired()) continue;
     ws::shutdown((*stream)->m_hSocket, ws::SD_BOTH);
     (*stream)->Close();
-    stream->reset();
+    (*stream)->retire();
   }
 }
 
@@ -372,7 +378,11 @@ int CTcpRepeater::addConnection(std::unique_ptr<CTcpStreamPair> pair) {
 void CTcpRepeater::removeConnection(int index) {
   if (CTcpStreamPair* pair = pairAt(index)) {
     if (pair->pendingLookup && resolver_) resolver_->cancel(pair->pendingLookup);
-    connectionTable[size_t(index)].reset();  // closes both streams
+    // Detached and retired now; a frame of one of its streams may still be
+    // on the stack, so the loop destroys it once that handler has returned.
+    std::unique_ptr<CTcpStreamPair> gone = std::move(connectionTable[size_t(index)]);
+    gone->retire();
+    CAsyncSocket::eventLoop()->dispose(std::move(gone));
   }
   if (std::all_of(connectionTable.begin(), connectionTable.end(), [](const auto& p) { return !p; }))
     connectionTable.clear();

@@ -16,8 +16,10 @@
 #include "relay/host_resolver.h"
 #include "relay/tcp_sock_stream.h"
 
-// One slot of the connection table; owns both streams.
-struct CTcpStreamPair {
+// One slot of the connection table; owns both streams. A pair removed from
+// the table is retired at once (its sockets closed, its timer stopped) and
+// destroyed by the loop once the handler on the stack has returned.
+struct CTcpStreamPair : CDisposable {
   std::unique_ptr<CTcpSockStream> acceptStream;
   std::unique_ptr<CTcpSockStream> connectStream;
   CHostResolver::RequestId pendingLookup = 0;  // name resolution under way
@@ -29,8 +31,11 @@ struct CTcpStreamPair {
   CTcpStreamPair() = default;
   CTcpStreamPair(const CTcpStreamPair&) = delete;
   CTcpStreamPair& operator=(const CTcpStreamPair&) = delete;
-  ~CTcpStreamPair();
+  ~CTcpStreamPair() override;
   void closeBoth();
+  // Nothing of the pair can be reached any more: no event, no timer, no
+  // caller check.
+  void retire();
 };
 
 class CTcpRepeaterListener {

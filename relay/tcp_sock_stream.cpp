@@ -1,6 +1,7 @@
 #include "relay/tcp_sock_stream.h"
 
 #include <cstring>
+#include <utility>
 
 #include "relay/trace.h"
 
@@ -14,7 +15,12 @@ constexpr int kDirectBytes = 64 * 1024;
 
 CTcpSockStream::CTcpSockStream() { QTRACE("CTcpSockStream::CTcpSockStream() STREAM を生成\n"); }
 
-CTcpSockStream::~CTcpSockStream() { QTRACE("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"); }
+CTcpSockStream::~CTcpSockStream() { retire(); }
+
+void CTcpSockStream::retire() {
+  if (std::exchange(retired_, true)) return;
+  QTRACE("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n");
+}
 
 void CTcpSockStream::setBufferSize(int kbytes) {
   recvBufferSize = kbytes * 1024;

@@ -27,6 +27,10 @@ class CTcpSockStream : public CAsyncSocket {
   ~CTcpSockStream() override;
 
   void setKind(const std::string& kind) { this->kind = kind; }
+  // Closed and done with: writes the destructor's trace now, which the
+  // destructor then leaves out, for a stream whose memory goes later.
+  void retire();
+  bool retired() const { return retired_; }
   // Sets the sizes; the send buffer's memory is taken only while bytes wait
   // in it, and a stream that cannot get it then ends with WSAENOBUFS.
   void setBufferSize(int kbytes);
@@ -90,4 +94,5 @@ class CTcpSockStream : public CAsyncSocket {
   void shutdownSending();
 
   bool readingPaused_ = false;
+  bool retired_ = false;
 };

@@ -2,7 +2,9 @@
 
 #include <utility>
 
-CTimer::~CTimer() {
+CTimer::~CTimer() { cancel(); }
+
+void CTimer::cancel() {
   if (queue_) queue_->cancel(*this);
 }
 

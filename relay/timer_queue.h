@@ -27,6 +27,7 @@ class CTimer {
   CTimer& operator=(const CTimer&) = delete;
 
   bool armed() const { return queue_ != nullptr; }
+  void cancel();
   int64_t deadlineMs() const { return deadline_; }
 
   Callback callback = nullptr;

@@ -261,16 +261,47 @@ TEST_F(RepeaterTest, HalfCloseIsPassedOnOnlyWhenAskedFor) {
   }
 }
 
+// Records each end and, from inside the handler that removed the pair (its
+// count report), reads the streams it ended: a pair destroyed there instead
+// of by the loop once the handler has returned is a use after free.
+class CReadingEndLog : public CEndLog, public CTcpRepeaterListener {
+ public:
+  CReadingEndLog(CEventLoop& loop, CTcpRepeater*& repeater, CCountLog& counts)
+      : loop_(loop), repeater_(repeater), counts_(counts) {}
+  void connectionEnded(const CConnectionRecord& record) override {
+    CEndLog::connectionEnded(record);
+    for (const auto& pair : repeater_->connectionTable)
+      if (pair) ended_ = {pair->acceptStream.get(), pair->connectStream.get()};
+  }
+  void notifyConnectionCount(int count) override {
+    if (loop_.dispatching())
+      for (CTcpSockStream* stream : ended_) readKinds += stream->kind.size();
+    ended_.clear();
+    counts_.notifyConnectionCount(count);
+  }
+  size_t readKinds = 0;
+
+ private:
+  CEventLoop& loop_;
+  CTcpRepeater*& repeater_;
+  CCountLog& counts_;
+  std::vector<CTcpSockStream*> ended_;
+};
+
 // Who ended each connection, as an observer hears it (the log line built
-// from it is checked end to end by the headless runner's test).
+// from it is checked end to end by the headless runner's test); each end
+// closes the pair from inside one of its streams' notifications.
 TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
-  CEndLog log;
+  CTcpRepeater* current = nullptr;
+  CReadingEndLog log(loop, current, counts);
   using End = CConnectionRecord::End;
   uint16_t closedPort = 0;
   { Fd gone = listenAny(closedPort); }
   CTcpRepeater& r = start();
   CTcpRepeater& unreachable = start("127.0.0.1", closedPort);
   for (CTcpRepeater* each : {&r, &unreachable}) each->setConnectionObserver(&log);
+  current = &r;
+  r.setListener(&log);
   const auto heard = [&](size_t n) { return pumpUntil(loop, [&] { return log.records.size() == n; }); };
 
   auto [c1, s1] = relayedConnection(r);
@@ -283,8 +314,12 @@ TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
   resetOnClose(s3.get());
   s3 = Fd();
   ASSERT_TRUE(heard(3));
+  current = &unreachable;
+  unreachable.setListener(&log);
   Fd c4 = connectTo(portOf(unreachable));
   ASSERT_TRUE(heard(4));
+  EXPECT_EQ(log.readKinds, 4 * std::string("acceptSocketconnectSocket").size());
+  current = &r;
   auto [c5, s5] = relayedConnection(r);
   r.stop();
 
