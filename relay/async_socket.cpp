@@ -131,7 +131,7 @@ CAsyncSocket* CAsyncSocket::FromHandle(int handle) {
 CAsyncSocket::~CAsyncSocket() { CAsyncSocket::Close(); }
 
 void CAsyncSocket::attachHandle(int handle) {
-  m_hSocket = handle;
+  m_hSocket.reset(handle);
   if (size_t(handle) >= gHandles.size()) gHandles.resize(size_t(handle) + 1, nullptr);
   gHandles[size_t(handle)] = this;
 }
@@ -142,7 +142,7 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
   // No address means any; an empty or blank one is not an address, and
   // binding it as "any" would open the port wider than asked.
   bool bindToAddress = bindAddress != nullptr;
-  if (m_hSocket >= 0 || type != ws::WS_SOCK_STREAM || port > unsigned(MAX_PORT_NUMBER) ||
+  if (bool(m_hSocket) || type != ws::WS_SOCK_STREAM || port > unsigned(MAX_PORT_NUMBER) ||
       (bindToAddress && !parseDottedIPv4(bindAddress, address)))
     return fail(ws::WSAEINVAL);
 
@@ -176,16 +176,15 @@ bool CAsyncSocket::switchToIPv6() {
   if (bound_) return fail(ws::WSAEAFNOSUPPORT);
   int fd = socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return failFromErrno();
-  gHandles[size_t(m_hSocket)] = nullptr;
-  close(m_hSocket);
-  attachHandle(fd);
+  gHandles[size_t(m_hSocket.get())] = nullptr;
+  attachHandle(fd);  // the IPv4 socket is closed as the new one takes its place
   return true;
 }
 
 bool CAsyncSocket::registerWithLoop(Phase phase) {
   phase_ = phase;
   uint32_t interest = wantedInterest();
-  registration_ = gLoop ? gLoop->add(m_hSocket, interest, this) : 0;
+  registration_ = gLoop ? gLoop->add(m_hSocket.get(), interest, this) : 0;
   if (registration_ == 0) return fail(gLoop ? ws::fromErrno(errno) : ws::WSAENOTSOCK);
   registered_ = interest;
   return true;
@@ -196,11 +195,11 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected) {
   sockaddr_storage caller{};
   socklen_t length = sizeof caller;
   do {
-    fd = accept4(m_hSocket, reinterpret_cast<sockaddr*>(&caller), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    fd = accept4(m_hSocket.get(), reinterpret_cast<sockaddr*>(&caller), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     int err = errno;
-    if (err == EMFILE || err == ENFILE) shedOneCaller(m_hSocket);
+    if (err == EMFILE || err == ENFILE) shedOneCaller(m_hSocket.get());
     errno = err;
     ws::setLastErrorFromErrno();
     return false;
@@ -220,7 +219,7 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected) {
   return true;
 }
 
-void CAsyncSocket::RefuseOne() { CUniqueFd(accept4(m_hSocket, nullptr, nullptr, SOCK_CLOEXEC)); }
+void CAsyncSocket::RefuseOne() { CUniqueFd(accept4(m_hSocket.get(), nullptr, nullptr, SOCK_CLOEXEC)); }
 
 // An accepted socket gets one OnSend, delivered once the batch that accepted
 // it is done instead of by watching a socket that is writable anyway.
@@ -236,14 +235,14 @@ void CAsyncSocket::rememberPeer(const sockaddr_storage& peer) {
 }
 
 bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
-  if (m_hSocket < 0) return fail(ws::WSAENOTSOCK);
+  if (!m_hSocket) return fail(ws::WSAENOTSOCK);
   sockaddr_storage sa{};
   socklen_t length = destinationAddress(host, port, sa);
   if (port > unsigned(MAX_PORT_NUMBER) || length == 0) return fail(ws::WSAEINVAL);
   if (sa.ss_family == AF_INET6 && !switchToIPv6()) return false;
 
-  setNoDelay(m_hSocket);
-  if (::connect(m_hSocket, reinterpret_cast<sockaddr*>(&sa), length) == 0) {
+  setNoDelay(m_hSocket.get());
+  if (::connect(m_hSocket.get(), reinterpret_cast<sockaddr*>(&sa), length) == 0) {
     wantWrite_ = true;  // the connection is established: one OnSend follows
     return registerWithLoop(Phase::Connected);
   }
@@ -254,12 +253,12 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
 }
 
 int CAsyncSocket::Receive(void* buffer, int length, int flags) {
-  if (m_hSocket < 0) return socketError(ws::WSAENOTSOCK);
+  if (!m_hSocket) return socketError(ws::WSAENOTSOCK);
   if (gLoop) lastReceiveBatch_ = gLoop->batch();
   if (length <= 0) return 0;
   ssize_t n;
   do {
-    n = recv(m_hSocket, buffer, size_t(length), flags);
+    n = recv(m_hSocket.get(), buffer, size_t(length), flags);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     ws::setLastErrorFromErrno();
@@ -275,10 +274,10 @@ int CAsyncSocket::Receive(void* buffer, int length, int flags) {
 }
 
 int CAsyncSocket::Send(const void* buffer, int length, int flags) {
-  if (m_hSocket < 0) return socketError(ws::WSAENOTSOCK);
+  if (!m_hSocket) return socketError(ws::WSAENOTSOCK);
   ssize_t n;
   do {
-    n = send(m_hSocket, buffer, size_t(length), flags | MSG_NOSIGNAL);
+    n = send(m_hSocket.get(), buffer, size_t(length), flags | MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
   if (n >= 0) return int(n);
   if (ws::setLastErrorFromErrno() == ws::WSAEWOULDBLOCK) {
@@ -289,15 +288,14 @@ int CAsyncSocket::Send(const void* buffer, int length, int flags) {
 }
 
 void CAsyncSocket::Close() {
-  if (m_hSocket < 0) return;
+  if (!m_hSocket) return;
   // Closing takes the descriptor out of the epoll set (it is never
   // duplicated): only the registration is dropped.
   if (registration_ != 0 && gLoop) gLoop->forget(registration_);
   registration_ = 0;
   registered_ = 0;
-  if (size_t(m_hSocket) < gHandles.size()) gHandles[size_t(m_hSocket)] = nullptr;
-  close(m_hSocket);
-  m_hSocket = ws::INVALID_SOCKET;
+  if (size_t(m_hSocket.get()) < gHandles.size()) gHandles[size_t(m_hSocket.get())] = nullptr;
+  m_hSocket.reset();
   phase_ = Phase::Unopened;
   selected_ = 0;
   wantWrite_ = false;
@@ -317,22 +315,22 @@ void CAsyncSocket::detachFromLoop() {
 }
 
 bool CAsyncSocket::ShutDown(int how) {
-  if (m_hSocket < 0) return fail(ws::WSAENOTSOCK);
+  if (!m_hSocket) return fail(ws::WSAENOTSOCK);
   if (how != ws::SD_RECEIVE) sendShut_ = true;
-  return ws::shutdown(m_hSocket, how) == 0;
+  return ws::shutdown(m_hSocket.get(), how) == 0;
 }
 
 bool CAsyncSocket::GetPeerName(std::string& address, unsigned& port) {
-  if (m_hSocket >= 0 && peerKnown_) {
+  if (bool(m_hSocket) && peerKnown_) {
     sockaddr_storage peer{};
     std::memcpy(&peer, &peer_, sizeof peer_);
     return endpointText(peer, address, port);
   }
-  return readEndpoint(m_hSocket, getpeername, address, port);
+  return readEndpoint(m_hSocket.get(), getpeername, address, port);
 }
 
 bool CAsyncSocket::GetSockName(std::string& address, unsigned& port) {
-  return readEndpoint(m_hSocket, getsockname, address, port);
+  return readEndpoint(m_hSocket.get(), getsockname, address, port);
 }
 
 bool CAsyncSocket::SetKeepAlive(int idleSeconds) {
@@ -342,15 +340,15 @@ bool CAsyncSocket::SetKeepAlive(int idleSeconds) {
   // probes only while nothing is in flight.
   const unsigned userTimeoutMs = unsigned(idleSeconds + kProbes * interval) * 1000u;
   const int one = 1;
-  return ::setsockopt(m_hSocket, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0 &&
-         ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 &&
-         ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
-         ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_KEEPCNT, &kProbes, sizeof kProbes) == 0 &&
-         ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0;
+  return ::setsockopt(m_hSocket.get(), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0 &&
+         ::setsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 &&
+         ::setsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
+         ::setsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_KEEPCNT, &kProbes, sizeof kProbes) == 0 &&
+         ::setsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0;
 }
 
 bool CAsyncSocket::AsyncSelect(long events) {
-  if (m_hSocket < 0) return fail(ws::WSAENOTSOCK);
+  if (!m_hSocket) return fail(ws::WSAENOTSOCK);
   selected_ = events;
   updateInterest();
   return true;
@@ -451,14 +449,14 @@ void CAsyncSocket::handleConnected(uint32_t events) {
 void CAsyncSocket::discardUrgentByte() {
   // Urgent data is not relayed; reading it clears the priority event.
   char byte;
-  ssize_t r = recv(m_hSocket, &byte, 1, MSG_OOB | MSG_DONTWAIT);
+  ssize_t r = recv(m_hSocket.get(), &byte, 1, MSG_OOB | MSG_DONTWAIT);
   (void)r;
 }
 
 int CAsyncSocket::pendingError() const {
   int err = 0;
   socklen_t length = sizeof err;
-  getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &err, &length);
+  getsockopt(m_hSocket.get(), SOL_SOCKET, SO_ERROR, &err, &length);
   return err;
 }
 
@@ -499,7 +497,7 @@ void CAsyncSocket::deliverReadable(uint32_t events) {
   }
   // A read earlier in this batch may have consumed what the event announced.
   if (gLoop && lastReceiveBatch_ == gLoop->batch()) {
-    pollfd p{m_hSocket, POLLIN, 0};
+    pollfd p{m_hSocket.get(), POLLIN, 0};
     if (poll(&p, 1, 0) <= 0) return;
   }
   OnReceive(0);
@@ -509,7 +507,7 @@ void CAsyncSocket::deliverReadable(uint32_t events) {
 // close is reported only once nothing is left to read.
 void CAsyncSocket::deliverPeerState(uint32_t events) {
   char byte;
-  ssize_t n = recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  ssize_t n = recv(m_hSocket.get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   if (n > 0) {
     OnReceive(0);
   } else if (n == 0) {
@@ -537,7 +535,7 @@ void CAsyncSocket::deliverHangUpWhileNotReading() {
     return;
   }
   char byte;
-  ssize_t n = recv(m_hSocket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  ssize_t n = recv(m_hSocket.get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   if (n > 0) {
     detachFromLoop();
     parked_ = true;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "relay/event_loop.h"
+#include "relay/unique_fd.h"
 #include "relay/winsock_errors.h"
 
 // The highest TCP port number; a larger one would wrap on the wire.
@@ -68,7 +69,9 @@ class CAsyncSocket : private CEventHandler {
   // Chooses which of the FD_* notifications are delivered.
   bool AsyncSelect(long events = ALL_EVENTS);
 
-  int m_hSocket = ws::INVALID_SOCKET;
+  // The socket's descriptor, owned: get() is ws::INVALID_SOCKET while the
+  // object is not open.
+  CUniqueFd m_hSocket;
 
   // Notifications. Public because a stream finishes its pair's close by
   // calling the pair's OnClose.

@@ -42,7 +42,7 @@ void CTcpStreamPair::retire() {
 void CTcpStreamPair::closeBoth() {
   for (std::unique_ptr<CTcpSockStream>* stream : {&acceptStream, &connectStream}) {
     if (!*stream || (*stream)->retired()) continue;
-    ws::shutdown((*stream)->m_hSocket, ws::SD_BOTH);
+    ws::shutdown((*stream)->m_hSocket.get(), ws::SD_BOTH);
     (*stream)->Close();
     (*stream)->retire();
   }
@@ -83,7 +83,7 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
     return;
   }
   int one = 1;
-  if (ws::setsockopt(listenSocket.m_hSocket, ws::WS_SOL_SOCKET, ws::WS_SO_REUSEADDR, &one, sizeof one) ==
+  if (ws::setsockopt(listenSocket.m_hSocket.get(), ws::WS_SOL_SOCKET, ws::WS_SO_REUSEADDR, &one, sizeof one) ==
       ws::SOCKET_ERROR) {
     startError_ = ws::WSAGetLastError();
     QTRACE("Error:CTcpRepeater::start()-SetSockOpt(() err=%d\n", startError_);
@@ -91,7 +91,7 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
   }
   listenSocket.parent = this;
   if (keepAliveSeconds_ > 0) listenSocket.SetKeepAlive(keepAliveSeconds_);  // every caller inherits it
-  if (ws::listen(listenSocket.m_hSocket, kListenBacklog) == ws::SOCKET_ERROR) {
+  if (ws::listen(listenSocket.m_hSocket.get(), kListenBacklog) == ws::SOCKET_ERROR) {
     startError_ = ws::WSAGetLastError();
     QTRACE("Error:CTcpRepeater::start()-Listen() err=%d\n", startError_);
     return;

@@ -148,7 +148,7 @@ TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescr
   std::vector<std::string> log;
   CAsyncSocket listener;
   ASSERT_TRUE(listener.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, "127.0.0.1"));
-  ASSERT_EQ(ws::listen(listener.m_hSocket, 5), 0);
+  ASSERT_EQ(ws::listen(listener.m_hSocket.get(), 5), 0);
   std::string address;
   unsigned port = 0;
   listener.GetSockName(address, port);
@@ -172,7 +172,7 @@ TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescr
     probes[i]->onEvent = [&, i] {
       if (acted) return;
       acted = true;
-      twinFd = probes[1 - i]->m_hSocket;
+      twinFd = probes[1 - i]->m_hSocket.get();
       probes[1 - i].reset();
       ASSERT_TRUE(listener.Accept(*reuse));  // the kernel hands out the lowest free number
     };
@@ -180,11 +180,11 @@ TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescr
   // Both become readable before the loop looks, so both land in one batch.
   ASSERT_TRUE(writeAll(peerX.get(), "x", 1));
   ASSERT_TRUE(writeAll(peerY.get(), "y", 1));
-  pollfd p[2] = {{probes[0]->m_hSocket, POLLIN, 0}, {probes[1]->m_hSocket, POLLIN, 0}};
+  pollfd p[2] = {{probes[0]->m_hSocket.get(), POLLIN, 0}, {probes[1]->m_hSocket.get(), POLLIN, 0}};
   ASSERT_TRUE(pumpUntil(loop, [&] { return poll(p, 2, 0) == 2; }, 1000));
   loop.runOnce(1000);
 
-  ASSERT_EQ(reuse->m_hSocket, twinFd);
+  ASSERT_EQ(reuse->m_hSocket.get(), twinFd);
   // Its own OnSend after accept is due; the twin's queued read is not.
   std::erase(log, std::string("reuse send"));
   ASSERT_EQ(log.size(), 1u);
@@ -203,7 +203,7 @@ TEST(AsyncSocketTest, CreateWithABindAddressThatIsNotDottedFailsWithInvalidArgum
     CAsyncSocket socket;
     EXPECT_FALSE(socket.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, address)) << '"' << address << '"';
     EXPECT_EQ(ws::WSAGetLastError(), ws::WSAEINVAL);
-    EXPECT_EQ(socket.m_hSocket, ws::INVALID_SOCKET);
+    EXPECT_EQ(socket.m_hSocket.get(), ws::INVALID_SOCKET);
     EXPECT_FALSE(socket.Connect("localhost", 80));  // nothing to connect with
   }
   CAsyncSocket::setEventLoop(nullptr);

@@ -12,7 +12,7 @@ CMiniRelay::~CMiniRelay() { closeBoth(); }
 bool CMiniRelay::start() {
   if (!listenStream_.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, "127.0.0.1")) return false;
   listenStream_.parent = this;
-  if (ws::listen(listenStream_.m_hSocket, 5) != 0) return false;
+  if (ws::listen(listenStream_.m_hSocket.get(), 5) != 0) return false;
   std::string address;
   unsigned port = 0;
   listenStream_.GetSockName(address, port);
@@ -40,12 +40,12 @@ void CMiniRelay::notifyOnAccept(int, std::string) {
   outgoing->pairSocket = client;
   acceptStream = client;
   connectStream = outgoing;
-  if (socketSendBuffer) loopback::setSendBuffer(client->m_hSocket, socketSendBuffer);
+  if (socketSendBuffer) loopback::setSendBuffer(client->m_hSocket.get(), socketSendBuffer);
   if (connectAtAccept) connectOutgoing();
 }
 
 void CMiniRelay::connectOutgoing() {
-  if (socketSendBuffer) loopback::setSendBuffer(connectStream->m_hSocket, socketSendBuffer);
+  if (socketSendBuffer) loopback::setSendBuffer(connectStream->m_hSocket.get(), socketSendBuffer);
   if (connectStream->Connect("127.0.0.1", destinationPort_)) {
     acceptStream->state = connectStream->state = CTcpSockStream::STATE_CONNECTED;
   } else if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) {
@@ -73,7 +73,7 @@ void CMiniRelay::closeBoth() {
   if (beforeTeardown && acceptStream) beforeTeardown();
   for (CTcpSockStream** s : {&acceptStream, &connectStream}) {
     if (!*s) continue;
-    ws::shutdown((*s)->m_hSocket, ws::SD_BOTH);
+    ws::shutdown((*s)->m_hSocket.get(), ws::SD_BOTH);
     (*s)->Close();
     delete *s;
     *s = nullptr;

@@ -477,8 +477,8 @@ TEST_F(RepeaterTest, IdleTimeoutEndsOnlySilentPairsAndKeepaliveIsOnBothSockets) 
   for (CTcpSockStream* s : {r.connectionTable[0]->acceptStream.get(), r.connectionTable[0]->connectStream.get()}) {
     int on = 0, idle = 0;
     socklen_t length = sizeof on;
-    getsockopt(s->m_hSocket, SOL_SOCKET, SO_KEEPALIVE, &on, &length);
-    getsockopt(s->m_hSocket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length);
+    getsockopt(s->m_hSocket.get(), SOL_SOCKET, SO_KEEPALIVE, &on, &length);
+    getsockopt(s->m_hSocket.get(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length);
     EXPECT_EQ(std::make_pair(on, idle), std::make_pair(1, 45)) << s->kind;
   }
   auto [checker, checked] = relayedConnection(r);

@@ -292,7 +292,7 @@ TEST_F(StreamTest, EndOfStreamIsAnOrderlyCloseThatKeepsPendingBytes) {
   ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 10; }));
   client = Fd();
   // The end of stream reaches the stream through a receive of 0 bytes.
-  pollfd p{r.acceptStream->m_hSocket, POLLRDHUP, 0};
+  pollfd p{r.acceptStream->m_hSocket.get(), POLLRDHUP, 0};
   ASSERT_EQ(poll(&p, 1, 5000), 1);
   r.acceptStream->OnReceive(0);
   EXPECT_EQ(trace.count("SIZE ZERO Error:CTcpSockStream::OnReceive() err=0\n"), 1u);
