@@ -33,9 +33,9 @@ void CTcpSockStream::setBufferSize(int kbytes) {
 
 void CTcpSockStream::writeSendBuffer(const char* data, int size) {
   if (size < 0 || size > getSendFreeSize()) return;
-  char* buffer = sendBuffer.acquire();
-  if (!buffer) return;  // without memory nothing can be stored
-  std::memcpy(buffer + sRemainCount, data, size_t(size));
+  char* room = sendRoom(size);
+  if (!room) return;  // without memory nothing can be stored
+  std::memcpy(room, data, size_t(size));
   commitSendBuffer(size);
 }
 
@@ -43,15 +43,18 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
   QTRACE("CTcpSockStream::writeSendBuffer2Socket() sRemainCount=%d\n", int(sRemainCount));
   int sent = 0;
   while (sRemainCount > 0) {
-    sent = Send(sendBuffer.get(), int(sRemainCount), 0);
+    sent = Send(sendBuffer.get() + sendHead, int(sRemainCount), 0);
     QTRACE("★SEND reqSize=%d, sendSize=%d\n", int(sRemainCount), sent);
     if (sent == ws::SOCKET_ERROR) break;
     QTRACE("●--●SEND BUFFER SendSize=%d\n", sent);
     sentBytes += unsigned(sent);
     sRemainCount -= unsigned(sent);
-    if (sRemainCount > 0) std::memmove(sendBuffer.get(), sendBuffer.get() + sent, sRemainCount);
+    sendHead += unsigned(sent);  // the rest stays where it is
   }
-  if (sRemainCount == 0) sendBuffer.giveBack();  // nothing waits: the memory may serve another stream
+  if (sRemainCount == 0) {
+    sendHead = 0;
+    sendBuffer.giveBack();  // nothing waits: the memory may serve another stream
+  }
   // Room again: the pair may read what it left waiting in its socket.
   if (pairSocket && pairSocket->readingPaused_ && getSendFreeSize() > 0) pairSocket->resumeReading();
   if (sent != ws::SOCKET_ERROR) return true;
@@ -75,6 +78,20 @@ void CTcpSockStream::pauseReading() {
 void CTcpSockStream::resumeReading() {
   readingPaused_ = false;
   AsyncSelect(ALL_EVENTS);
+}
+
+// Room for size more bytes after those waiting. The waiting bytes move to
+// the front only when a send left them so far in that the room would not
+// fit (a receive asks for up to the whole free size): at most once per
+// receive, never per partial send.
+char* CTcpSockStream::sendRoom(int size) {
+  char* buffer = sendBuffer.acquire();
+  if (!buffer) return nullptr;
+  if (sendHead + sRemainCount + unsigned(size) > unsigned(sendBufferSize) + kBufferSlack) {
+    std::memmove(buffer, buffer + sendHead, sRemainCount);
+    sendHead = 0;
+  }
+  return buffer + sendHead + sRemainCount;
 }
 
 void CTcpSockStream::commitSendBuffer(int size) {
@@ -106,12 +123,12 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
   }
   // Received straight into the pair's send buffer, where the bytes would be
   // copied anyway: one copy less, and the scratch buffer's pages stay untouched.
-  char* room = pairSocket->sendBuffer.acquire();
+  char* room = pairSocket->sendRoom(free);
   if (!room) {
     relayWithoutBuffer();
     return;
   }
-  int n = Receive(room + pairSocket->sRemainCount, free, 0);
+  int n = Receive(room, free, 0);
   if (n >= 1) {
     relayReceived(n);
     return;

@@ -52,6 +52,9 @@ class CTcpSockStream : public CAsyncSocket {
   CStreamBuffer sendBuffer;
   int sendBufferSize = 0;
   unsigned int sRemainCount = 0;
+  // Where the waiting bytes begin in sendBuffer: a partial send moves this
+  // index, not the bytes.
+  unsigned int sendHead = 0;
   unsigned int usedBuffPeak = 0;
   std::string bindIp;
   int bindPort = 0;
@@ -86,6 +89,8 @@ class CTcpSockStream : public CAsyncSocket {
   }
   void relayWithoutBuffer();
   void finishReceive(int n);
+  // Room for size more bytes at the end of those waiting; null without memory.
+  char* sendRoom(int size);
   // Counts size bytes just placed at the end of the send buffer.
   void commitSendBuffer(int size);
   // This stream's peer has ended: once the pair has sent what it holds, the
