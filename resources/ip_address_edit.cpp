@@ -25,7 +25,8 @@ QLineEdit* makeField(QWidget* parent) {
   auto* field = new QLineEdit(parent);
   field->setFrame(false);
   field->setAlignment(Qt::AlignCenter);
-  field->setMaxLength(kFieldDigits);
+  // No maximum length: it would cut a pasted "10.20.30.40" to "102"; the
+  // validator refuses a fourth digit or a dot instead.
   field->setValidator(
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), field));
   field->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -145,8 +146,10 @@ bool CIpAddressEdit::pasteAddress() {
 void CIpAddressEdit::showFieldMenu(int index, const QContextMenuEvent& event) {
   QLineEdit* field = fields_[index];
   std::unique_ptr<QMenu> menu(field->createStandardContextMenu());
+  // The menu's own texts are Qt's, translated as these are.
+  const QString pasteText = QLineEdit::tr("&Paste");
   for (QAction* action : menu->actions()) {
-    if (action->objectName() != QLatin1String("edit-paste")) continue;
+    if (!action->text().startsWith(pasteText)) continue;
     disconnect(action, &QAction::triggered, field, nullptr);
     connect(action, &QAction::triggered, this, [this, field] {
       if (!pasteAddress()) field->paste();

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -10,7 +11,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
 
 #include "dialogs/dialog_texts.h"
 #include "dialogs/setting_dlg.h"
@@ -273,6 +277,23 @@ void typeKeys(QWidget* window, const QString& keys) {
   }
 }
 
+// A right click on the field, then its entry whose text starts so.
+void chooseFromFieldMenu(QWidget* field, const QString& entry) {
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    poll.stop();
+    for (QAction* action : menu->actions())
+      if (action->text().startsWith(entry)) action->trigger();
+    menu->close();
+  });
+  poll.start();
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), field->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(field, &click);
+}
+
 TEST_F(SettingDlgTest, TheAddressControlTypesAsANativeOne) {
   struct Case {
     const char* shown;  // "" for blank fields
@@ -302,6 +323,10 @@ TEST_F(SettingDlgTest, TheAddressControlTypesAsANativeOne) {
     typeKeys(&dialog, QString::fromUtf8(c.keys));
     EXPECT_EQ(ip->addressText().toStdString(), c.address);
   }
+  // The field's own menu pastes a whole address too.
+  QGuiApplication::clipboard()->setText("10.20.30.40");
+  chooseFromFieldMenu(ip->field(2), QLineEdit::tr("&Paste"));
+  EXPECT_EQ(ip->addressText().toStdString(), "10.20.30.40");
 }
 
 TEST_F(SettingDlgTest, AFieldTypedAbove255Becomes255AndSaysSo) {
