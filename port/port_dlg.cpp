@@ -75,7 +75,7 @@ CPortDlg::CPortDlg(QWidget* parent) : QWidget(parent) {
   connectHandlers();
   countRefresh_.setSingleShot(true);
   countRefresh_.setInterval(kCountRefreshMs);
-  connect(&countRefresh_, &QTimer::timeout, this, [this] { updateData(false); });
+  connect(&countRefresh_, &QTimer::timeout, this, &CPortDlg::showCount);
 }
 
 CPortDlg::~CPortDlg() {
@@ -222,12 +222,10 @@ void CPortDlg::updateData(bool saveAndValidate) {
   auto* portText = control<QLabel>(this, IDC_FORWARD_PORT_TEXT);
   auto* hostText = control<QLabel>(this, IDC_FORWARD_HOST_TEXT);
   auto* onOff = control<QPushButton>(this, IDC_ON_OFF);
-  if (saveAndValidate && countRefresh_.isActive()) {
-    // A count not yet shown would be read back stale: show it first.
-    countRefresh_.stop();
-    updateData(false);
-  }
   if (saveAndValidate) {
+    // A count not yet shown would be read back stale: show it first. Only
+    // the count: the switch keeps the state the user just gave it.
+    if (countRefresh_.isActive()) showCount();
     connectionCountText = count->text();
     forwardPortText = portText->text();
     // The label cannot be edited; reading it back would turn bytes that are
@@ -236,7 +234,7 @@ void CPortDlg::updateData(bool saveAndValidate) {
     if (host != QString::fromStdString(forwardHost)) forwardHost = host.toStdString();
     act = onOff->isChecked() ? 1 : 0;
   } else {
-    count->setText(connectionCountText);
+    showCount();
     portText->setText(forwardPortText);
     showHost(hostText, QString::fromStdString(forwardHost));
     onOff->setChecked(act != 0);
@@ -244,10 +242,15 @@ void CPortDlg::updateData(bool saveAndValidate) {
   }
 }
 
-// The two statics whose colour follows the state; the others keep the
-// colours the constructor gave them.
+void CPortDlg::showCount() {
+  countRefresh_.stop();
+  control<QLabel>(this, IDC_CONNECTION_COUNT)->setText(connectionCountText);
+  paintBackground(findControl(this, IDC_CONNECTION_COUNT), connectionCount > 0 ? greenBrush : yellowBrush);
+}
+
+// The filter mark's colour follows the live filter; the count's colour
+// follows the count (showCount); the other statics keep the colours the
+// constructor gave them.
 void CPortDlg::OnCtlColor() {
-  paintBackground(findControl(this, IDC_CONNECTION_COUNT),
-                  connectionCount > 0 ? greenBrush : yellowBrush);
   paintBackground(findControl(this, IDC_FILTER_MARK), filter.mode != 0 ? yellowBrush : greyBrush);
 }

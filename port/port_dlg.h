@@ -81,6 +81,7 @@ class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeater
   CPortSetting toSetting() const;
   void setCaption();
   void OnCtlColor();
+  void showCount();
   void updateListenReason();
   void connectHandlers();
 

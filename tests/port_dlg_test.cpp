@@ -272,6 +272,21 @@ TEST_F(PortDlgTest, ANotListeningPortShowsOnAndTheTooltipSaysWhy) {
   }
 }
 
+// A count reported in the frame before a click is shown late; the click must
+// still act on the switch as the user saw it.
+TEST_F(PortDlgTest, AClickRightAfterACountReportActsOnWhatTheUserSaw) {
+  store(relayTo(1));
+  create();
+  for (bool on : {false, true}) {
+    SCOPED_TRACE(on);
+    panel().notifyConnectionCount(0);  // its display waits for the next frame
+    EXPECT_FALSE(press(IDC_ON_OFF).seen);
+    EXPECT_EQ(isOn(), on);
+    EXPECT_EQ(stored().act, on ? 1 : 0);
+    EXPECT_EQ(panel().repeater.isListening(), on);
+  }
+}
+
 TEST_F(PortDlgTest, SettingsAreRefusedWhileOnAndWhileAnotherPanelEdits) {
   store(relayTo(1), 0);
   store(relayTo(0), 1);
