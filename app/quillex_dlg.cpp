@@ -42,6 +42,8 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, QWidget* parent)
   if (link_) connect(link_, &QLabel::linkActivated, this, [] { openHomePage(); });
   buildSystemMenu();
   setWindowIcon(quillexIcon());
+  // A port's reason for not listening shows on hover even while another window is active.
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   readSystemSettings();
   settingDlg_ = new CSettingDlg(this);
   settingDlg_->hide();
@@ -55,6 +57,9 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, QWidget* parent)
   // Without a notification area the window is the only way in: show it.
   showMainWindow(startWindow_ == 1 || !CTrayIcon::available() ? 1 : 0);
   setWindowTitle(QString::fromUtf8(TRAY_TIP));
+  // The ports start once the window stands where it will be, so their
+  // messages appear over it (or, hidden, over the middle of the screen).
+  initPorts();
 }
 
 CQuillexDlg::~CQuillexDlg() {
@@ -153,9 +158,13 @@ void CQuillexDlg::createPortPanels() {
     panel->portIndex = i;
     panel->profilePath = profilePath_;
     panel->settingDlg = settingDlg_;
-    panel->initPort();
     panels_.push_back(panel);
   }
+}
+
+// Each panel reads its section and starts its port when it was ON.
+void CQuillexDlg::initPorts() {
+  for (CPortDlg* panel : panels_) panel->initPort();
 }
 
 void CQuillexDlg::layoutPortPanels() {
@@ -218,6 +227,7 @@ void CQuillexDlg::OnProperties() {
     destroyPortPanels();
     createPortPanels();
     layoutPortPanels();
+    initPorts();
   }
   startWindow_ = dialog.startWindowChoice;
   writeSystemSettings();

@@ -53,6 +53,7 @@ class CQuillexDlg : public QDialog {
   void readSystemSettings();
   void writeSystemSettings();
   void createPortPanels();
+  void initPorts();
   void layoutPortPanels();
   void destroyPortPanels();
   void centreOnScreen();

@@ -4,7 +4,9 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
+#include <algorithm>
 
+#include "dialogs/dialog_texts.h"
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
 #include "port/listen_reason.h"
@@ -20,6 +22,14 @@ namespace {
 constexpr int kCountRefreshMs = 16;
 
 constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
+// The reason is listenReason's; it stays ON, so the port is tried again at the next start.
+constexpr const char* kNotListening = "TCP:%1 は ON ですが、待ち受けていません。\n%2\n次回の起動時にもう一度試みます。";
+constexpr const char* kFilterTip = "フィルタ: %1";
+constexpr const char* kIndividualCounts = " (拒否 %1 件、許可 %2 件)";
+constexpr const char* kUnknownMode = "モード %1 (全て許可として動作)";
+// Between the "Ip/Host" label and a destination that fills its box.
+constexpr int kHostGap = 4;
+const QColor kWarningRed{200, 30, 30};
 constexpr const char* kSettingBusy = "現在PORTの設定中です";
 constexpr const char* kNoConnection = "現在接続はありません.";
 
@@ -40,14 +50,47 @@ void paintCaption(QGroupBox* group, const QColor& colour) {
   group->setPalette(palette);
 }
 
-// A destination wider than its label shows its start, as an edit field
-// does, and the whole name on hover; one that fits stays centred.
+// A destination wider than its label shows its start, a little apart from
+// its label, as an edit field does, and the whole name on hover; one that
+// fits stays centred.
 void showHost(QLabel* label, const QString& host) {
   label->setText(host);
+  label->setContentsMargins(0, 0, 0, 0);
   const bool fits = label->fontMetrics().horizontalAdvance(host) <= label->contentsRect().width();
   const Qt::Alignment vertical = label->alignment() & Qt::AlignVertical_Mask;
   label->setAlignment((fits ? Qt::AlignHCenter : Qt::AlignLeft) | vertical);
+  label->setContentsMargins(fits ? 0 : kHostGap, 0, 0, 0);
   label->setToolTip(fits ? QString() : host);
+}
+
+// The filter mode in the settings dialog's words, with the list sizes.
+QString filterTip(const CIpFilter& filter) {
+  QString mode = filter.mode >= 0 && filter.mode < int(kFilterCaptions.size())
+                     ? QString::fromUtf8(kFilterCaptions[size_t(filter.mode)])
+                     : QString::fromUtf8(kUnknownMode).arg(filter.mode);
+  if (filter.mode == CIpFilter::FILTER_INDIVIDUAL)
+    mode += QString::fromUtf8(kIndividualCounts)
+                .arg(std::clamp(filter.refuseIpCount, 0, MAX_FILTER_ENTRIES))
+                .arg(std::clamp(filter.enableIpCount, 0, MAX_FILTER_ENTRIES));
+  return QString::fromUtf8(kFilterTip).arg(mode);
+}
+
+// A white mark on red at the left of the count box, over its yellow.
+QLabel* makeFailMark(QLabel* count) {
+  auto* mark = new QLabel(QString::fromUtf8("！"), count);
+  QFont bold = mark->font();
+  bold.setBold(true);
+  mark->setFont(bold);
+  mark->setAlignment(Qt::AlignCenter);
+  QPalette palette = mark->palette();
+  palette.setColor(QPalette::Window, kWarningRed);
+  palette.setColor(QPalette::WindowText, Qt::white);
+  mark->setPalette(palette);
+  mark->setAutoFillBackground(true);
+  const int side = count->height() - 2;
+  mark->setGeometry(1, 1, side, side);
+  mark->hide();
+  return mark;
 }
 
 // The eight values the settings dialog edits, copied between any two records
@@ -72,6 +115,9 @@ CPortDlg::CPortDlg(QWidget* parent) : QWidget(parent) {
   paintBackground(findControl(this, IDC_FORWARD_PORT_TEXT), yellowBrush);
   paintBackground(findControl(this, IDC_FORWARD_HOST_TEXT), yellowBrush);
   paintCaption(control<QGroupBox>(this, IDC_TCP_GROUP), yellowBrush);
+  auto* count = control<QLabel>(this, IDC_CONNECTION_COUNT);
+  count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  failMark_ = makeFailMark(count);
   connectHandlers();
   countRefresh_.setSingleShot(true);
   countRefresh_.setInterval(kCountRefreshMs);
@@ -119,6 +165,8 @@ void CPortDlg::switchOnOff() {
   }
   applyState();
   saveProfile();
+  // Never from a socket handler: only a click and the start come here.
+  if (!notListening_.isEmpty()) showMessage(this, QString::fromUtf8(kNotListening).arg(port).arg(notListening_));
 }
 
 void CPortDlg::applyState() {
@@ -136,10 +184,12 @@ void CPortDlg::applyState() {
   updateListenReason();
 }
 
-// A port that shows ON but does not listen says why on hover, for users
-// without the debug console.
+// A port that shows ON but does not listen has a mark that says so and says
+// why on hover, for users without the debug console.
 void CPortDlg::updateListenReason() {
-  setToolTip(listenReason(repeater, act != 0, !forwardHost.empty()));
+  notListening_ = listenReason(repeater, act != 0, !forwardHost.empty());
+  setToolTip(notListening_);
+  failMark_->setVisible(!notListening_.isEmpty());
 }
 
 void CPortDlg::loadProfile() {
@@ -248,9 +298,11 @@ void CPortDlg::showCount() {
   paintBackground(findControl(this, IDC_CONNECTION_COUNT), connectionCount > 0 ? greenBrush : yellowBrush);
 }
 
-// The filter mark's colour follows the live filter; the count's colour
-// follows the count (showCount); the other statics keep the colours the
-// constructor gave them.
+// The filter mark's colour and words follow the live filter; the count's
+// colour follows the count (showCount); the other statics keep the colours
+// the constructor gave them.
 void CPortDlg::OnCtlColor() {
-  paintBackground(findControl(this, IDC_FILTER_MARK), filter.mode != 0 ? yellowBrush : greyBrush);
+  QWidget* mark = findControl(this, IDC_FILTER_MARK);
+  paintBackground(mark, filter.mode != 0 ? yellowBrush : greyBrush);
+  mark->setToolTip(filterTip(filter));
 }

@@ -4,6 +4,9 @@
 // and off, opens the shared settings dialog and the connection status
 // dialog, and reads and writes its own section of the profile.
 //
+// A port that is ON but does not listen shows a warning mark in its count
+// and says why, on hover and in a message when it is switched on.
+//
 // The panel owns its settings (the fields below), its live filter and the
 // working copy handed to the settings dialog, and its repeater. It does not
 // own the settings dialog, which the main window shares among all panels.
@@ -20,6 +23,7 @@
 #include "relay/tcp_repeater.h"
 
 class CSettingDlg;
+class QLabel;
 struct CPortSetting;
 
 class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeaterListener {
@@ -88,4 +92,6 @@ class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeater
   // The dialog this panel claimed; it may be gone before the panel.
   QPointer<CSettingDlg> editingDlg_;
   QTimer countRefresh_;  // shows the last reported count
+  QLabel* failMark_ = nullptr;  // in the count; owned by the widget tree
+  QString notListening_;        // why the port does not listen though ON; empty when fine
 };

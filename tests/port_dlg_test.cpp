@@ -108,6 +108,8 @@ class PortDlgTest : public ::testing::Test {
   bool isOff(int i = 0) {
     return !button(IDC_ON_OFF, i)->isChecked() && button(IDC_ON_OFF, i)->text() == "OFF";
   }
+  // The warning mark inside the count box.
+  QLabel* failMark(int i = 0) { return findControl(&panel(i), IDC_CONNECTION_COUNT)->findChild<QLabel*>(); }
   bool countShows(const QString& count) {
     return QTest::qWaitFor([&] { return text(IDC_CONNECTION_COUNT) == count; }, kWaitMs);
   }
@@ -228,21 +230,13 @@ TEST_F(PortDlgTest, APortOnAtExitIsOnAgainAtTheNextStart) {
   EXPECT_TRUE(connectTo(uint16_t(s.port)));
 }
 
-TEST_F(PortDlgTest, AnEmptyHostShowsOnButNothingListens) {
-  CPortSetting s = relayTo(1);
-  s.forwardHost = "";
-  store(s);
-  EXPECT_FALSE(create().seen);
-  EXPECT_TRUE(isOn());
-  EXPECT_EQ(stored().act, 1);
-  EXPECT_FALSE(panel().repeater.isListening());
-  EXPECT_FALSE(connectTo(uint16_t(s.port)));
-  EXPECT_EQ(panel().toolTip(), QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません"));
-}
-
-TEST_F(PortDlgTest, ANotListeningPortShowsOnAndTheTooltipSaysWhy) {
+// ON but not listening: the panel keeps ON (tried again at the next start),
+// shows a mark and the reason, and says so at once when switched on.
+TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn) {
   uint16_t takenPort = 0;
   Fd taken = listenAny(takenPort);
+  CPortSetting noHost = relayTo(1);
+  noHost.forwardHost = "";
   CPortSetting inUse = relayTo(1);
   inUse.port = takenPort;
   CPortSetting badAddress = relayTo(1);
@@ -253,22 +247,32 @@ TEST_F(PortDlgTest, ANotListeningPortShowsOnAndTheTooltipSaysWhy) {
     QString reason;
   };
   const Case cases[] = {
-      {inUse, QString::fromUtf8("0.0.0.0:%1 で待ち受けできません: アドレスは既に使用されています (エラー 10048)")
+      {noHost, QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません")},
+      {inUse, QString::fromUtf8("0.0.0.0:%1 で待ち受けできません: アドレスは既に使用されています (エラー\u00a010048)")
                   .arg(takenPort)},
-      {badAddress, QString::fromUtf8("192.0.2.1:%1 で待ち受けできません: このホストのアドレスではありません (エラー 10049)")
+      {badAddress, QString::fromUtf8("192.0.2.1:%1 で待ち受けできません: このホストのアドレスではありません (エラー\u00a010049)")
                        .arg(badAddress.port)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason.toStdString());
     panels.clear();
     store(c.setting);
-    EXPECT_FALSE(create().seen);
+    const QString message = QString::fromUtf8("TCP:%1 は ON ですが、待ち受けていません。\n%2\n次回の起動時にもう一度試みます。")
+                                .arg(c.setting.port)
+                                .arg(c.reason);
+    const CModalRecord atStart = create();
+    EXPECT_EQ(atStart.text, message);
+    EXPECT_EQ(atStart.icon, QMessageBox::Warning);
     EXPECT_TRUE(isOn());
     EXPECT_EQ(stored().act, 1);
     EXPECT_FALSE(panel().repeater.isListening());
     EXPECT_EQ(panel().toolTip(), c.reason);
-    press(IDC_ON_OFF);
+    EXPECT_FALSE(failMark()->isHidden());
+    EXPECT_FALSE(press(IDC_ON_OFF).seen);
     EXPECT_TRUE(isOff());
     EXPECT_TRUE(panel().toolTip().isEmpty());
+    EXPECT_TRUE(failMark()->isHidden());
+    EXPECT_EQ(press(IDC_ON_OFF).text, message);
+    EXPECT_TRUE(isOn());
   }
 }
 
@@ -407,6 +411,46 @@ TEST_F(PortDlgTest, ALongHostShowsItsStartAndTheWholeNameOnHover) {
     EXPECT_EQ(label->toolTip(), cut ? QString::fromStdString(hosts[i]) : QString()) << i;
     EXPECT_EQ(label->alignment() & Qt::AlignHorizontal_Mask, cut ? Qt::AlignLeft : Qt::AlignHCenter) << i;
   }
+}
+
+// Rows and columns of a label's dark (text) pixels.
+QRect inkOf(QWidget* widget) {
+  const QImage image = widget->grab().toImage();
+  QRect ink;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, y).lightness() < 100) ink |= QRect(x, y, 1, 1);
+  return ink;
+}
+
+// What the pictures showed: the latched switch shows the keyboard focus,
+// the count stands in the middle of its box, a long destination keeps apart
+// from its label, and "Ｆ" says what it filters.
+TEST_F(PortDlgTest, TheSwitchShowsFocusTheCountIsCentredAndFSaysWhatItFilters) {
+  CPortSetting s = relayTo(1);
+  s.forwardHost = std::string(60, 'h') + ".example";
+  s.filter.mode = CIpFilter::FILTER_INDIVIDUAL;
+  s.filter.refuseIpCount = 1;
+  s.filter.enableIpCount = 2;
+  store(s);
+  create();
+  panel().show();
+  panel().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&panel()));
+  QPushButton* onOff = button(IDC_ON_OFF);
+  ASSERT_TRUE(isOn());
+  button(IDC_SETTING)->setFocus();
+  const QImage unfocused = onOff->grab().toImage();
+  QTest::keyClick(button(IDC_SETTING), Qt::Key_Backtab);  // from "設定" back to the switch
+  ASSERT_TRUE(onOff->hasFocus());
+  EXPECT_NE(onOff->grab().toImage(), unfocused);
+
+  QWidget* count = findControl(&panel(), IDC_CONNECTION_COUNT);
+  const QRect digit = inkOf(count);
+  EXPECT_LE(std::abs(digit.center().y() - count->height() / 2), 1) << digit.top() << "-" << digit.bottom();
+  EXPECT_GE(inkOf(findControl(&panel(), IDC_FORWARD_HOST_TEXT)).left(), 3);
+  EXPECT_EQ(findControl(&panel(), IDC_FILTER_MARK)->toolTip(),
+            QString::fromUtf8("フィルタ: 個別設定 (拒否 1 件、許可 2 件)"));
 }
 
 TEST_F(PortDlgTest, AStoredHostThatIsNotUtf8SurvivesTheSwitch) {

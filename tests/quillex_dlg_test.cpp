@@ -5,6 +5,7 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -171,6 +172,22 @@ TEST_F(MainWindowTest, WindowMenuHoldsPropertiesAndVersionInOrder) {
   QStringList texts;
   for (QAction* action : w.systemMenu()->actions()) texts << (action->isSeparator() ? "-" : action->text());
   EXPECT_EQ(texts.mid(0, 4), (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX)}));
+}
+
+// The ports start once the window stands where it will be: a message of
+// theirs comes over it.
+TEST_F(MainWindowTest, AStartUpMessageComesOverTheShownMainWindow) {
+  writeProfile("[SYSTEM]\nPORTNUM=1\n[TCP-PORT0]\nACT=1\nPORT=0\nFORWARDPORT=9\n");
+  QRect box, main;
+  const CModalRecord message = handleModal([&] { open(); }, [&](QWidget* shown) {
+    box = shown->frameGeometry();
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (qobject_cast<CQuillexDlg*>(top) && top->isVisible()) main = top->frameGeometry();
+    click(qobject_cast<QMessageBox*>(shown)->button(QMessageBox::Ok));
+  });
+  EXPECT_EQ(message.text, QString::fromUtf8("Listenポートが無効な設定です"));
+  ASSERT_TRUE(main.isValid()) << "the main window was not shown yet";
+  EXPECT_LE((box.center() - main.center()).manhattanLength(), 4);
 }
 
 // The trace is one UTF-8 stream: a character whose bytes arrive in two
