@@ -12,6 +12,8 @@
 #include "app/app_strings.h"
 #include "app/propaty_dlg.h"
 #include "app/tray_icon.h"
+#include "dialogs/event_log.h"
+#include "dialogs/event_log_dlg.h"
 #include "dialogs/setting_dlg.h"
 #include "port/port_dlg.h"
 #include "port/port_setting.h"
@@ -47,6 +49,7 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, QWidget* parent)
   readSystemSettings();
   settingDlg_ = new CSettingDlg(this);
   settingDlg_->hide();
+  eventLog_ = new CEventLog(CEventLog::kDefaultCapacity, this);
   createPortPanels();
   layoutPortPanels();
   centreOnScreen();
@@ -63,6 +66,7 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, QWidget* parent)
 }
 
 CQuillexDlg::~CQuillexDlg() {
+  delete eventLogDlg_;  // before the log it shows
   if (!panels_.empty()) destroyPortPanels();
   delete systemMenu_;
 }
@@ -73,6 +77,8 @@ void CQuillexDlg::buildSystemMenu() {
   systemMenu_->addAction(QString::fromUtf8(IDS_PROPERTIES), this, &CQuillexDlg::OnProperties);
   systemMenu_->addSeparator();
   systemMenu_->addAction(QString::fromUtf8(IDS_ABOUTBOX), this, &CQuillexDlg::OnAbout);
+  systemMenu_->addSeparator();
+  systemMenu_->addAction(QString::fromUtf8(MENU_EVENT_LOG), this, &CQuillexDlg::OnEventLog);
   exitAction_ = systemMenu_->addAction(QString::fromUtf8(TRAY_EXIT), this, &CQuillexDlg::OnTrayExit);
 }
 
@@ -158,6 +164,7 @@ void CQuillexDlg::createPortPanels() {
     panel->portIndex = i;
     panel->profilePath = profilePath_;
     panel->settingDlg = settingDlg_;
+    panel->eventLog = eventLog_;
     panels_.push_back(panel);
   }
 }
@@ -236,5 +243,12 @@ void CQuillexDlg::OnProperties() {
 void CQuillexDlg::OnAbout() {
   CAboutDlg dialog(this);
   dialog.exec();
+}
+
+void CQuillexDlg::OnEventLog() {
+  if (!eventLogDlg_) eventLogDlg_ = new CEventLogDlg(*eventLog_, this);
+  eventLogDlg_->show();
+  eventLogDlg_->raise();
+  eventLogDlg_->activateWindow();
 }
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 
 #include "dialogs/dialog_texts.h"
+#include "dialogs/event_log.h"
+#include "dialogs/event_log_text.h"
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
 #include "port/listen_reason.h"
@@ -170,9 +172,12 @@ void CPortDlg::switchOnOff() {
 }
 
 void CPortDlg::applyState() {
+  const bool wasListening = repeater.isListening();
   if (act == 0) {
     repeater.stop();
   } else if (isUsablePort(port) && isUsablePort(forwardPort) && !forwardHost.empty()) {
+    destination_ = std::make_shared<const QString>(hostPortText(forwardHost, forwardPort));
+    repeater.setConnectionObserver(eventLog ? this : nullptr);
     repeater.setListener(this);
     repeater.setBufferSize(bufferSize);
     repeater.setListenBind(isListenBind, ipListenBind);
@@ -182,6 +187,7 @@ void CPortDlg::applyState() {
     repeater.start(port, forwardHost, forwardPort);
   }
   updateListenReason();
+  logListenState(wasListening);
 }
 
 // A port that shows ON but does not listen has a mark that says so and says
@@ -190,6 +196,24 @@ void CPortDlg::updateListenReason() {
   notListening_ = listenReason(repeater, act != 0, !forwardHost.empty());
   setToolTip(notListening_);
   failMark_->setVisible(!notListening_.isEmpty());
+}
+
+void CPortDlg::logListenState(bool wasListening) {
+  if (!eventLog) return;
+  using Kind = CLogEvent::Kind;
+  if (act == 0) {
+    if (wasListening) eventLog->addListenEvent(Kind::ListenStopped, repeater.listenPort, destination_, {});
+  } else if (repeater.isListening()) {
+    eventLog->addListenEvent(Kind::ListenStarted, port, destination_, listenEndpoint(repeater));
+  } else {
+    eventLog->addListenEvent(Kind::CannotListen, port, destination_, notListening_);
+  }
+}
+
+// Called from inside socket handlers, once per connection end: one record
+// copied into the log, nothing formatted.
+void CPortDlg::connectionEnded(const CConnectionRecord& record) {
+  eventLog->addConnection(repeater.listenPort, destination_, record);
 }
 
 void CPortDlg::loadProfile() {
@@ -213,7 +237,10 @@ void CPortDlg::saveProfile() { savePortSetting(profilePath, portIndex, toSetting
 
 void CPortDlg::saveAndStop() {
   saveProfile();
+  const bool wasListening = repeater.isListening();
   repeater.stop();
+  if (eventLog && wasListening)
+    eventLog->addListenEvent(CLogEvent::Kind::ListenStopped, repeater.listenPort, destination_, {});
 }
 
 void CPortDlg::OnBnClickedSetting() {

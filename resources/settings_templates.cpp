@@ -42,6 +42,11 @@ constexpr ControlTemplate kStatusControls[] = {
     {IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 384, 72, kStretchWidth | kStretchHeight},
 };
 
+// The event log: only the lines, filling the window.
+constexpr ControlTemplate kEventLogControls[] = {
+    {IDC_EVENT_LIST, K::ModelList, "", 3, 3, 474, 154, kStretchWidth | kStretchHeight},
+};
+
 constexpr ControlTemplate kFilterConditionControls[] = {
     {kNoId, K::GroupBox, "フィルタリング条件", 7, 7, 209, 39},
     {IDC_MODE_ALL, K::RadioButton, "全て許可", 29, 18, 43, 10, kGroupStart},
@@ -66,6 +71,8 @@ extern const DialogTemplate kSettingTemplate{
     IDD_SETTING, "QUILLEX設定", 191, 186, false, kSettingControls};
 extern const DialogTemplate kStatusTemplate{
     IDD_STATUS, "接続状況", 391, 96, false, kStatusControls, true};
+extern const DialogTemplate kEventLogTemplate{
+    IDD_EVENT_LOG, "通信ログ", 480, 160, false, kEventLogControls, true};
 extern const DialogTemplate kFilterConditionTemplate{
     IDD_FILTER_CONDITION, "フィルタリング条件", 223, 145, false, kFilterConditionControls};
 extern const DialogTemplate kIpConditionTemplate{

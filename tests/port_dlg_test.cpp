@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "app/qt_loop_adapter.h"
+#include "dialogs/event_log.h"
 #include "dialogs/setting_dlg.h"
 #include "port/port_setting.h"
 #include "relay/event_loop.h"
@@ -289,6 +290,46 @@ TEST_F(PortDlgTest, AClickRightAfterACountReportActsOnWhatTheUserSaw) {
     EXPECT_EQ(stored().act, on ? 1 : 0);
     EXPECT_EQ(panel().repeater.isListening(), on);
   }
+}
+
+// The log hears of listening, of each connection's end and of a refused
+// caller through the port's real repeater.
+TEST_F(PortDlgTest, ThePortTellsTheEventLogWhatItDoes) {
+  CEventLog log;
+  const CPortSetting s = relayTo(1);
+  store(s);
+  auto created = std::make_unique<CPortDlg>();
+  created->profilePath = path;
+  created->eventLog = &log;
+  panels.push_back(std::move(created));
+  panel().initPort();
+  {
+    auto [client, server] = relayedConnection(s.port);
+    EXPECT_TRUE(arrives(client.get(), server.get(), "request"));
+    EXPECT_TRUE(arrives(server.get(), client.get(), "answer"));
+    client = Fd();  // the caller ends it
+    EXPECT_TRUE(countShows("0"));
+  }
+  panel().filter.mode = CIpFilter::FILTER_INDIVIDUAL;
+  panel().filter.refuseIpCount = 1;
+  panel().filter.refuseIp[0] = "127.0.0.1";
+  Fd refused = connectTo(uint16_t(s.port));
+  log.setLive(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return log.rowCount() == 3; }, kWaitMs));
+  press(IDC_ON_OFF);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return log.rowCount() == 4; }, kWaitMs));
+
+  using Kind = CLogEvent::Kind;
+  EXPECT_EQ(log.eventAt(0)->kind, Kind::ListenStarted);
+  EXPECT_EQ(log.eventAt(0)->detail, QStringLiteral("0.0.0.0:%1").arg(s.port));
+  EXPECT_EQ(*log.eventAt(0)->destination, QStringLiteral("127.0.0.1:%1").arg(destinationPort));
+  const CConnectionRecord& relayed = log.eventAt(1)->record;
+  EXPECT_EQ(relayed.end, CConnectionRecord::End::ClosedByCaller);
+  EXPECT_EQ(relayed.bytesUp, 7u);
+  EXPECT_EQ(relayed.bytesDown, 6u);
+  EXPECT_EQ(log.eventAt(1)->listenPort, s.port);
+  EXPECT_EQ(log.eventAt(2)->record.end, CConnectionRecord::End::RefusedByFilter);
+  EXPECT_EQ(log.eventAt(3)->kind, Kind::ListenStopped);
 }
 
 TEST_F(PortDlgTest, SettingsAreRefusedWhileOnAndWhileAnotherPanelEdits) {

@@ -18,6 +18,7 @@
 #include "app/qt_loop_adapter.h"
 #include "app/quillex_dlg.h"
 #include "app/tray_icon.h"
+#include "dialogs/event_log_dlg.h"
 #include "dialogs/setting_dlg.h"
 #include "port/port_dlg.h"
 #include "relay/async_socket.h"
@@ -167,11 +168,21 @@ TEST_F(MainWindowTest, ClosingWithoutANotificationAreaMinimisesInsteadOfHiding) 
   EXPECT_EQ(exitCode, -1);  // only "終了" ends the program
 }
 
-TEST_F(MainWindowTest, WindowMenuHoldsPropertiesAndVersionInOrder) {
+// The event log comes after the specified entries and opens beside the
+// main window, not modal, once.
+TEST_F(MainWindowTest, WindowMenuHoldsPropertiesVersionAndThenTheEventLog) {
   CQuillexDlg& w = open();
   QStringList texts;
   for (QAction* action : w.systemMenu()->actions()) texts << (action->isSeparator() ? "-" : action->text());
-  EXPECT_EQ(texts.mid(0, 4), (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX)}));
+  EXPECT_EQ(texts.mid(0, 6), (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX),
+                                          "-", QString::fromUtf8("通信ログ")}));
+  w.systemMenu()->actions()[5]->trigger();
+  CEventLogDlg* log = w.eventLogDialog();
+  ASSERT_TRUE(log && log->isVisible());
+  EXPECT_EQ(log->windowTitle(), QString::fromUtf8("通信ログ"));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  w.systemMenu()->actions()[5]->trigger();
+  EXPECT_EQ(w.eventLogDialog(), log);
 }
 
 // The ports start once the window stands where it will be: a message of
