@@ -4,14 +4,13 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
-#include <algorithm>
 
-#include "dialogs/dialog_texts.h"
 #include "dialogs/event_log.h"
 #include "dialogs/event_log_text.h"
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
 #include "port/listen_reason.h"
+#include "port/panel_marks.h"
 #include "port/port_check.h"
 #include "port/port_setting.h"
 #include "resources/message_box.h"
@@ -24,16 +23,12 @@ namespace {
 constexpr int kCountRefreshMs = 16;
 
 constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
-// The reason is listenReason's; it stays ON, so the port is tried again at the next start.
-constexpr const char* kNotListening = "TCP:%1 は ON ですが、待ち受けていません。\n%2\n次回の起動時にもう一度試みます。";
-constexpr const char* kFilterTip = "フィルタ: %1";
-constexpr const char* kIndividualCounts = " (拒否 %1 件、許可 %2 件)";
-constexpr const char* kUnknownMode = "モード %1 (全て許可として動作)";
-// Between the "Ip/Host" label and a destination that fills its box.
-constexpr int kHostGap = 4;
-const QColor kWarningRed{200, 30, 30};
 constexpr const char* kSettingBusy = "現在PORTの設定中です";
 constexpr const char* kNoConnection = "現在接続はありません.";
+// The reason is listenReason's; it stays ON, so the port is tried again at the next start.
+constexpr const char* kNotListening = "TCP:%1 は ON ですが、待ち受けていません。\n%2\n次回の起動時にもう一度試みます。";
+// Between the "Ip/Host" label and a destination that fills its box.
+constexpr int kHostGap = 4;
 
 // A static painted on a solid background of its own.
 void paintBackground(QWidget* widget, const QColor& colour) {
@@ -63,36 +58,6 @@ void showHost(QLabel* label, const QString& host) {
   label->setAlignment((fits ? Qt::AlignHCenter : Qt::AlignLeft) | vertical);
   label->setContentsMargins(fits ? 0 : kHostGap, 0, 0, 0);
   label->setToolTip(fits ? QString() : host);
-}
-
-// The filter mode in the settings dialog's words, with the list sizes.
-QString filterTip(const CIpFilter& filter) {
-  QString mode = filter.mode >= 0 && filter.mode < int(kFilterCaptions.size())
-                     ? QString::fromUtf8(kFilterCaptions[size_t(filter.mode)])
-                     : QString::fromUtf8(kUnknownMode).arg(filter.mode);
-  if (filter.mode == CIpFilter::FILTER_INDIVIDUAL)
-    mode += QString::fromUtf8(kIndividualCounts)
-                .arg(std::clamp(filter.refuseIpCount, 0, MAX_FILTER_ENTRIES))
-                .arg(std::clamp(filter.enableIpCount, 0, MAX_FILTER_ENTRIES));
-  return QString::fromUtf8(kFilterTip).arg(mode);
-}
-
-// A white mark on red at the left of the count box, over its yellow.
-QLabel* makeFailMark(QLabel* count) {
-  auto* mark = new QLabel(QString::fromUtf8("！"), count);
-  QFont bold = mark->font();
-  bold.setBold(true);
-  mark->setFont(bold);
-  mark->setAlignment(Qt::AlignCenter);
-  QPalette palette = mark->palette();
-  palette.setColor(QPalette::Window, kWarningRed);
-  palette.setColor(QPalette::WindowText, Qt::white);
-  mark->setPalette(palette);
-  mark->setAutoFillBackground(true);
-  const int side = count->height() - 2;
-  mark->setGeometry(1, 1, side, side);
-  mark->hide();
-  return mark;
 }
 
 // The eight values the settings dialog edits, copied between any two records
