@@ -258,7 +258,9 @@ time.sleep(600)
 EOF
 pids+=($!)
 wait_for grep -q ready "$work/peers.log"
-xdotool key Tab  # from the link to port 0's switch: its keyboard focus shows
+# Port 0's switch with the keyboard focus, as after tabbing to it from the
+# link (whose first Tab stays in it) in an active window.
+xdotool windowfocus "$main" sleep 0.3 key Tab Tab
 shoot "$main" main-window
 
 wait_tray_icon >/dev/null
