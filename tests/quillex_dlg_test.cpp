@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
+#include <QToolTip>
 #include <fstream>
 
 #include "app/app_strings.h"
@@ -183,6 +184,20 @@ TEST_F(MainWindowTest, WindowMenuHoldsPropertiesVersionAndThenTheEventLog) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   w.systemMenu()->actions()[5]->trigger();
   EXPECT_EQ(w.eventLogDialog(), log);
+}
+
+// Why a port does not listen shows on hover even while another window is active.
+TEST_F(MainWindowTest, AFailingPortSaysWhyOnHoverWhileAnotherWindowIsActive) {
+  writeProfile("[SYSTEM]\nPORTNUM=1\n[TCP-PORT0]\nACT=1\nPORT=9\nFORWARDHOST=\nFORWARDPORT=9\n");
+  EXPECT_TRUE(answerMessageBox([&] { open(); }).seen);
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  CPortDlg* panel = window->panels()[0];
+  QTest::mouseMove(panel, QPoint(2, panel->height() - 2));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == panel->toolTip(); }, 5000));
+  EXPECT_FALSE(panel->toolTip().isEmpty());
 }
 
 // The ports start once the window stands where it will be: a message of
