@@ -11,6 +11,9 @@ namespace {
 // Long enough to drain a burst in one pass, short against the 50 ms in which
 // the window must answer input.
 constexpr int64_t kBudgetUs = 2000;
+// A batch this small is all there usually is (a request, or its answer):
+// looking again would cost an empty system call at every step of a round trip.
+constexpr int kLoneBatch = 1;
 }  // namespace
 
 void CQtLoopAdapter::onActivated() {
@@ -21,6 +24,6 @@ void CQtLoopAdapter::onActivated() {
     notifier_.setEnabled(false);
     return;
   }
-  loop_.dispatchWhileBusy(kBudgetUs);
+  if (loop_.dispatchReady() > kLoneBatch) loop_.dispatchWhileBusy(kBudgetUs);
   if (!notifier_.isEnabled()) notifier_.setEnabled(true);
 }
