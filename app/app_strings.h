@@ -8,6 +8,7 @@ constexpr const char* IDS_SOCKETS_FAILED = "Windows ｿｹｯﾄの初期化に�
 constexpr const char* TRAY_TIP = "クイレクス";
 constexpr const char* TRAY_OPEN = "メインウィンドウを開く";  // ID_TRAY_OPEN
 constexpr const char* TRAY_EXIT = "終了";                    // ID_TRAY_EXIT
+constexpr const char* MENU_EVENT_LOG = "通信ログ";           // after the window menu's own entries
 
 constexpr const char* MSG_PORTS_ON = "制御中のポートがあります。設定変更時はポートを全てＯＦＦにしてください";
 constexpr const char* MSG_PORT_COUNT = "ポート数が規定値(1,5,10)以外が設定されています。iniファイルを確認してください";

@@ -92,3 +92,8 @@ int commandLineExitCode(const CCommandLine& line, bool refuseUnknown) {
   printUsage(stderr);
   return 2;
 }
+
+void warnUnknownOption(const CCommandLine& line) {
+  if (!line.unknownOption.empty())
+    std::fprintf(stderr, "quillex: warning: unknown option %s ignored\n", line.unknownOption.c_str());
+}

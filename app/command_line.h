@@ -1,9 +1,10 @@
 #pragma once
 // The options this program defines beside the debug switch: --headless,
 // --profile PATH, --quiet and --help. No Qt, so the headless runner reads them too.
-// Other arguments (Qt's own options, -D563, plain words) are left alone; an
-// argument beginning with "--" that is not defined here is refused, but only
-// once Qt has taken its own options out of argv.
+// Other arguments (Qt's own options, -D563, plain words) are left alone. An
+// argument beginning with "--" that is not defined here is refused headless;
+// the window mode lists it like any other argument and only warns, once Qt
+// has taken its own options out of argv.
 
 #include <string>
 
@@ -25,4 +26,7 @@ CCommandLine parseCommandLine(int argc, char** argv);
 // 0 for --help, 2 for a line that cannot be used. An unknown option counts
 // only when refuseUnknown.
 int commandLineExitCode(const CCommandLine& line, bool refuseUnknown);
+
+// A warning on standard error naming an unknown option, if there is one.
+void warnUnknownOption(const CCommandLine& line);
 

@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
   std::vector<char*> arguments(argv, argv + argc);  // Qt takes its own options out of argv
   CSignalBridge::blockSignals();
   QApplication app(argc, argv);
-  if (const int code = commandLineExitCode(parseCommandLine(argc, argv), true); code >= 0) return code;
+  // Only now are Qt's own options out of argv: what is left unknown is listed
+  // below like any other argument, and the program starts.
+  warnUnknownOption(parseCommandLine(argc, argv));
   app.setQuitOnLastWindowClosed(false);
   installDialogLook();
   QApplication::setWindowIcon(quillexIcon());

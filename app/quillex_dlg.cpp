@@ -12,6 +12,8 @@
 #include "app/app_strings.h"
 #include "app/propaty_dlg.h"
 #include "app/tray_icon.h"
+#include "dialogs/event_log.h"
+#include "dialogs/event_log_dlg.h"
 #include "dialogs/setting_dlg.h"
 #include "port/port_dlg.h"
 #include "port/port_setting.h"
@@ -42,9 +44,12 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, QWidget* parent)
   if (link_) connect(link_, &QLabel::linkActivated, this, [] { openHomePage(); });
   buildSystemMenu();
   setWindowIcon(quillexIcon());
+  // A port's reason for not listening shows on hover even while another window is active.
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   readSystemSettings();
   settingDlg_ = new CSettingDlg(this);
   settingDlg_->hide();
+  eventLog_ = new CEventLog(CEventLog::kDefaultCapacity, this);
   createPortPanels();
   layoutPortPanels();
   centreOnScreen();
@@ -55,9 +60,13 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, QWidget* parent)
   // Without a notification area the window is the only way in: show it.
   showMainWindow(startWindow_ == 1 || !CTrayIcon::available() ? 1 : 0);
   setWindowTitle(QString::fromUtf8(TRAY_TIP));
+  // The ports start once the window stands where it will be, so their
+  // messages appear over it (or, hidden, over the middle of the screen).
+  initPorts();
 }
 
 CQuillexDlg::~CQuillexDlg() {
+  delete eventLogDlg_;  // before the log it shows
   if (!panels_.empty()) destroyPortPanels();
   delete systemMenu_;
 }
@@ -68,6 +77,8 @@ void CQuillexDlg::buildSystemMenu() {
   systemMenu_->addAction(QString::fromUtf8(IDS_PROPERTIES), this, &CQuillexDlg::OnProperties);
   systemMenu_->addSeparator();
   systemMenu_->addAction(QString::fromUtf8(IDS_ABOUTBOX), this, &CQuillexDlg::OnAbout);
+  systemMenu_->addSeparator();
+  systemMenu_->addAction(QString::fromUtf8(MENU_EVENT_LOG), this, &CQuillexDlg::OnEventLog);
   exitAction_ = systemMenu_->addAction(QString::fromUtf8(TRAY_EXIT), this, &CQuillexDlg::OnTrayExit);
 }
 
@@ -153,9 +164,14 @@ void CQuillexDlg::createPortPanels() {
     panel->portIndex = i;
     panel->profilePath = profilePath_;
     panel->settingDlg = settingDlg_;
-    panel->initPort();
+    panel->eventLog = eventLog_;
     panels_.push_back(panel);
   }
+}
+
+// Each panel reads its section and starts its port when it was ON.
+void CQuillexDlg::initPorts() {
+  for (CPortDlg* panel : panels_) panel->initPort();
 }
 
 void CQuillexDlg::layoutPortPanels() {
@@ -218,6 +234,7 @@ void CQuillexDlg::OnProperties() {
     destroyPortPanels();
     createPortPanels();
     layoutPortPanels();
+    initPorts();
   }
   startWindow_ = dialog.startWindowChoice;
   writeSystemSettings();
@@ -226,5 +243,12 @@ void CQuillexDlg::OnProperties() {
 void CQuillexDlg::OnAbout() {
   CAboutDlg dialog(this);
   dialog.exec();
+}
+
+void CQuillexDlg::OnEventLog() {
+  if (!eventLogDlg_) eventLogDlg_ = new CEventLogDlg(*eventLog_, this);
+  eventLogDlg_->show();
+  eventLogDlg_->raise();
+  eventLogDlg_->activateWindow();
 }
 

@@ -1,16 +1,19 @@
 #pragma once
 // The main window: one port panel per configured port in one or two
 // columns, the shared settings dialog, the notification-area icon, and the
-// window menu with the system properties and the version dialog. Closing it
-// only hides it; the program ends through the icon's "終了".
+// window menu with the system properties, the version dialog and the event
+// log. Closing it only hides it; the program ends through the icon's "終了".
 //
-// Owns its panels, the settings dialog and the tray icon.
+// Owns its panels, the settings dialog, the event log with its window, and
+// the tray icon.
 
 #include <QDialog>
 #include <functional>
 #include <string>
 #include <vector>
 
+class CEventLog;
+class CEventLogDlg;
 class CPortDlg;
 class CSettingDlg;
 class CTrayIcon;
@@ -29,9 +32,12 @@ class CQuillexDlg : public QDialog {
   void OnTrayExit();      // "終了": saves and stops every port, then ends the program
   void OnProperties();    // "プロパティ設定"
   void OnAbout();         // "Quillex のﾊﾞｰｼﾞｮﾝ情報"
+  void OnEventLog();      // "通信ログ"
 
   const std::vector<CPortDlg*>& panels() const { return panels_; }
   CSettingDlg* settingDialog() const { return settingDlg_; }
+  CEventLog* eventLog() const { return eventLog_; }
+  CEventLogDlg* eventLogDialog() const { return eventLogDlg_; }
   QMenu* systemMenu() const { return systemMenu_; }
   int portCount() const { return portCount_; }
   int startWindow() const { return startWindow_; }
@@ -53,6 +59,7 @@ class CQuillexDlg : public QDialog {
   void readSystemSettings();
   void writeSystemSettings();
   void createPortPanels();
+  void initPorts();
   void layoutPortPanels();
   void destroyPortPanels();
   void centreOnScreen();
@@ -61,6 +68,8 @@ class CQuillexDlg : public QDialog {
   std::string profilePath_;
   std::vector<CPortDlg*> panels_;
   CSettingDlg* settingDlg_ = nullptr;
+  CEventLog* eventLog_ = nullptr;
+  CEventLogDlg* eventLogDlg_ = nullptr;  // made when first asked for
   CTrayIcon* tray_ = nullptr;
   QMenu* systemMenu_ = nullptr;
   QAction* exitAction_ = nullptr;  // in the window menu only while there is no notification area

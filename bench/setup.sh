@@ -30,9 +30,12 @@ build_tools() {
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUILLEX_TESTS=OFF >/dev/null
   # Two jobs at most: the machine is shared.
   cmake --build "$build" -j2 --target Quillex bench_client bench_server >/dev/null
+  # Built only where X11 and XTest are there to build against.
+  cmake --build "$build" -j2 --target menu_latency >/dev/null 2>&1 || true
   QUILLEX_BIN=$root/$build/app/Quillex
   BENCH_CLIENT=$root/$build/bench/bench_client
   BENCH_SERVER=$root/$build/bench/bench_server
+  MENU_LATENCY=$root/$build/bench/menu_latency
 }
 
 # A thousand held connections cost a relay two descriptors each.

@@ -17,7 +17,7 @@ function cell(t, k,   v, d) {
   return sprintf("%s (%.2fx)", fmt(v), v / d)
 }
 BEGIN {
-  nrows = split("bulk1_up bulk1_down bulk8_up bulk8_down rtt1_p50 rtt1_p99 rtt4k_p50 rtt4k_p99 cps idle_kib idle_cpu idle_held close_up close_down halfclose dropped refused lost", rows, " ")
+  nrows = split("bulk1_up bulk1_down bulk8_up bulk8_down rtt1_p50 rtt1_p99 rtt4k_p50 rtt4k_p99 cps idle_kib idle_cpu idle_held close_up close_down halfclose menu_p50 menu_max menu_log_p50 menu_log_max dropped refused lost", rows, " ")
   label["bulk1_up"] = "bulk 1 stream c->s MiB/s"
   label["bulk1_down"] = "bulk 1 stream s->c MiB/s"
   label["bulk8_up"] = "bulk 8 streams c->s MiB/s"
@@ -33,6 +33,10 @@ BEGIN {
   label["close_up"] = "1 MiB + close c->s whole"
   label["close_down"] = "1 MiB + close s->c whole"
   label["halfclose"] = "half-close, 64 KiB answer"
+  label["menu_p50"] = "window menu ms, p50"
+  label["menu_max"] = "window menu ms, max"
+  label["menu_log_p50"] = "  the same, log open, p50"
+  label["menu_log_max"] = "  the same, log open, max"
   label["dropped"] = "log lines dropped"
   label["refused"] = "connections refused/dropped"
   label["lost"] = "streams lost/corrupted"
@@ -71,4 +75,10 @@ END {
     for (i = 1; i <= ntargets; i++) printf "%" w "s", cell(order[i], rows[j])
     printf "\n"
   }
+  # What the window costs the relay, from the same rounds.
+  if (("Quillex+window", "cps") in val && ("Quillex", "cps") in val && val["Quillex", "cps"] > 0 &&
+      val["Quillex", "rtt1_p50"] > 0)
+    printf "\nQuillex+window against Quillex: connections/s %.2fx, round trip 1 B p50 %.2fx\n",
+           val["Quillex+window", "cps"] / val["Quillex", "cps"],
+           val["Quillex+window", "rtt1_p50"] / val["Quillex", "rtt1_p50"]
 }

@@ -43,6 +43,10 @@ void CFilterConditionDlg::OnInitDialog() {
   enablePanel->move(origin + QPoint(refusePanel->width(), 0));
   refusePanel->show();
   enablePanel->show();
+  // The panels come after OK and Cancel in creation order, but stand
+  // between the modes and the buttons on screen: Tab follows the screen.
+  setTabOrder(findControl(enablePanel, IDC_DELETE), findControl(this, IDOK));
+  setTabOrder(findControl(this, IDOK), findControl(this, IDCANCEL));
   updateData(false);
   OnBnClickedMode();
 }

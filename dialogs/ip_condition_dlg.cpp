@@ -1,9 +1,12 @@
 #include "dialogs/ip_condition_dlg.h"
 
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <cstdint>
 
 #include "dialogs/dialog_texts.h"
@@ -30,17 +33,41 @@ CIpConditionDlg::CIpConditionDlg(QWidget* parent) : QWidget(parent) {
           &CIpConditionDlg::OnBnClickedAdd);
   connect(control<QPushButton>(this, IDC_DELETE), &QPushButton::clicked, this,
           &CIpConditionDlg::OnBnClickedDelete);
-  // Enter and Esc in the panel are the owning dialog's OK and Cancel; the
-  // panel's own buttons never take Enter over from them.
+  // Enter reaches keyPressEvent below instead of making these the default.
   control<QPushButton>(this, IDC_ADD)->setAutoDefault(false);
   control<QPushButton>(this, IDC_DELETE)->setAutoDefault(false);
+}
+
+// The keys arrive here when the focused control leaves them; taken here, the
+// owning dialog never sees them as its OK or Cancel.
+void CIpConditionDlg::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  event->accept();
+  if (key == Qt::Key_Escape) return;
+  if (auto* button = qobject_cast<QAbstractButton*>(focusWidget())) {
+    button->click();
+  } else if (focusWidget() == findControl(this, IDC_ENTRY_TEXT)) {
+    OnBnClickedAdd();
+  }
 }
 
 void CIpConditionDlg::setTitle(const QString& title) {
   control<QGroupBox>(this, IDC_TITLE)->setTitle(title);
 }
 
-void CIpConditionDlg::appendEntry(const QString& text) { entryList->addItem(text); }
+void CIpConditionDlg::appendEntry(const QString& text) { addEntry(text); }
+
+void CIpConditionDlg::addEntry(const QString& text) {
+  auto* item = new QListWidgetItem(text, entryList);
+  // The room beside a scroll bar, less the margins the style keeps around an item's text.
+  const int margin = entryList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, entryList) + 1;
+  const int room = entryList->contentsRect().width() - entryList->verticalScrollBar()->sizeHint().width() - 2 * margin;
+  if (entryList->fontMetrics().horizontalAdvance(text) > room) item->setToolTip(text);
+}
 
 int CIpConditionDlg::getEntryCount() const { return entryList->count(); }
 
@@ -68,7 +95,7 @@ void CIpConditionDlg::OnBnClickedAdd() {
     showMessage(this, QString::asprintf(kEntryLimitFormat, MAX_FILTER_ENTRIES));
     return;
   }
-  entryList->addItem(entryText);
+  addEntry(entryText);
   entryList->setCurrentRow(getEntryCount() - 1);
 }
 

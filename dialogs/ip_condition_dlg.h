@@ -2,12 +2,16 @@
 // The address list panel: edits one list of filter entries (a.b.c.d or
 // a.b.c.d/n) under a title, with "追加" and "削除". It checks the form of an
 // entry when it is added and holds at most MAX_FILTER_ENTRIES entries; it
-// stores nothing itself, its owner fills and reads the list.
+// stores nothing itself, its owner fills and reads the list. Enter and Esc
+// typed inside it stay inside it: Enter in the entry field adds the entry,
+// as "追加" does, so the dialog around it never closes with a typed entry
+// dropped. An entry too long for the list shows whole as its tooltip.
 // A child widget of its owner, which owns it.
 
 #include <QString>
 #include <QWidget>
 
+class QKeyEvent;
 class QListWidget;
 
 class CIpConditionDlg : public QWidget {
@@ -25,7 +29,11 @@ class CIpConditionDlg : public QWidget {
   // Greys, or brings back, every control and the panel itself.
   void setPanelEnabled(bool enabled);
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
+  void addEntry(const QString& text);
   void OnBnClickedAdd();
   void OnBnClickedDelete();
   // Controls to members when saving, members to controls otherwise.

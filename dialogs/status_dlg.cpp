@@ -1,12 +1,15 @@
 #include "dialogs/status_dlg.h"
 
+#include <QEvent>
 #include <QHeaderView>
-#include <QLocale>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
 #include <array>
 
+#include "dialogs/byte_count.h"
 #include "relay/tcp_repeater.h"
+#include "resources/copy_rows.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 
@@ -34,9 +37,6 @@ constexpr std::array<CColumn, 12> kColumns = {{
     {"DownBytes", Qt::AlignRight, 90},
 }};
 
-// With thousands separators, as a Japanese desktop writes them.
-QString byteCount(uint64_t bytes) { return QLocale(QLocale::Japanese, QLocale::Japan).toString(qulonglong(bytes)); }
-
 // The cells of one pair, in column order.
 std::array<QString, kColumns.size()> cellsOf(const CTcpStreamPair& pair) {
   const CTcpSockStream& in = *pair.acceptStream;
@@ -46,7 +46,7 @@ std::array<QString, kColumns.size()> cellsOf(const CTcpStreamPair& pair) {
           QString::number(in.usedBuffPeak),            QString::fromStdString(out.getBindIp()),
           QString::number(out.bindPort),               QString::fromStdString(out.getPeerAddress()),
           QString::number(out.peerPort),               QString::number(out.usedBuffPeak),
-          byteCount(out.sentBytes),                    byteCount(in.sentBytes)};
+          byteCountText(out.sentBytes),                byteCountText(in.sentBytes)};
 }
 
 }  // namespace
@@ -55,6 +55,29 @@ CStatusDlg::CStatusDlg(QWidget* parent) : CTemplateDialog(IDD_STATUS, parent) {
   connectionList = control<QTableWidget>(this, IDC_CONNECTION_LIST);
   // "閉じる" is the OK command; it only closes.
   connect(control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
+  addCopyAction(connectionList);
+  connectionList->viewport()->installEventFilter(this);
+  setSizeGripEnabled(true);
+}
+
+bool CStatusDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == connectionList->viewport() && event->type() == QEvent::Resize) fitColumns();
+  return CTemplateDialog::eventFilter(watched, event);
+}
+
+// Every column keeps at least its own width, so a narrow table scrolls; a
+// wider one shares the extra room out in proportion, so the table fills it.
+void CStatusDlg::fitColumns() {
+  int total = 0;
+  for (const CColumn& column : kColumns) total += column.width;
+  const int room = std::max(connectionList->viewport()->width(), total);
+  int used = 0;
+  for (int i = 0; i < int(kColumns.size()); ++i) {
+    const bool last = i + 1 == int(kColumns.size());
+    const int width = last ? room - used : kColumns[size_t(i)].width * room / total;
+    connectionList->setColumnWidth(i, width);
+    used += width;
+  }
 }
 
 void CStatusDlg::OnInitDialog() {
@@ -75,8 +98,8 @@ void CStatusDlg::insertColumns() {
     auto* heading = new QTableWidgetItem(QString::fromLatin1(kColumns[i].heading));
     heading->setTextAlignment(kColumns[i].alignment | Qt::AlignVCenter);
     connectionList->setHorizontalHeaderItem(i, heading);
-    connectionList->setColumnWidth(i, kColumns[i].width);
   }
+  fitColumns();
 }
 
 void CStatusDlg::insertRows() {

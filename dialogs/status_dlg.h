@@ -2,7 +2,9 @@
 // The connection status dialog: one row per connection pair of a port's
 // repeater, read once when the dialog opens. It does not refresh, and it
 // keeps no pointer into the connection table after that reading, so pairs
-// that close while it is shown cannot leave it dangling.
+// that close while it is shown cannot leave it dangling. It opens at its
+// template size and can be made larger, the columns sharing the width;
+// "コピー" and Ctrl+C copy the selected row.
 //
 // Does not own the repeater.
 
@@ -19,9 +21,13 @@ class CStatusDlg : public CTemplateDialog {
 
   CTcpRepeater* repeater = nullptr;  // set by the caller before the dialog runs
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   // Takes the snapshot before the first showing.
   void OnInitDialog() override;
+  void fitColumns();
   void insertColumns();
   void insertRows();
 

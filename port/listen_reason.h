@@ -1,6 +1,6 @@
 #pragma once
 // Why a port that shows ON does not listen, in the words the panel's
-// tooltip uses, for users without the debug trace.
+// tooltip, its message and the event log use, for users without the debug trace.
 
 #include <QString>
 
@@ -8,3 +8,6 @@ class CTcpRepeater;
 
 // Empty when the port is OFF or listening.
 QString listenReason(const CTcpRepeater& repeater, bool on, bool hasHost);
+
+// Where the repeater listens or tried to: "address:port".
+QString listenEndpoint(const CTcpRepeater& repeater);

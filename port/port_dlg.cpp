@@ -5,9 +5,12 @@
 #include <QPalette>
 #include <QPushButton>
 
+#include "dialogs/event_log.h"
+#include "dialogs/event_log_text.h"
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
 #include "port/listen_reason.h"
+#include "port/panel_marks.h"
 #include "port/port_check.h"
 #include "port/port_setting.h"
 #include "resources/message_box.h"
@@ -22,6 +25,10 @@ constexpr int kCountRefreshMs = 16;
 constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
 constexpr const char* kSettingBusy = "現在PORTの設定中です";
 constexpr const char* kNoConnection = "現在接続はありません.";
+// The reason is listenReason's; it stays ON, so the port is tried again at the next start.
+constexpr const char* kNotListening = "TCP:%1 は ON ですが、待ち受けていません。\n%2\n次回の起動時にもう一度試みます。";
+// Between the "Ip/Host" label and a destination that fills its box.
+constexpr int kHostGap = 4;
 
 // A static painted on a solid background of its own.
 void paintBackground(QWidget* widget, const QColor& colour) {
@@ -40,13 +47,16 @@ void paintCaption(QGroupBox* group, const QColor& colour) {
   group->setPalette(palette);
 }
 
-// A destination wider than its label shows its start, as an edit field
-// does, and the whole name on hover; one that fits stays centred.
+// A destination wider than its label shows its start, a little apart from
+// its label, as an edit field does, and the whole name on hover; one that
+// fits stays centred.
 void showHost(QLabel* label, const QString& host) {
   label->setText(host);
+  label->setContentsMargins(0, 0, 0, 0);
   const bool fits = label->fontMetrics().horizontalAdvance(host) <= label->contentsRect().width();
   const Qt::Alignment vertical = label->alignment() & Qt::AlignVertical_Mask;
   label->setAlignment((fits ? Qt::AlignHCenter : Qt::AlignLeft) | vertical);
+  label->setContentsMargins(fits ? 0 : kHostGap, 0, 0, 0);
   label->setToolTip(fits ? QString() : host);
 }
 
@@ -72,10 +82,13 @@ CPortDlg::CPortDlg(QWidget* parent) : QWidget(parent) {
   paintBackground(findControl(this, IDC_FORWARD_PORT_TEXT), yellowBrush);
   paintBackground(findControl(this, IDC_FORWARD_HOST_TEXT), yellowBrush);
   paintCaption(control<QGroupBox>(this, IDC_TCP_GROUP), yellowBrush);
+  auto* count = control<QLabel>(this, IDC_CONNECTION_COUNT);
+  count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  failMark_ = makeFailMark(count);
   connectHandlers();
   countRefresh_.setSingleShot(true);
   countRefresh_.setInterval(kCountRefreshMs);
-  connect(&countRefresh_, &QTimer::timeout, this, [this] { updateData(false); });
+  connect(&countRefresh_, &QTimer::timeout, this, &CPortDlg::showCount);
 }
 
 CPortDlg::~CPortDlg() {
@@ -119,12 +132,17 @@ void CPortDlg::switchOnOff() {
   }
   applyState();
   saveProfile();
+  // Never from a socket handler: only a click and the start come here.
+  if (!notListening_.isEmpty()) showMessage(this, QString::fromUtf8(kNotListening).arg(port).arg(notListening_));
 }
 
 void CPortDlg::applyState() {
+  const bool wasListening = repeater.isListening();
   if (act == 0) {
     repeater.stop();
   } else if (isUsablePort(port) && isUsablePort(forwardPort) && !forwardHost.empty()) {
+    destination_ = std::make_shared<const QString>(hostPortText(forwardHost, forwardPort));
+    repeater.setConnectionObserver(eventLog ? this : nullptr);
     repeater.setListener(this);
     repeater.setBufferSize(bufferSize);
     repeater.setListenBind(isListenBind, ipListenBind);
@@ -135,12 +153,33 @@ void CPortDlg::applyState() {
     repeater.start(port, forwardHost, forwardPort);
   }
   updateListenReason();
+  logListenState(wasListening);
 }
 
-// A port that shows ON but does not listen says why on hover, for users
-// without the debug console.
+// A port that shows ON but does not listen has a mark that says so and says
+// why on hover, for users without the debug console.
 void CPortDlg::updateListenReason() {
-  setToolTip(listenReason(repeater, act != 0, !forwardHost.empty()));
+  notListening_ = listenReason(repeater, act != 0, !forwardHost.empty());
+  setToolTip(notListening_);
+  failMark_->setVisible(!notListening_.isEmpty());
+}
+
+void CPortDlg::logListenState(bool wasListening) {
+  if (!eventLog) return;
+  using Kind = CLogEvent::Kind;
+  if (act == 0) {
+    if (wasListening) eventLog->addListenEvent(Kind::ListenStopped, repeater.listenPort, destination_, {});
+  } else if (repeater.isListening()) {
+    eventLog->addListenEvent(Kind::ListenStarted, port, destination_, listenEndpoint(repeater));
+  } else {
+    eventLog->addListenEvent(Kind::CannotListen, port, destination_, notListening_);
+  }
+}
+
+// Called from inside socket handlers, once per connection end: one record
+// copied into the log, nothing formatted.
+void CPortDlg::connectionEnded(const CConnectionRecord& record) {
+  eventLog->addConnection(repeater.listenPort, destination_, record);
 }
 
 void CPortDlg::loadProfile() {
@@ -167,7 +206,10 @@ void CPortDlg::saveProfile() { savePortSetting(profilePath, portIndex, toSetting
 
 void CPortDlg::saveAndStop() {
   saveProfile();
+  const bool wasListening = repeater.isListening();
   repeater.stop();
+  if (eventLog && wasListening)
+    eventLog->addListenEvent(CLogEvent::Kind::ListenStopped, repeater.listenPort, destination_, {});
 }
 
 void CPortDlg::OnBnClickedSetting() {
@@ -226,12 +268,10 @@ void CPortDlg::updateData(bool saveAndValidate) {
   auto* portText = control<QLabel>(this, IDC_FORWARD_PORT_TEXT);
   auto* hostText = control<QLabel>(this, IDC_FORWARD_HOST_TEXT);
   auto* onOff = control<QPushButton>(this, IDC_ON_OFF);
-  if (saveAndValidate && countRefresh_.isActive()) {
-    // A count not yet shown would be read back stale: show it first.
-    countRefresh_.stop();
-    updateData(false);
-  }
   if (saveAndValidate) {
+    // A count not yet shown would be read back stale: show it first. Only
+    // the count: the switch keeps the state the user just gave it.
+    if (countRefresh_.isActive()) showCount();
     connectionCountText = count->text();
     forwardPortText = portText->text();
     // The label cannot be edited; reading it back would turn bytes that are
@@ -240,7 +280,7 @@ void CPortDlg::updateData(bool saveAndValidate) {
     if (host != QString::fromStdString(forwardHost)) forwardHost = host.toStdString();
     act = onOff->isChecked() ? 1 : 0;
   } else {
-    count->setText(connectionCountText);
+    showCount();
     portText->setText(forwardPortText);
     showHost(hostText, QString::fromStdString(forwardHost));
     onOff->setChecked(act != 0);
@@ -248,10 +288,17 @@ void CPortDlg::updateData(bool saveAndValidate) {
   }
 }
 
-// The two statics whose colour follows the state; the others keep the
-// colours the constructor gave them.
+void CPortDlg::showCount() {
+  countRefresh_.stop();
+  control<QLabel>(this, IDC_CONNECTION_COUNT)->setText(connectionCountText);
+  paintBackground(findControl(this, IDC_CONNECTION_COUNT), connectionCount > 0 ? greenBrush : yellowBrush);
+}
+
+// The filter mark's colour and words follow the live filter; the count's
+// colour follows the count (showCount); the other statics keep the colours
+// the constructor gave them.
 void CPortDlg::OnCtlColor() {
-  paintBackground(findControl(this, IDC_CONNECTION_COUNT),
-                  connectionCount > 0 ? greenBrush : yellowBrush);
-  paintBackground(findControl(this, IDC_FILTER_MARK), filter.mode != 0 ? yellowBrush : greyBrush);
+  QWidget* mark = findControl(this, IDC_FILTER_MARK);
+  paintBackground(mark, filter.mode != 0 ? yellowBrush : greyBrush);
+  mark->setToolTip(filterTip(filter));
 }

@@ -4,25 +4,36 @@
 // and off, opens the shared settings dialog and the connection status
 // dialog, and reads and writes its own section of the profile.
 //
+// A port that is ON but does not listen shows a warning mark in its count
+// and says why, on hover and in a message when it is switched on. In the
+// window the panel also tells the shared event log what its port does.
+//
 // The panel owns its settings (the fields below), its live filter and the
 // working copy handed to the settings dialog, and its repeater. It does not
-// own the settings dialog, which the main window shares among all panels.
+// own the settings dialog or the event log, which the main window shares
+// among all panels.
 
 #include <QColor>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 #include <string>
 
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
 #include "relay/tcp_repeater.h"
 
+class CEventLog;
 class CSettingDlg;
+class QLabel;
 struct CPortSetting;
 
-class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeaterListener {
+class CPortDlg : public QWidget,
+                 public CSettingDlgListener,
+                 public CTcpRepeaterListener,
+                 public CConnectionObserver {
   Q_OBJECT
 
  public:
@@ -44,6 +55,7 @@ class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeater
 
   void notifySettingOk() override;
   void notifyConnectionCount(int count) override;
+  void connectionEnded(const CConnectionRecord& record) override;
 
   // Texts of the count and the destination port.
   QString connectionCountText;
@@ -57,6 +69,7 @@ class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeater
   int portIndex = 0;  // selects the section "TCP-PORT<portIndex>"
   std::string profilePath;
   CSettingDlg* settingDlg = nullptr;  // shared; owned by the main window
+  CEventLog* eventLog = nullptr;      // shared; owned by the main window; null: none
   int connectionCount = 0;
   int port = 0;
   int forwardPort = 0;
@@ -85,10 +98,16 @@ class CPortDlg : public QWidget, public CSettingDlgListener, public CTcpRepeater
   CPortSetting toSetting() const;
   void setCaption();
   void OnCtlColor();
+  void showCount();
   void updateListenReason();
+  void logListenState(bool wasListening);
   void connectHandlers();
 
   // The dialog this panel claimed; it may be gone before the panel.
   QPointer<CSettingDlg> editingDlg_;
   QTimer countRefresh_;  // shows the last reported count
+  QLabel* failMark_ = nullptr;  // in the count; owned by the widget tree
+  QString notListening_;        // why the port does not listen though ON; empty when fine
+  // The destination as the log names it, shared by every event of this start.
+  std::shared_ptr<const QString> destination_;
 };

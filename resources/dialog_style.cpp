@@ -15,6 +15,7 @@ constexpr int kCaptionGap = 1;     // the line stops this short of the caption t
 // Beside the text of a report list's cells and headings, from the grid line.
 constexpr int kCellPadding = 5;
 constexpr int kHeadingTrail = 2;  // beside a heading, away from its alignment
+constexpr int kFocusInset = 3;    // a latched button's focus frame, inside its bevel
 
 // A group box without a check box; the others keep the base style's look.
 const QStyleOptionGroupBox* plainGroupBox(const QStyleOptionComplex* option) {
@@ -91,21 +92,29 @@ QRect CDialogStyle::subControlRect(ComplexControl control, const QStyleOptionCom
 void CDialogStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
                                  QPainter* painter, const QWidget* widget) const {
   if (element == PE_PanelButtonCommand && (option->state & State_On)) {
-    drawPushedIn(option, painter);
+    drawPushedIn(option, painter, widget);
     return;
   }
   QProxyStyle::drawPrimitive(element, option, painter, widget);
 }
 
 // A latched button: a sunken bevel around a face stippled with the light
-// colour, so ON never reads as a disabled button.
-void CDialogStyle::drawPushedIn(const QStyleOption* option, QPainter* painter) const {
+// colour, so ON never reads as a disabled button. The keyboard focus shows
+// inside it as on any other button.
+void CDialogStyle::drawPushedIn(const QStyleOption* option, QPainter* painter, const QWidget* widget) const {
   const QPalette& palette = option->palette;
   painter->save();
   painter->fillRect(option->rect, palette.button());
   painter->fillRect(option->rect, QBrush(palette.light().color(), Qt::Dense4Pattern));
   qDrawWinPanel(painter, option->rect, palette, true);
   painter->restore();
+  if ((option->state & State_HasFocus) && (option->state & State_KeyboardFocusChange)) {
+    QStyleOptionFocusRect focus;
+    focus.QStyleOption::operator=(*option);
+    focus.rect = option->rect.adjusted(kFocusInset, kFocusInset, -kFocusInset, -kFocusInset);
+    focus.backgroundColor = palette.button().color();
+    proxy()->drawPrimitive(PE_FrameFocusRect, &focus, painter, widget);
+  }
 }
 
 // The base style already keeps a margin of its own beside a cell's text.

@@ -33,5 +33,5 @@ class CDialogStyle : public QProxyStyle {
 
  private:
   void drawGroupBox(const QStyleOptionComplex* option, QPainter* painter) const;
-  void drawPushedIn(const QStyleOption* option, QPainter* painter) const;
+  void drawPushedIn(const QStyleOption* option, QPainter* painter, const QWidget* widget) const;
 };

@@ -8,7 +8,7 @@ const DialogTemplate* const kAllTemplates[] = {
     &kAboutTemplate,          &kMainTemplate,        &kPortTemplate,
     &kSettingTemplate,
     &kStatusTemplate,         &kFilterConditionTemplate,
-    &kIpConditionTemplate,    &kPropertyTemplate,
+    &kIpConditionTemplate,    &kPropertyTemplate,     &kEventLogTemplate,
 };
 
 }  // namespace

@@ -21,6 +21,7 @@ enum class ControlKind {
   ListBox,
   ListView,   // report-mode table with column headings
   Link,       // text whose "<a>...</a>" part is a link
+  ModelList,  // a list of lines that a model supplies
 };
 
 // Style flags of a control; several may be combined.
@@ -36,6 +37,12 @@ enum ControlStyle : uint32_t {
   kArrowKeys = 1u << 7,      // spin: Up and Down in the buddy step it
   kVScroll = 1u << 8,        // list: vertical scroll bar
   kHidden = 1u << 9,
+  // In a resizable window: keep the distance to the right or bottom edge,
+  // or grow with the window's width or height.
+  kAnchorRight = 1u << 10,
+  kAnchorBottom = 1u << 11,
+  kStretchWidth = 1u << 12,
+  kStretchHeight = 1u << 13,
 };
 
 constexpr int kNoId = -1;
@@ -55,6 +62,7 @@ struct DialogTemplate {
   int width, height;    // dialog units
   bool child;           // embedded panel: no caption, no frame
   std::span<const ControlTemplate> controls;
+  bool resizable = false;  // opens at its size and may be made larger
 };
 
 // The template with the given resource number, or nullptr.

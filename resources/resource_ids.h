@@ -12,6 +12,7 @@ constexpr int IDD_STATUS = 132;
 constexpr int IDD_FILTER_CONDITION = 134;
 constexpr int IDD_IP_CONDITION = 135;
 constexpr int IDD_PROPERTY = 136;
+constexpr int IDD_EVENT_LOG = 138;  // beyond the original's templates
 
 // Buttons every dialog shares.
 constexpr int IDOK = 1;
@@ -73,3 +74,6 @@ constexpr int IDC_START_OPEN = 1056;
 constexpr int IDC_PORTS_1 = 1057;
 constexpr int IDC_PORTS_5 = 1053;
 constexpr int IDC_PORTS_10 = 1054;
+
+// 138: event log.
+constexpr int IDC_EVENT_LIST = 1060;

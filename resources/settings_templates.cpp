@@ -38,8 +38,13 @@ constexpr ControlTemplate kSettingControls[] = {
 };
 
 constexpr ControlTemplate kStatusControls[] = {
-    {IDOK, K::PushButton, "閉じる", 337, 4, 50, 14, kDefaultButton},
-    {IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 384, 72},
+    {IDOK, K::PushButton, "閉じる", 337, 4, 50, 14, kDefaultButton | kAnchorRight},
+    {IDC_CONNECTION_LIST, K::ListView, "", 3, 19, 384, 72, kStretchWidth | kStretchHeight},
+};
+
+// The event log: only the lines, filling the window.
+constexpr ControlTemplate kEventLogControls[] = {
+    {IDC_EVENT_LIST, K::ModelList, "", 3, 3, 474, 154, kStretchWidth | kStretchHeight},
 };
 
 constexpr ControlTemplate kFilterConditionControls[] = {
@@ -65,7 +70,9 @@ constexpr ControlTemplate kIpConditionControls[] = {
 extern const DialogTemplate kSettingTemplate{
     IDD_SETTING, "QUILLEX設定", 191, 186, false, kSettingControls};
 extern const DialogTemplate kStatusTemplate{
-    IDD_STATUS, "接続状況", 391, 96, false, kStatusControls};
+    IDD_STATUS, "接続状況", 391, 96, false, kStatusControls, true};
+extern const DialogTemplate kEventLogTemplate{
+    IDD_EVENT_LOG, "通信ログ", 480, 160, false, kEventLogControls, true};
 extern const DialogTemplate kFilterConditionTemplate{
     IDD_FILTER_CONDITION, "フィルタリング条件", 223, 145, false, kFilterConditionControls};
 extern const DialogTemplate kIpConditionTemplate{

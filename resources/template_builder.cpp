@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,6 +18,7 @@
 #include "resources/ip_address_edit.h"
 #include "resources/radio_group_keys.h"
 #include "resources/spin_button.h"
+#include "resources/template_anchors.h"
 
 namespace {
 
@@ -86,6 +88,14 @@ QListWidget* makeListBox(const ControlTemplate& c, QWidget* window) {
   return list;
 }
 
+QListView* makeModelList(QWidget* window) {
+  auto* list = new QListView(window);
+  list->setUniformItemSizes(true);  // only the lines in sight are measured and formatted
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  return list;
+}
+
 QTableWidget* makeListView(QWidget* window) {
   auto* table = new QTableWidget(window);
   table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -109,6 +119,7 @@ QWidget* createControl(const ControlTemplate& c, QWidget* window) {
     case ControlKind::ListBox: return makeListBox(c, window);
     case ControlKind::ListView: return makeListView(window);
     case ControlKind::Link: return makeLink(c, window);
+    case ControlKind::ModelList: return makeModelList(window);
   }
   return new QWidget(window);
 }
@@ -173,7 +184,15 @@ void buildDialog(QWidget* window, const DialogTemplate& t) {
   window->setFont(dialogFont());
   const CDialogUnits units(window->font());
   if (!t.child) window->setWindowTitle(QString::fromUtf8(t.caption));
-  window->setFixedSize(units.size(t.width, t.height));
+  const QSize size = units.size(t.width, t.height);
+  CTemplateAnchors* anchors = nullptr;
+  if (t.resizable) {
+    window->resize(size);
+    window->setMinimumSize(size);
+    anchors = new CTemplateAnchors(window, size);
+  } else {
+    window->setFixedSize(size);
+  }
   CRadioGrouper grouper(window);
   for (const ControlTemplate& c : t.controls) {
     QWidget* widget = createControl(c, window);
@@ -181,6 +200,7 @@ void buildDialog(QWidget* window, const DialogTemplate& t) {
     widget->setGeometry(units.map(c.x, c.y, c.width, c.height));
     fitBuddy(widget);
     if (c.style & kHidden) widget->hide();
+    if (anchors) anchors->add(widget, c.style);
     grouper.add(c, widget);
   }
   for (QButtonGroup* group : window->findChildren<QButtonGroup*>(Qt::FindDirectChildrenOnly)) {

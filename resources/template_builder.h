@@ -9,7 +9,9 @@
 // QRadioButton (each group in a QButtonGroup with a radio group's keyboard,
 // see radioGroup() and radio_group_keys.h), static and
 // icon QLabel, edit QLineEdit, spin CSpinButton, IPv4 address CIpAddressEdit,
-// list box QListWidget, list view QTableWidget, link QLabel (linkActivated).
+// list box QListWidget, list view QTableWidget, link QLabel (linkActivated),
+// model list QListView. A resizable template opens at its size, which is
+// also its smallest, and its controls follow their anchors.
 
 #include <QFont>
 #include <QRect>
@@ -37,7 +39,7 @@ class CDialogUnits {
   int cy_;
 };
 
-// Gives the window the dialog font, its caption and fixed size, and creates
+// Gives the window the dialog font, its caption and size, and creates
 // every control of the template. Child templates stay hidden until their
 // owner shows them.
 void buildDialog(QWidget* window, const DialogTemplate& dialogTemplate);

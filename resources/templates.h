@@ -12,3 +12,4 @@ extern const DialogTemplate kStatusTemplate;          // 132
 extern const DialogTemplate kFilterConditionTemplate; // 134
 extern const DialogTemplate kIpConditionTemplate;     // 135
 extern const DialogTemplate kPropertyTemplate;        // 136
+extern const DialogTemplate kEventLogTemplate;        // 138

@@ -7,7 +7,7 @@ build_pkgs=(cmake g++ make pkg-config libgtest-dev qt6-base-dev qt6-translations
 # The validators of the installed files, and what `cpack -G DEB` needs to
 # compute the package's dependencies.
 test_pkgs=(xvfb xdotool trayer imagemagick xauth desktop-file-utils appstream systemd dpkg-dev file)
-bench_pkgs=(socat rinetd haproxy nginx libnginx-mod-stream)
+bench_pkgs=(socat rinetd haproxy nginx libnginx-mod-stream xvfb xdotool libxtst-dev)
 
 wanted=("${build_pkgs[@]}")
 case "${1:-build}" in

@@ -2,9 +2,11 @@
 # Renders every window of the release program into docs/ on a private X
 # server with a notification area, driving it as a user does (clicks and
 # keys). Two runs:
-#   ten ports, three ON, one filtering callers, one carrying two live
-#   connections: main window, tray menu, connection status, About and the
-#   refusal of the system properties (a message box);
+#   ten ports, four ON, one filtering callers, one carrying two live
+#   connections, one that cannot listen (another program holds its port):
+#   its message, the main window, tray menu, connection status (as opened
+#   and widened), the event log, About and the refusal of the system
+#   properties (a message box);
 #   one port, OFF, with a long destination and both address lists: main
 #   window, settings, the localhost question, filter condition, system
 #   properties.
@@ -170,6 +172,12 @@ title=クイレクス
 # --- Ten ports -------------------------------------------------------------
 relay_port=18080
 destination_port=18081
+taken_port=15432
+# Another program holds this port, so the port that wants it cannot listen.
+python3 -c 'import socket, sys, time; s = socket.create_server(("0.0.0.0", int(sys.argv[1]))); print("ready", flush=True); time.sleep(600)' \
+  "$taken_port" >"$work/taken.log" 2>&1 &
+pids+=($!)
+wait_for grep -q ready "$work/taken.log"
 start_quillex ten <<EOF
 [SYSTEM]
 PORTNUM=10
@@ -195,7 +203,8 @@ FORWARDHOST=127.0.0.1
 FORWARDPORT=3306
 
 [TCP-PORT3]
-PORT=15432
+ACT=1
+PORT=$taken_port
 FORWARDHOST=127.0.0.1
 FORWARDPORT=5432
 
@@ -210,21 +219,38 @@ FORWARDHOST=127.0.0.1
 FORWARDPORT=25
 EOF
 
-# A destination that accepts, and two clients that stay connected through
-# port 0, so its count shows live connections.
+# The port that cannot listen says so at once, over the main window.
+main=$(wait_window "$title")
+shoot "$(wait_message_box)" not-listening
+xdotool key Return
+
+# A destination that accepts; a client that exchanges a little and ends,
+# one whose destination refuses (port 2), and two that stay connected
+# through port 0, so its count shows live connections and the log has lines.
 python3 - "$relay_port" "$destination_port" >"$work/peers.log" 2>&1 <<'EOF' &
 import socket, sys, time
 relay, destination = int(sys.argv[1]), int(sys.argv[2])
 server = socket.create_server(("127.0.0.1", destination))
-clients = []
-deadline = time.time() + 10
-while len(clients) < 2:
-    try:
-        clients.append(socket.create_connection(("127.0.0.1", relay)))
-    except ConnectionRefusedError:
-        if time.time() > deadline:
-            raise
-        time.sleep(0.1)
+def connect(port):
+    deadline = time.time() + 10
+    while True:
+        try:
+            return socket.create_connection(("127.0.0.1", port))
+        except ConnectionRefusedError:
+            if time.time() > deadline:
+                raise
+            time.sleep(0.1)
+once = connect(relay)
+far, _ = server.accept()
+once.sendall(b"q" * 1500)
+far.recv(1500, socket.MSG_WAITALL)
+far.sendall(b"a" * 700)
+once.recv(700, socket.MSG_WAITALL)
+once.close()
+far.recv(1)
+far.close()
+connect(13306).recv(1)
+clients = [connect(relay) for _ in range(2)]
 accepted = [server.accept() for _ in clients]
 clients[0].sendall(b"x" * 3000)
 print("ready", flush=True)
@@ -232,7 +258,9 @@ time.sleep(600)
 EOF
 pids+=($!)
 wait_for grep -q ready "$work/peers.log"
-main=$(wait_window "$title")
+# Port 0's switch with the keyboard focus, as after tabbing to it from the
+# link (whose first Tab stays in it) in an active window.
+xdotool windowfocus "$main" sleep 0.3 key Tab Tab
 shoot "$main" main-window
 
 wait_tray_icon >/dev/null
@@ -244,12 +272,20 @@ xdotool key Escape
 click_panel "$main" 59 29 5 2  # 確認
 status=$(wait_window 接続状況)
 shoot "$status" status
-click_units "$status" 362 11 391 96  # 閉じる
+xdotool windowmove "$status" 10 100 windowsize "$status" 1000 220
+shoot "$status" status-wide
+xdotool key Escape
 
 choose_window_menu "$main" 2  # the version entry
 about=$(wait_window 'Quillexのﾊﾞｰｼﾞｮﾝ情報')
 shoot "$about" about
 click_units "$about" 203 14 235 80  # OK
+
+choose_window_menu "$main" 3  # 通信ログ
+log=$(wait_window 通信ログ)
+xdotool windowmove "$log" 10 100 windowsize "$log" 1000 260
+shoot "$log" event-log
+xdotool key Escape
 
 choose_window_menu "$main" 1  # プロパティ設定, refused while ports are ON
 shoot "$(wait_message_box)" message-box

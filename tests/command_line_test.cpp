@@ -85,7 +85,6 @@ TEST(CommandLineTest, HelpAndBadLinesAnswerBeforeAnythingStarts) {
       {"--help", "1", 0, "  --profile PATH  "},
       {"--headless --help", "1", 0, "Usage: quillex"},
       {"--headless --bogus", "2", 2, "quillex: unknown option --bogus\n\nUsage: quillex"},
-      {"--bogus", "2", 2, "quillex: unknown option --bogus\n\nUsage: quillex"},  // after Qt took its own
       {"--headless --profile", "2", 2, "quillex: --profile needs the path of a profile file\n"},
   };
   for (const Case& c : cases) {
@@ -94,6 +93,15 @@ TEST(CommandLineTest, HelpAndBadLinesAnswerBeforeAnythingStarts) {
     EXPECT_NE(r.output.find(c.text), std::string::npos) << c.arguments << "\n" << r.output;
     EXPECT_EQ(r.output.find("番目の引数"), std::string::npos) << c.arguments;
   }
+}
+
+// Only the service refuses a typo; the window lists it, warns and starts.
+TEST(CommandLineTest, AnUnknownOptionInWindowModeIsListedAndWarnedAbout) {
+  TempDir dir;
+  CChildProcess p(QUILLEX_BINARY, {"--bogus", "--profile", dir.path() + "/Quillex.ini"}, {"QT_QPA_PLATFORM=offscreen"});
+  ASSERT_TRUE(p.waitForOutput("quillex: warning: unknown option --bogus ignored\n", 20000)) << p.output;
+  EXPECT_TRUE(p.waitForOutput("1番目の引数=--bogus\n", 20000)) << p.output;
+  EXPECT_EQ(p.stop(SIGTERM, 20000), 0) << p.output;
 }
 
 // The window mode makes the program's directory current; a relative profile

@@ -158,6 +158,44 @@ TEST(FilterConditionDlgTest, OkWritesTheModeAndBothListsInOrder) {
   EXPECT_EQ(filter.enableIp[2], "127.0.0.1");
 }
 
+// Enter in an entry field adds the entry, Esc there keeps it, and neither
+// closes the dialog; Tab runs through the lists before OK and Cancel, as
+// they stand on screen.
+TEST(FilterConditionDlgTest, EnterAndEscInAListStayThereAndTabFollowsTheScreen) {
+  CIpFilter filter = sampleFilter(CIpFilter::FILTER_INDIVIDUAL);
+  runDialog(filter, [&](QWidget* dialog) {
+    const Panels panels = panelsOf(dialog);
+    auto* edit = control<QLineEdit>(panels.refuse, IDC_ENTRY_TEXT);
+    edit->setFocus();
+    replaceText(edit, "172.16.0.0/12");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(panels.refuse->getEntry(2), "172.16.0.0/12");
+    EXPECT_EQ(edit->text(), "172.16.0.0/12");
+    const CModalRecord refused = answerMessageBox([&] {
+      replaceText(edit, "1.2.3");
+      QTest::keyClick(edit, Qt::Key_Enter);
+    });
+    EXPECT_EQ(refused.text, QString::fromUtf8(kEntryFormatMessage));
+
+    control<QRadioButton>(dialog, IDC_MODE_INDIVIDUAL)->setFocus();
+    std::vector<QWidget*> order;
+    for (int i = 0; i < 10; ++i) {
+      QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
+      order.push_back(dialog->focusWidget());
+    }
+    std::vector<QWidget*> expected;
+    for (CIpConditionDlg* panel : {panels.refuse, panels.enable})
+      for (int id : {IDC_ENTRY_TEXT, IDC_ENTRY_LIST, IDC_ADD, IDC_DELETE}) expected.push_back(findControl(panel, id));
+    expected.push_back(findControl(dialog, IDOK));
+    expected.push_back(findControl(dialog, IDCANCEL));
+    EXPECT_EQ(order, expected);
+    click(control<QPushButton>(dialog, IDOK));
+  });
+  EXPECT_EQ(filter.refuseIpCount, 3);
+}
+
 TEST(FilterConditionDlgTest, CancelEscAndTheCloseBoxLeaveTheFilterUntouched) {
   const std::function<void(QWidget*)> closers[] = {
       [](QWidget* d) { click(control<QPushButton>(d, IDCANCEL)); },

@@ -43,6 +43,7 @@ const CExpectedFile kTree[] = {
     {"share/icons/hicolor/256x256/apps/" + kId + ".png", 256},
     {"share/man/man1/quillex.1.gz"},
     {"share/doc/quillex/changelog.gz"},
+    {"share/doc/quillex/copyright"},
     {kSystemUnit},
     {kUserUnit},
 };

@@ -98,11 +98,14 @@ TEST_F(IpConditionDlgTest, TheEleventhEntryIsRefusedUntilOneIsDeleted) {
 }
 
 // The widest entries scroll only vertically: no row hides under a
-// horizontal scroll bar.
-TEST_F(IpConditionDlgTest, AFullListScrollsOnlyVertically) {
-  for (int i = 0; i < MAX_FILTER_ENTRIES; ++i) panel->appendEntry("255.255.255.255/32");
+// horizontal scroll bar, and one cut at the edge shows whole on hover.
+TEST_F(IpConditionDlgTest, AFullListScrollsOnlyVerticallyAndCutEntriesShowOnHover) {
+  add("10.0.0.1");
+  for (int i = 1; i < MAX_FILTER_ENTRIES; ++i) panel->appendEntry("255.255.255.255/32");
   EXPECT_TRUE(QTest::qWaitFor([&] { return list()->verticalScrollBar()->isVisible(); }, 5000));
   EXPECT_FALSE(list()->horizontalScrollBar()->isVisible());
+  EXPECT_EQ(list()->item(0)->toolTip(), "");
+  EXPECT_EQ(list()->item(1)->toolTip(), "255.255.255.255/32");
 }
 
 TEST_F(IpConditionDlgTest, DeleteRemovesOnlyTheSelectedEntryAndLeavesNoSelection) {

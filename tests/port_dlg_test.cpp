@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "app/qt_loop_adapter.h"
+#include "dialogs/event_log.h"
 #include "dialogs/setting_dlg.h"
 #include "port/port_setting.h"
 #include "relay/event_loop.h"
@@ -87,11 +88,12 @@ class PortDlgTest : public ::testing::Test {
 
   // Creates a panel as the main window does; its message, if any, is
   // answered with OK and returned.
-  CModalRecord create(int index = 0) {
+  CModalRecord create(int index = 0, CEventLog* log = nullptr) {
     auto panel = std::make_unique<CPortDlg>();
     panel->portIndex = index;
     panel->profilePath = path;
     panel->settingDlg = &settingDlg;
+    panel->eventLog = log;
     CPortDlg* p = panel.get();
     panels.push_back(std::move(panel));
     return answerMessageBox([p] { p->initPort(); });
@@ -108,6 +110,8 @@ class PortDlgTest : public ::testing::Test {
   bool isOff(int i = 0) {
     return !button(IDC_ON_OFF, i)->isChecked() && button(IDC_ON_OFF, i)->text() == "OFF";
   }
+  // The warning mark inside the count box.
+  QLabel* failMark(int i = 0) { return findControl(&panel(i), IDC_CONNECTION_COUNT)->findChild<QLabel*>(); }
   bool countShows(const QString& count) {
     return QTest::qWaitFor([&] { return text(IDC_CONNECTION_COUNT) == count; }, kWaitMs);
   }
@@ -228,48 +232,82 @@ TEST_F(PortDlgTest, APortOnAtExitIsOnAgainAtTheNextStart) {
   EXPECT_TRUE(connectTo(uint16_t(s.port)));
 }
 
-TEST_F(PortDlgTest, AnEmptyHostShowsOnButNothingListens) {
-  CPortSetting s = relayTo(1);
-  s.forwardHost = "";
-  store(s);
-  EXPECT_FALSE(create().seen);
-  EXPECT_TRUE(isOn());
-  EXPECT_EQ(stored().act, 1);
-  EXPECT_FALSE(panel().repeater.isListening());
-  EXPECT_FALSE(connectTo(uint16_t(s.port)));
-  EXPECT_EQ(panel().toolTip(), QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません"));
-}
-
-TEST_F(PortDlgTest, ANotListeningPortShowsOnAndTheTooltipSaysWhy) {
+// ON but not listening: the panel keeps ON (tried again at the next start),
+// shows a mark and the reason, and says so at once when switched on.
+TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn) {
   uint16_t takenPort = 0;
   Fd taken = listenAny(takenPort);
+  CPortSetting noHost = relayTo(1);
+  noHost.forwardHost = "";
   CPortSetting inUse = relayTo(1);
   inUse.port = takenPort;
-  CPortSetting badAddress = relayTo(1);
-  badAddress.isListenBind = 1;
-  badAddress.ipListenBind = "192.0.2.1";  // not an address of this host
   struct Case {
     CPortSetting setting;
     QString reason;
   };
   const Case cases[] = {
-      {inUse, QString::fromUtf8("0.0.0.0:%1 で待ち受けできません: アドレスは既に使用されています (エラー 10048)")
-                  .arg(takenPort)},
-      {badAddress, QString::fromUtf8("192.0.2.1:%1 で待ち受けできません: このホストのアドレスではありません (エラー 10049)")
-                       .arg(badAddress.port)}};
+      {noHost, QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません")},
+      {inUse, QString::fromUtf8("0.0.0.0:%1 で待ち受けできません: アドレスは既に使用されています (エラー\u00a010048)")
+                  .arg(takenPort)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason.toStdString());
     panels.clear();
     store(c.setting);
-    EXPECT_FALSE(create().seen);
+    const QString message = QString::fromUtf8("TCP:%1 は ON ですが、待ち受けていません。\n%2\n次回の起動時にもう一度試みます。")
+                                .arg(c.setting.port)
+                                .arg(c.reason);
+    const CModalRecord atStart = create();
+    EXPECT_EQ(atStart.text, message);
     EXPECT_TRUE(isOn());
     EXPECT_EQ(stored().act, 1);
     EXPECT_FALSE(panel().repeater.isListening());
     EXPECT_EQ(panel().toolTip(), c.reason);
-    press(IDC_ON_OFF);
+    EXPECT_FALSE(failMark()->isHidden());
+    EXPECT_FALSE(press(IDC_ON_OFF).seen);
     EXPECT_TRUE(isOff());
     EXPECT_TRUE(panel().toolTip().isEmpty());
+    EXPECT_TRUE(failMark()->isHidden());
+    EXPECT_EQ(press(IDC_ON_OFF).text, message);
+    EXPECT_TRUE(isOn());
   }
+}
+
+// A count reported in the frame before a click is shown late; the click must
+// still act on the switch as the user saw it.
+TEST_F(PortDlgTest, AClickRightAfterACountReportActsOnWhatTheUserSaw) {
+  store(relayTo(1));
+  create();
+  for (bool on : {false, true}) {
+    SCOPED_TRACE(on);
+    panel().notifyConnectionCount(0);  // its display waits for the next frame
+    EXPECT_FALSE(press(IDC_ON_OFF).seen);
+    EXPECT_EQ(isOn(), on);
+    EXPECT_EQ(stored().act, on ? 1 : 0);
+    EXPECT_EQ(panel().repeater.isListening(), on);
+  }
+}
+
+// The log hears of listening and of each connection's end through the
+// port's real repeater.
+TEST_F(PortDlgTest, ThePortTellsTheEventLogWhatItDoes) {
+  CEventLog log;
+  const CPortSetting s = relayTo(1);
+  store(s);
+  create(0, &log);
+  {
+    auto [client, server] = relayedConnection(s.port);
+    client = Fd();  // the caller ends it
+    EXPECT_TRUE(countShows("0"));
+  }
+  press(IDC_ON_OFF);
+  log.setLive(true);
+  ASSERT_EQ(log.rowCount(), 3);
+  EXPECT_EQ(log.eventAt(0)->kind, CLogEvent::Kind::ListenStarted);
+  EXPECT_EQ(log.eventAt(0)->detail, QStringLiteral("0.0.0.0:%1").arg(s.port));
+  EXPECT_EQ(*log.eventAt(1)->destination, QStringLiteral("127.0.0.1:%1").arg(destinationPort));
+  EXPECT_EQ(log.eventAt(1)->record.end, CConnectionRecord::End::ClosedByCaller);
+  EXPECT_EQ(log.eventAt(1)->listenPort, s.port);
+  EXPECT_EQ(log.eventAt(2)->kind, CLogEvent::Kind::ListenStopped);
 }
 
 TEST_F(PortDlgTest, SettingsAreRefusedWhileOnAndWhileAnotherPanelEdits) {
@@ -392,6 +430,29 @@ TEST_F(PortDlgTest, ALongHostShowsItsStartAndTheWholeNameOnHover) {
     EXPECT_EQ(label->toolTip(), cut ? QString::fromStdString(hosts[i]) : QString()) << i;
     EXPECT_EQ(label->alignment() & Qt::AlignHorizontal_Mask, cut ? Qt::AlignLeft : Qt::AlignHCenter) << i;
   }
+}
+
+// What the pictures showed: the latched switch shows the keyboard focus,
+// and "Ｆ" says what it filters.
+TEST_F(PortDlgTest, TheLatchedSwitchShowsTheFocusAndFSaysWhatItFilters) {
+  CPortSetting s = relayTo(1);
+  s.filter.mode = CIpFilter::FILTER_INDIVIDUAL;
+  s.filter.refuseIpCount = 1;
+  s.filter.enableIpCount = 2;
+  store(s);
+  create();
+  panel().show();
+  panel().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&panel()));
+  QPushButton* onOff = button(IDC_ON_OFF);
+  ASSERT_TRUE(isOn());
+  button(IDC_SETTING)->setFocus();
+  const QImage unfocused = onOff->grab().toImage();
+  QTest::keyClick(button(IDC_SETTING), Qt::Key_Backtab);  // from "設定" back to the switch
+  ASSERT_TRUE(onOff->hasFocus());
+  EXPECT_NE(onOff->grab().toImage(), unfocused);
+  EXPECT_EQ(findControl(&panel(), IDC_FILTER_MARK)->toolTip(),
+            QString::fromUtf8("フィルタ: 個別設定 (拒否 1 件、許可 2 件)"));
 }
 
 TEST_F(PortDlgTest, AStoredHostThatIsNotUtf8SurvivesTheSwitch) {

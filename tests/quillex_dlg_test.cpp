@@ -5,10 +5,12 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
+#include <QToolTip>
 #include <fstream>
 
 #include "app/app_strings.h"
@@ -17,6 +19,7 @@
 #include "app/qt_loop_adapter.h"
 #include "app/quillex_dlg.h"
 #include "app/tray_icon.h"
+#include "dialogs/event_log_dlg.h"
 #include "dialogs/setting_dlg.h"
 #include "port/port_dlg.h"
 #include "relay/async_socket.h"
@@ -166,11 +169,49 @@ TEST_F(MainWindowTest, ClosingWithoutANotificationAreaMinimisesInsteadOfHiding) 
   EXPECT_EQ(exitCode, -1);  // only "終了" ends the program
 }
 
-TEST_F(MainWindowTest, WindowMenuHoldsPropertiesAndVersionInOrder) {
+// The event log comes after the window menu's own entries and opens beside the
+// main window, not modal.
+TEST_F(MainWindowTest, WindowMenuHoldsPropertiesVersionAndThenTheEventLog) {
   CQuillexDlg& w = open();
   QStringList texts;
   for (QAction* action : w.systemMenu()->actions()) texts << (action->isSeparator() ? "-" : action->text());
-  EXPECT_EQ(texts.mid(0, 4), (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX)}));
+  EXPECT_EQ(texts.mid(0, 6), (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX),
+                                          "-", QString::fromUtf8("通信ログ")}));
+  w.systemMenu()->actions()[5]->trigger();
+  CEventLogDlg* log = w.eventLogDialog();
+  ASSERT_TRUE(log && log->isVisible());
+  EXPECT_EQ(log->windowTitle(), QString::fromUtf8("通信ログ"));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// Why a port does not listen shows on hover even while another window is active.
+TEST_F(MainWindowTest, AFailingPortSaysWhyOnHoverWhileAnotherWindowIsActive) {
+  writeProfile("[SYSTEM]\nPORTNUM=1\n[TCP-PORT0]\nACT=1\nPORT=9\nFORWARDHOST=\nFORWARDPORT=9\n");
+  EXPECT_TRUE(answerMessageBox([&] { open(); }).seen);
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  CPortDlg* panel = window->panels()[0];
+  QTest::mouseMove(panel, QPoint(2, panel->height() - 2));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == panel->toolTip(); }, 5000));
+  EXPECT_FALSE(panel->toolTip().isEmpty());
+}
+
+// The ports start once the window stands where it will be: a message of
+// theirs comes over it.
+TEST_F(MainWindowTest, AStartUpMessageComesOverTheShownMainWindow) {
+  writeProfile("[SYSTEM]\nPORTNUM=1\n[TCP-PORT0]\nACT=1\nPORT=0\nFORWARDPORT=9\n");
+  QRect box, main;
+  const CModalRecord message = handleModal([&] { open(); }, [&](QWidget* shown) {
+    box = shown->frameGeometry();
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (qobject_cast<CQuillexDlg*>(top) && top->isVisible()) main = top->frameGeometry();
+    click(qobject_cast<QMessageBox*>(shown)->button(QMessageBox::Ok));
+  });
+  EXPECT_EQ(message.text, QString::fromUtf8("Listenポートが無効な設定です"));
+  ASSERT_TRUE(main.isValid()) << "the main window was not shown yet";
+  EXPECT_LE((box.center() - main.center()).manhattanLength(), 4);
 }
 
 // The trace is one UTF-8 stream: a character whose bytes arrive in two

@@ -1,13 +1,21 @@
 // The shared port settings dialog, driven as a panel and a user drive it:
 // beginEdit and loadSettings, typed fields, clicks, answered questions, OK.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
+#include <map>
 
 #include "dialogs/dialog_texts.h"
 #include "dialogs/setting_dlg.h"
@@ -253,16 +261,79 @@ TEST_F(SettingDlgTest, BindAddressesShowWhatInetAddrReadsAndBlankFieldsReadAsZer
   EXPECT_EQ(out.ipConnectBind, "10.0.0.1");
 }
 
-TEST_F(SettingDlgTest, TheAddressControlMovesOnWithDotsAndCapsFieldsAt255SayingSo) {
+// Keys as a user types them into whichever field has the focus: "<" and ">"
+// are the arrow keys, "\b" Backspace, "v" Ctrl+V.
+void typeKeys(QWidget* window, const QString& keys) {
+  const std::map<QChar, QKeyCombination> special = {{'<', Qt::Key_Left}, {'>', Qt::Key_Right},
+                                                    {'\b', Qt::Key_Backspace}, {'v', Qt::ControlModifier | Qt::Key_V}};
+  for (QChar c : keys) {
+    const auto key = special.find(c);
+    if (key == special.end())
+      typeText(window->focusWidget(), c);
+    else
+      QTest::keyClick(window->focusWidget(), key->second.key(), key->second.keyboardModifiers());
+  }
+}
+
+// A right click on the field, then its entry whose text starts so.
+void chooseFromFieldMenu(QWidget* field, const QString& entry) {
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    poll.stop();
+    for (QAction* action : menu->actions())
+      if (action->text().startsWith(entry)) action->trigger();
+    menu->close();
+  });
+  poll.start();
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(2, 2), field->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(field, &click);
+}
+
+TEST_F(SettingDlgTest, TheAddressControlTypesAsANativeOne) {
+  struct Case {
+    const char* shown;  // "" for blank fields
+    const char* keys;
+    const char* clipboard;
+    const char* address;
+  } cases[] = {
+      {"0.0.0.0", "192.168.1.20", "", "192.168.1.20"},  // each "." after a full field is swallowed
+      {"10.20.30.40", "192..7", "", "192.20.7.40"},     // only that one: the next moves on
+      {"", "1..2.3.4.", "", "1.2.3.4"},                 // none in an empty or the last field
+      {"", "192.168.1\b\b\b5.7.9", "", "192.165.7.9"},  // Backspace in an empty field goes back
+      {"", "1.2<<9>6", "", "19.62.0.0"},               // so do the arrows at a field's ends
+      {"1.2.3.4", "v", " 10.9.8.7\n", "10.9.8.7"},     // a pasted address fills every field
+      {"1.2.3.4", "v", "10.9.8.256", "1.2.3.4"},         // anything else pastes nothing
+  };
   panel.edit(defaults());
   CIpAddressEdit* ip = address(IDC_CONNECT_BIND_ADDRESS);
-  replaceText(ip->field(0), "");
-  typeText(ip->field(0), "172.");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    if (*c.shown)
+      ip->setAddress(ntohl(inet_addr(c.shown)));
+    else
+      ip->clearAddress();
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(c.clipboard));
+    ip->field(0)->setFocus();
+    ip->field(0)->selectAll();  // as Tab leaves it
+    typeKeys(&dialog, QString::fromUtf8(c.keys));
+    EXPECT_EQ(ip->addressText().toStdString(), c.address);
+  }
+  // The field's own menu pastes a whole address too.
+  QGuiApplication::clipboard()->setText("10.20.30.40");
+  chooseFromFieldMenu(ip->field(2), QLineEdit::tr("&Paste"));
+  EXPECT_EQ(ip->addressText().toStdString(), "10.20.30.40");
+}
+
+TEST_F(SettingDlgTest, AFieldTypedAbove255Becomes255AndSaysSo) {
+  panel.edit(defaults());
+  CIpAddressEdit* ip = address(IDC_CONNECT_BIND_ADDRESS);
   const CModalRecord told = answerMessageBox([&] { replaceText(ip->field(1), "999"); });
   EXPECT_TRUE(told.text.startsWith("999 ") && told.text.contains(QString::fromUtf8("0 から 255"))) << told.text.toStdString();
   EXPECT_EQ(told.icon, QMessageBox::Warning);
-  EXPECT_EQ(ip->field(0)->text(), "172");
-  EXPECT_EQ(ok().ipConnectBind, "172.255.1.5");
+  EXPECT_EQ(ok().ipConnectBind, "192.255.1.5");
 }
 
 TEST_F(SettingDlgTest, ALongHostOpensShowingItsStart) {

@@ -3,6 +3,9 @@
 // what it shows.
 #include <sys/socket.h>
 
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -147,6 +150,35 @@ TEST_F(StatusDlgTest, PairStillConnectingShowsAnEmptyOutgoingSide) {
     expectRow(table, 0,
               {"127.0.0.1", QString::number(localPort(client.get())), "127.0.0.1",
                QString::number(listenPort), "0", "", "0", "", "0", "3", "0", "0"});
+  });
+}
+
+// It opens at its template size; larger, the columns share the width, so the
+// last ones come into sight. "コピー" and Ctrl+C copy the selected row.
+TEST_F(StatusDlgTest, ItGrowsWithItsColumnsAndCopiesTheSelectedRow) {
+  startOn("127.0.0.1");
+  auto [client, server] = relayedConnection();
+  openStatus(repeater, [&](CStatusDlg& dialog, QTableWidget& table) {
+    const auto lastColumnInSight = [&] {
+      return table.columnViewportPosition(11) + table.columnWidth(11) <= table.viewport()->width();
+    };
+    EXPECT_EQ(dialog.size(), CDialogUnits(dialog.font()).size(391, 96));
+    EXPECT_FALSE(lastColumnInSight());
+    const QWidget* close = findControl(&dialog, IDOK);
+    const int closeMargin = dialog.width() - close->geometry().right();
+    dialog.resize(dialog.width() * 2, dialog.height() * 2);
+    EXPECT_TRUE(lastColumnInSight());
+    EXPECT_EQ(dialog.width() - close->geometry().right(), closeMargin);
+
+    clickCell(table, 0, 4);
+    QTest::keyClick(&table, Qt::Key_C, Qt::ControlModifier);
+    const QString row = rowOf(table, 0).join(QLatin1Char('\t'));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), row);
+    QGuiApplication::clipboard()->clear();
+    ASSERT_EQ(table.actions().size(), 1);
+    EXPECT_EQ(table.actions()[0]->text(), QString::fromUtf8("コピー"));
+    table.actions()[0]->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), row);
   });
 }
 

@@ -1,0 +1,15 @@
+#pragma once
+// One line of the event log: local time, the port, and what happened in
+// Japanese, with the facts of the headless connection log (caller,
+// destination as configured, the address reached, duration, bytes each way,
+// how it ended and why).
+
+#include <QString>
+#include <string>
+
+struct CLogEvent;
+
+QString eventLogLine(const CLogEvent& event);
+
+// "host:port", an IPv6 address in brackets.
+QString hostPortText(const std::string& host, int port);

@@ -1,0 +1,45 @@
+#include "port/panel_marks.h"
+
+#include <QLabel>
+#include <QPalette>
+#include <algorithm>
+
+#include "dialogs/dialog_texts.h"
+#include "filter/ip_filter.h"
+
+namespace {
+
+constexpr const char* kFilterTip = "フィルタ: %1";
+constexpr const char* kIndividualCounts = " (拒否 %1 件、許可 %2 件)";
+constexpr const char* kUnknownMode = "モード %1 (全て許可として動作)";
+const QColor kWarningRed{200, 30, 30};
+
+}  // namespace
+
+QString filterTip(const CIpFilter& filter) {
+  QString mode = filter.mode >= 0 && filter.mode < int(kFilterCaptions.size())
+                     ? QString::fromUtf8(kFilterCaptions[size_t(filter.mode)])
+                     : QString::fromUtf8(kUnknownMode).arg(filter.mode);
+  if (filter.mode == CIpFilter::FILTER_INDIVIDUAL)
+    mode += QString::fromUtf8(kIndividualCounts)
+                .arg(std::clamp(filter.refuseIpCount, 0, MAX_FILTER_ENTRIES))
+                .arg(std::clamp(filter.enableIpCount, 0, MAX_FILTER_ENTRIES));
+  return QString::fromUtf8(kFilterTip).arg(mode);
+}
+
+QLabel* makeFailMark(QLabel* count) {
+  auto* mark = new QLabel(QString::fromUtf8("！"), count);
+  QFont bold = mark->font();
+  bold.setBold(true);
+  mark->setFont(bold);
+  mark->setAlignment(Qt::AlignCenter);
+  QPalette palette = mark->palette();
+  palette.setColor(QPalette::Window, kWarningRed);
+  palette.setColor(QPalette::WindowText, Qt::white);
+  mark->setPalette(palette);
+  mark->setAutoFillBackground(true);
+  const int side = count->height() - 2;
+  mark->setGeometry(1, 1, side, side);
+  mark->hide();
+  return mark;
+}

@@ -1,0 +1,39 @@
+#include "resources/copy_rows.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <map>
+
+namespace {
+
+constexpr const char* kCopy = "コピー";
+
+}  // namespace
+
+QString selectedRowsText(const QAbstractItemView* view) {
+  // Row, then column, whatever order the selection was made in.
+  std::map<int, std::map<int, QString>> cells;
+  for (const QModelIndex& index : view->selectionModel()->selectedIndexes())
+    cells[index.row()][index.column()] = index.data(Qt::DisplayRole).toString();
+  QStringList rows;
+  for (const auto& [row, columns] : cells) {
+    QStringList texts;
+    for (const auto& [column, text] : columns) texts << text;
+    rows << texts.join(QLatin1Char('\t'));
+  }
+  return rows.join(QLatin1Char('\n'));
+}
+
+void addCopyAction(QAbstractItemView* view) {
+  auto* copy = new QAction(QString::fromUtf8(kCopy), view);
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);  // before the view's own copy of one cell
+  QObject::connect(copy, &QAction::triggered, view, [view] {
+    const QString text = selectedRowsText(view);
+    if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
+  });
+  view->addAction(copy);
+  view->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
