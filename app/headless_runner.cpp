@@ -102,8 +102,6 @@ class CHeadlessRunner {
 
  private:
   bool readProfile(CProfile& profile, const char* consequence) const;
-  // The ports that are ON and within PORTNUM, by index.
-  std::map<int, CPortSetting> portsOn(const CProfile& profile) const;
   // The line that says how the start went.
   std::string startPort(int index, const CPortSetting& setting);
   void explainNoPortOn() const;
@@ -122,16 +120,6 @@ bool CHeadlessRunner::readProfile(CProfile& profile, const char* consequence) co
   if (readProfileFile(profilePath_, profile, &error)) return true;
   say(out_, "Quillex: cannot read the profile " + profilePath_ + ": " + std::strerror(error) + consequence);
   return false;
-}
-
-std::map<int, CPortSetting> CHeadlessRunner::portsOn(const CProfile& profile) const {
-  std::map<int, CPortSetting> on;
-  const int count = std::clamp(readSystemSetting(profile).portNum, 1, MAX_PORTS);
-  for (int i = 0; i < count; ++i) {
-    CPortSetting setting = readPortSetting(profile, i);
-    if (setting.act == 1) on.emplace(i, std::move(setting));
-  }
-  return on;
 }
 
 std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
@@ -166,7 +154,7 @@ std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
 bool CHeadlessRunner::start() {
   CProfile profile;
   if (!readProfile(profile, "")) return false;
-  const std::map<int, CPortSetting> on = portsOn(profile);
+  const std::map<int, CPortSetting> on = readPortsOn(profile);
   for (const auto& [index, setting] : on) {
     // A server refuses, with one line, a port it could never relay for.
     if (std::string refusal = refusalOf(index, setting, on); !refusal.empty())
@@ -197,7 +185,7 @@ void CHeadlessRunner::reloadPorts() {
   }
   CProfile profile;
   if (!readProfile(profile, "; every port goes on as it was")) return;
-  const std::map<int, CPortSetting> wanted = portsOn(profile);
+  const std::map<int, CPortSetting> wanted = readPortsOn(profile);
   std::map<int, const char*> toStart;  // index -> what the start line says it was
   for (int i = 0; i < MAX_PORTS; ++i) {
     auto running = ports_.find(i);

@@ -9,9 +9,15 @@ QString listenEndpoint(const CTcpRepeater& repeater) {
   return QStringLiteral("%1:%2").arg(address).arg(repeater.listenPort);
 }
 
-QString listenReason(const CTcpRepeater& repeater, bool on, bool hasHost) {
+QString listenReason(const CTcpRepeater& repeater, bool on, const CListenBlock& block) {
   if (!on) return {};
-  if (!hasHost) return QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません");
+  if (block.noHost) return QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません");
+  if (block.loopsToItself)
+    return QString::fromUtf8("転送先がこのポート自身です (%1): 中継がループするため待ち受けません").arg(block.destination);
+  if (block.loopsTo)
+    return QString::fromUtf8("転送先が TCP:%1 の待ち受けです (%2): 中継がループするため待ち受けません")
+        .arg(block.loopsTo)
+        .arg(block.destination);
   if (repeater.isListening()) return {};
   // The number stays with its word where a message box wraps the line.
   return QString::fromUtf8("%1 で待ち受けできません: %2 (エラー\u00a0%3)")

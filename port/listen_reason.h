@@ -6,8 +6,18 @@
 
 class CTcpRepeater;
 
+// What keeps an ON port from listening, besides its socket's error.
+struct CListenBlock {
+  bool noHost = false;
+  // The listen port of the relay's own port the destination would reach, a
+  // loop; 0 for none.
+  int loopsTo = 0;
+  bool loopsToItself = false;
+  QString destination;  // host:port, for the loop's words
+};
+
 // Empty when the port is OFF or listening.
-QString listenReason(const CTcpRepeater& repeater, bool on, bool hasHost);
+QString listenReason(const CTcpRepeater& repeater, bool on, const CListenBlock& block);
 
 // Where the repeater listens or tried to: "address:port".
 QString listenEndpoint(const CTcpRepeater& repeater);

@@ -138,9 +138,11 @@ void CPortDlg::switchOnOff() {
 
 void CPortDlg::applyState() {
   const bool wasListening = repeater.isListening();
+  listenBlock_ = CListenBlock{};
   if (act == 0) {
     repeater.stop();
-  } else if (isUsablePort(port) && isUsablePort(forwardPort) && !forwardHost.empty()) {
+  } else if (isUsablePort(port) && isUsablePort(forwardPort) && !forwardHost.empty() &&
+             (listenBlock_ = loopBlock()).loopsTo == 0) {
     destination_ = std::make_shared<const QString>(hostPortText(forwardHost, forwardPort));
     repeater.setConnectionObserver(eventLog ? this : nullptr);
     repeater.setListener(this);
@@ -159,9 +161,26 @@ void CPortDlg::applyState() {
 // A port that shows ON but does not listen has a mark that says so and says
 // why on hover, for users without the debug console.
 void CPortDlg::updateListenReason() {
-  notListening_ = listenReason(repeater, act != 0, !forwardHost.empty());
+  listenBlock_.noHost = forwardHost.empty();
+  notListening_ = listenReason(repeater, act != 0, listenBlock_);
   setToolTip(notListening_);
   failMark_->setVisible(!notListening_.isEmpty());
+}
+
+// A destination that is one of the relay's own listening ports, this one's
+// or another port's that is ON in the profile, would make one caller an
+// endless chain of connections: such a port does not start.
+CListenBlock CPortDlg::loopBlock() const {
+  CPortSetting mine = toSetting();
+  std::map<int, CPortSetting> on = loadPortsOn(profilePath);
+  on[portIndex] = mine;  // as it is about to run, whatever the file holds yet
+  CListenBlock block;
+  const int target = relayLoopTarget(mine, on);
+  if (target < 0) return block;
+  block.loopsTo = on.at(target).port;
+  block.loopsToItself = target == portIndex;
+  block.destination = hostPortText(forwardHost, forwardPort);
+  return block;
 }
 
 void CPortDlg::logListenState(bool wasListening) {

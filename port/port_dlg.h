@@ -23,6 +23,7 @@
 
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
+#include "port/listen_reason.h"
 #include "relay/tcp_repeater.h"
 
 class CEventLog;
@@ -100,6 +101,7 @@ class CPortDlg : public QWidget,
   void OnCtlColor();
   void showCount();
   void updateListenReason();
+  CListenBlock loopBlock() const;
   void logListenState(bool wasListening);
   void connectHandlers();
 
@@ -108,6 +110,7 @@ class CPortDlg : public QWidget,
   QTimer countRefresh_;  // shows the last reported count
   QLabel* failMark_ = nullptr;  // in the count; owned by the widget tree
   QString notListening_;        // why the port does not listen though ON; empty when fine
+  CListenBlock listenBlock_;    // what, besides its socket, kept it from listening
   // The destination as the log names it, shared by every event of this start.
   std::shared_ptr<const QString> destination_;
 };

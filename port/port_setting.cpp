@@ -117,6 +117,16 @@ bool writePortSetting(CProfile& profile, int portIndex, const CPortSetting& v) {
   return w.applyTo(profile);
 }
 
+std::map<int, CPortSetting> readPortsOn(const CProfile& profile) {
+  std::map<int, CPortSetting> on;
+  const int count = std::clamp(readSystemSetting(profile).portNum, 1, MAX_PORTS);
+  for (int i = 0; i < count; ++i) {
+    CPortSetting setting = readPortSetting(profile, i);
+    if (setting.act == 1) on.emplace(i, std::move(setting));
+  }
+  return on;
+}
+
 CSystemSetting readSystemSetting(const CProfile& p) {
   return CSystemSetting{p.getInt(kSystem, "PORTNUM", 1), p.getInt(kSystem, "WINDOW", 1)};
 }
@@ -140,6 +150,8 @@ bool savePortSetting(const std::string& path, int portIndex, const CPortSetting&
 CSystemSetting loadSystemSetting(const std::string& path) {
   return readSystemSetting(loadOrEmpty(path));
 }
+
+std::map<int, CPortSetting> loadPortsOn(const std::string& path) { return readPortsOn(loadOrEmpty(path)); }
 
 bool saveSystemSetting(const std::string& path, const CSystemSetting& setting) {
   return updateProfileFile(path, [&](CProfile& p) { return writeSystemSetting(p, setting); });

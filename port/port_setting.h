@@ -2,6 +2,7 @@
 // The settings record of one port, one "[TCP-PORTn]" section of the profile,
 // and the two program-wide settings of "[SYSTEM]".
 
+#include <map>
 #include <string>
 
 #include "filter/ip_filter.h"
@@ -59,6 +60,10 @@ CPortSetting readPortSetting(const CProfile& profile, int portIndex);
 // on one line.
 bool writePortSetting(CProfile& profile, int portIndex, const CPortSetting& setting);
 
+// The ports that are ON (ACT=1) among the first PORTNUM sections (PORTNUM
+// bounded to 1..MAX_PORTS), by index.
+std::map<int, CPortSetting> readPortsOn(const CProfile& profile);
+
 CSystemSetting readSystemSetting(const CProfile& profile);
 bool writeSystemSetting(CProfile& profile, const CSystemSetting& setting);
 
@@ -68,4 +73,5 @@ bool writeSystemSetting(CProfile& profile, const CSystemSetting& setting);
 CPortSetting loadPortSetting(const std::string& path, int portIndex);
 bool savePortSetting(const std::string& path, int portIndex, const CPortSetting& setting);
 CSystemSetting loadSystemSetting(const std::string& path);
+std::map<int, CPortSetting> loadPortsOn(const std::string& path);
 bool saveSystemSetting(const std::string& path, const CSystemSetting& setting);

@@ -241,6 +241,8 @@ TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn)
   noHost.forwardHost = "";
   CPortSetting inUse = relayTo(1);
   inUse.port = takenPort;
+  CPortSetting toItself = relayTo(1);
+  toItself.forwardPort = toItself.port;
   struct Case {
     CPortSetting setting;
     QString reason;
@@ -248,7 +250,9 @@ TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn)
   const Case cases[] = {
       {noHost, QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません")},
       {inUse, QString::fromUtf8("0.0.0.0:%1 で待ち受けできません: アドレスは既に使用されています (エラー\u00a010048)")
-                  .arg(takenPort)}};
+                  .arg(takenPort)},
+      {toItself, QString::fromUtf8("転送先がこのポート自身です (127.0.0.1:%1): 中継がループするため待ち受けません")
+                     .arg(toItself.port)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason.toStdString());
     panels.clear();
