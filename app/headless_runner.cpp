@@ -57,6 +57,7 @@ class CSignalEvents : public CEventHandler {
 // One running port. The log is declared first so that it outlives the
 // repeater that reports to it.
 struct CHeadlessPort {
+  explicit CHeadlessPort(CEventLoop& loop) : repeater(loop) {}
   CPortSetting setting;
   std::unique_ptr<CConnectionLog> log;
   CTcpRepeater repeater;
@@ -86,9 +87,9 @@ bool sameButFilter(const CPortSetting& running, CPortSetting wanted) {
 
 class CHeadlessRunner {
  public:
-  CHeadlessRunner(std::string profilePath, const CHeadlessOptions& options, CLineSink& out,
+  CHeadlessRunner(CEventLoop& loop, std::string profilePath, const CHeadlessOptions& options, CLineSink& out,
                   CServiceNotifier& notifier)
-      : profilePath_(std::move(profilePath)), options_(options), out_(out), notifier_(notifier) {}
+      : loop_(loop), profilePath_(std::move(profilePath)), options_(options), out_(out), notifier_(notifier) {}
   ~CHeadlessRunner() { stopAll(); }
 
   // False when the profile cannot be read (said on standard error).
@@ -108,6 +109,7 @@ class CHeadlessRunner {
   // One line; the section names the port it concerns.
   void report(int index, const std::string& text) const { say(out_, portSectionName(index) + ": " + text); }
 
+  CEventLoop& loop_;
   std::string profilePath_;
   CHeadlessOptions options_;
   CLineSink& out_;
@@ -124,7 +126,7 @@ bool CHeadlessRunner::readProfile(CProfile& profile, const char* consequence) co
 
 std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
   if (std::string warning = serverWarning(setting); !warning.empty()) report(index, "warning: " + warning);
-  auto port = std::make_unique<CHeadlessPort>();
+  auto port = std::make_unique<CHeadlessPort>(loop_);
   port->setting = setting;
   const CPortSetting& s = port->setting;
   CTcpRepeater& r = port->repeater;
@@ -246,7 +248,7 @@ int runHeadless(const std::string& profilePath, const CHeadlessOptions& options)
   traceOutput.attach(&loop);
   trace::setOutput(&traceOutput);
   CServiceNotifier notifier(&loop);
-  CHeadlessRunner runner(profilePath, options, errors, notifier);
+  CHeadlessRunner runner(loop, profilePath, options, errors, notifier);
   CSignalEvents signals(loop, [&](int signal) {
     if (signal == SIGHUP)
       runner.reload();
@@ -257,14 +259,12 @@ int runHeadless(const std::string& profilePath, const CHeadlessOptions& options)
   if (!loop.ok() || !signals.ok()) {
     say(errors, "Quillex: the event loop cannot be created");
   } else {
-    CAsyncSocket::setEventLoop(&loop);
     if (runner.start()) {
       notifier.notify("READY=1");  // every port that can listen listens now
       loop.run();
       code = 0;
     }
     runner.stopAll();
-    CAsyncSocket::setEventLoop(nullptr);
   }
   // The last lines get a short while, never longer: the end must not wait
   // for a reader that does not read.

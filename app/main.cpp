@@ -96,7 +96,6 @@ int main(int argc, char** argv) {
     showMessage(nullptr, QString::fromUtf8(IDS_SOCKETS_FAILED));
     return 1;
   }
-  CAsyncSocket::setEventLoop(&loop);
   CQtLoopAdapter adapter(loop);
 
   CStartupOptions options = listArguments(int(arguments.size()), arguments.data(), stdout);
@@ -112,14 +111,13 @@ int main(int argc, char** argv) {
 
   int code = 0;
   {
-    CQuillexDlg window(command.profilePath.empty() ? locateProfile() : command.profilePath);
+    CQuillexDlg window(command.profilePath.empty() ? locateProfile() : command.profilePath, loop);
     setMainWindow(&window);
     QObject::connect(&window, &CQuillexDlg::exitRequested, &app, &QCoreApplication::exit);
     CSignalBridge bridge([&](int signal) { onSignal(window, options.debugMode, signal); });
     code = app.exec();
     setMainWindow(nullptr);
   }
-  CAsyncSocket::setEventLoop(nullptr);
   trace::setOutput(nullptr);
   return code;
 }
