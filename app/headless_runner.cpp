@@ -1,7 +1,6 @@
 #include "app/headless_runner.h"
 
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,38 +20,12 @@
 #include "port/profile_file.h"
 #include "relay/event_loop.h"
 #include "relay/line_output.h"
+#include "relay/signal_events.h"
 #include "relay/tcp_repeater.h"
 #include "relay/trace.h"
 #include "relay/unique_fd.h"
 
 namespace {
-
-// SIGINT, SIGTERM and SIGHUP as ordinary events of the loop, read from a
-// signalfd; the signals are blocked so that nothing else takes them.
-class CSignalEvents : public CEventHandler {
- public:
-  CSignalEvents(CEventLoop& loop, std::function<void(int)> handler) : loop_(loop), handler_(std::move(handler)) {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-    fd_.reset(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
-    if (fd_) registration_ = loop_.add(fd_.get(), ready::kReadable, this);
-    if (!registration_) fd_.reset();
-  }
-  ~CSignalEvents() { loop_.remove(registration_); }
-  bool ok() const { return bool(fd_); }
-  void handleEvents(uint32_t) override {
-    signalfd_siginfo info;
-    while (read(fd_.get(), &info, sizeof info) == ssize_t(sizeof info)) handler_(int(info.ssi_signo));
-  }
-
- private:
-  CEventLoop& loop_;
-  std::function<void(int)> handler_;
-  CUniqueFd fd_;
-  CEventLoop::Registration registration_ = 0;
-};
 
 // One running port. The log is declared first so that it outlives the
 // repeater that reports to it.
