@@ -275,10 +275,8 @@ void CTcpRepeater::startIdleWatch(CTcpStreamPair& pair) {
   CEventLoop& loop = loop_;
   loop.cancel(pair.timer);
   if (idleTimeoutMs_ == 0) return;
-  for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()}) {
-    stream->trackActivity = true;
+  for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()})
     stream->lastActivityMs = loop.nowMs();
-  }
   loop.schedule(pair.timer, idleTimeoutMs_);
 }
 

@@ -64,9 +64,8 @@ class CTcpSockStream : public CAsyncSocket {
   // Bytes sent to this stream's peer: the pair's count of one direction.
   uint64_t sentBytes = 0;
   // When bytes last arrived on this stream (the loop's milliseconds), kept
-  // only for a pair with an idle timeout.
-  bool trackActivity = false;
-  int64_t lastActivityMs = 0;
+  // only for a pair with an idle timeout: -1 while not kept.
+  int64_t lastActivityMs = -1;
   // A peer's end of stream is passed on to the other peer instead of ending
   // the pair, which then lasts until both directions have ended.
   bool halfClose = false;
@@ -85,7 +84,7 @@ class CTcpSockStream : public CAsyncSocket {
   void resumeReading();
   void relayReceived(int count);
   void noteActivity() {
-    if (trackActivity) lastActivityMs = loop().nowMs();
+    if (lastActivityMs >= 0) lastActivityMs = loop().nowMs();
   }
   void relayWithoutBuffer();
   void finishReceive(int n);

@@ -20,7 +20,7 @@ bool CTimerQueue::before(size_t a, size_t b) const {
 
 void CTimerQueue::place(size_t slot, CTimer* timer) {
   heap_[slot] = timer;
-  timer->slot_ = slot;
+  timer->slot_ = uint32_t(slot);
 }
 
 void CTimerQueue::siftUp(size_t slot) {
@@ -69,7 +69,7 @@ void CTimerQueue::schedule(CTimer& timer, int64_t deadlineMs) {
   }
   timer.queue_ = this;
   heap_.push_back(&timer);
-  timer.slot_ = heap_.size() - 1;
+  timer.slot_ = uint32_t(heap_.size() - 1);
   siftUp(timer.slot_);
 }
 

@@ -37,8 +37,8 @@ class CTimer {
  private:
   friend class CTimerQueue;
   int64_t deadline_ = 0;
-  uint64_t sequence_ = 0;  // equal deadlines fire in the order they were set
-  size_t slot_ = 0;
+  uint32_t sequence_ = 0;  // equal deadlines fire in the order they were set (it may wrap: only order is lost)
+  uint32_t slot_ = 0;
   CTimerQueue* queue_ = nullptr;
 };
 
@@ -66,5 +66,5 @@ class CTimerQueue {
   void removeAt(size_t slot);
 
   std::vector<CTimer*> heap_;
-  uint64_t nextSequence_ = 0;
+  uint32_t nextSequence_ = 0;
 };
