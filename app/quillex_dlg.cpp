@@ -17,6 +17,7 @@
 #include "dialogs/setting_dlg.h"
 #include "port/port_dlg.h"
 #include "port/port_setting.h"
+#include "relay/limits.h"
 #include "resources/app_icon.h"
 #include "resources/home_page.h"
 #include "resources/message_box.h"
@@ -29,8 +30,16 @@ constexpr int kTopStrip = 30;  // pixels above the panels
 constexpr int kPanelsPerColumn = 5;
 constexpr int kLinkTop = 2;
 
-int portCountChoice(int count) { return count == 1 ? 0 : count == 5 ? 1 : count == 10 ? 2 : -1; }
-int portCountOf(int choice) { return choice == 0 ? 1 : choice == 1 ? 5 : 10; }
+// The system properties offer the port counts in PORT_COUNT_CHOICES' order;
+// -1 for a count that is none of them.
+int portCountChoice(int count) {
+  const auto* found = std::find(PORT_COUNT_CHOICES.begin(), PORT_COUNT_CHOICES.end(), count);
+  return found == PORT_COUNT_CHOICES.end() ? -1 : int(found - PORT_COUNT_CHOICES.begin());
+}
+int portCountOf(int choice) {
+  return choice >= 0 && choice < int(PORT_COUNT_CHOICES.size()) ? PORT_COUNT_CHOICES[size_t(choice)]
+                                                                  : PORT_COUNT_CHOICES.back();
+}
 
 }  // namespace
 
@@ -148,8 +157,7 @@ void CQuillexDlg::OnTrayExit() {
 void CQuillexDlg::readSystemSettings() {
   CSystemSetting system = loadSystemSetting(profilePath_);
   storedPortCount_ = system.portNum;
-  // A count below 1 leaves no panel to lay out; one above 10 would not fit.
-  portCount_ = std::clamp(system.portNum, 1, MAX_PORTS);
+  portCount_ = boundedPortCount(system.portNum);
   startWindow_ = system.window;
 }
 

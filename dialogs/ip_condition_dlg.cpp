@@ -11,6 +11,7 @@
 
 #include "dialogs/dialog_texts.h"
 #include "filter/ip_filter.h"
+#include "relay/limits.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"

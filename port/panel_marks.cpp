@@ -2,10 +2,10 @@
 
 #include <QLabel>
 #include <QPalette>
-#include <algorithm>
 
 #include "dialogs/dialog_texts.h"
 #include "filter/ip_filter.h"
+#include "relay/limits.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ QString filterTip(const CIpFilter& filter) {
                      : QString::fromUtf8(kUnknownMode).arg(filter.mode);
   if (filter.mode == CIpFilter::FILTER_INDIVIDUAL)
     mode += QString::fromUtf8(kIndividualCounts)
-                .arg(std::clamp(filter.refuseIpCount, 0, MAX_FILTER_ENTRIES))
-                .arg(std::clamp(filter.enableIpCount, 0, MAX_FILTER_ENTRIES));
+                .arg(boundedEntryCount(filter.refuseIpCount))
+                .arg(boundedEntryCount(filter.enableIpCount));
   return QString::fromUtf8(kFilterTip).arg(mode);
 }
 

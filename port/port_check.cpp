@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "relay/async_socket.h"
 #include "relay/ip_text.h"
+#include "relay/limits.h"
 #include "relay/unique_fd.h"
 
 namespace {
@@ -59,8 +59,6 @@ bool reachesListener(in_addr address, const CPortSetting& listener) {
 }
 
 }  // namespace
-
-bool isUsablePort(int port) { return port >= 1 && port <= MAX_PORT_NUMBER; }
 
 const char* switchOnRefusal(int port, int forwardPort) {
   if (!isUsablePort(port)) return kListenPortInvalid;

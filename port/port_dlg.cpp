@@ -13,6 +13,7 @@
 #include "port/panel_marks.h"
 #include "port/port_check.h"
 #include "port/port_setting.h"
+#include "relay/limits.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
