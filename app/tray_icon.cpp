@@ -27,6 +27,7 @@ bool CTrayIcon::available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 void CTrayIcon::addTrayIcon() {
   if (!available()) {
+    // Qt reports no error number, so err is 0; the blank before it is the trace's own, kept.
     QTRACE("通知領域にアイコンを登録できませんでした。 err=%d\n", 0);
     return;
   }

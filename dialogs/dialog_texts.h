@@ -13,6 +13,6 @@ constexpr const char* kEnablePanelTitle = "接続可能";
 
 // Port settings.
 constexpr const char* kLocalhostQuestion = "localhost(同じPC内)への転送に変更しますか？";
-// Filter mode captions by mode 0..3; note the spelling of the second.
+// Filter mode captions by mode 0..3; the second's spelling, "locahost", is kept.
 constexpr std::array<const char*, 4> kFilterCaptions = {
     "全て許可", "locahost限定", "LAN内限定", "個別設定"};

@@ -114,6 +114,7 @@ bool CIpFilter::isLan(const std::string& address) {
     case 172:
       return p[1] >= 16 && p[1] <= 31;
     case 192:
+      // 192.0.2.0/24, a documentation range, counts as LAN beside 192.168/16: kept.
       return p[1] == 168 || (p[1] == 0 && p[2] == 2);
     case 127:
       return true;

@@ -318,6 +318,7 @@ void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
 }
 
 void CTcpRepeater::connectFailed(int index, int err) {
+  // "CTcpA2AModel", "notifyOnAccept" and "FAILE" are the trace's own words, kept as they stand.
   QTRACE("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", forwardHost.c_str(),
          forwardPort, err);
   reportEnd(index, End::ConnectFailed, err);
