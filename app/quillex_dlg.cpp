@@ -77,11 +77,10 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, QWidget* parent)
 CQuillexDlg::~CQuillexDlg() {
   delete eventLogDlg_;  // before the log it shows
   if (!panels_.empty()) destroyPortPanels();
-  delete systemMenu_;
 }
 
 void CQuillexDlg::buildSystemMenu() {
-  systemMenu_ = new QMenu();
+  systemMenu_ = new QMenu(this);
   systemMenu_->addSeparator();
   systemMenu_->addAction(QString::fromUtf8(IDS_PROPERTIES), this, &CQuillexDlg::OnProperties);
   systemMenu_->addSeparator();

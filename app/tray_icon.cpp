@@ -7,8 +7,8 @@
 #include "relay/trace.h"
 #include "resources/app_icon.h"
 
-CTrayIcon::CTrayIcon(QObject* parent)
-    : QObject(parent), icon_(new QSystemTrayIcon(quillexIcon(), this)), menu_(new QMenu()) {
+CTrayIcon::CTrayIcon(QWidget* window)
+    : QObject(window), icon_(new QSystemTrayIcon(quillexIcon(), this)), menu_(new QMenu(window)) {
   menu_->addAction(QString::fromUtf8(TRAY_OPEN), this, &CTrayIcon::openRequested);
   menu_->addSeparator();
   menu_->addAction(QString::fromUtf8(TRAY_EXIT), this, &CTrayIcon::exitRequested);
@@ -20,8 +20,6 @@ CTrayIcon::CTrayIcon(QObject* parent)
   connect(&timer_, &QTimer::timeout, this, &CTrayIcon::onTimer);
   timer_.start(1000);
 }
-
-CTrayIcon::~CTrayIcon() { delete menu_; }
 
 bool CTrayIcon::available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 

@@ -237,7 +237,8 @@ TEST(TrayIconTest, EveryFailedAttemptIsTracedAndTheMenuUsesTheDialogFont) {
   trace::setEnabled(true);
   const std::string failed = "通知領域にアイコンを登録できませんでした。 err=0\n";
   {
-    CTrayIcon tray;
+    QWidget window;
+    CTrayIcon tray(&window);
     tray.addTrayIcon();
     EXPECT_EQ(loopback::readFile(path), failed);
     EXPECT_TRUE(QTest::qWaitFor([&] { return loopback::readFile(path) == failed + failed; }, 5000));
