@@ -9,7 +9,6 @@
 #include <algorithm>
 
 #include "app/about_dlg.h"
-#include "app/app_strings.h"
 #include "app/propaty_dlg.h"
 #include "app/tray_icon.h"
 #include "dialogs/event_log.h"
@@ -19,6 +18,7 @@
 #include "port/port_setting.h"
 #include "relay/limits.h"
 #include "resources/app_icon.h"
+#include "resources/app_texts.h"
 #include "resources/home_page.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"

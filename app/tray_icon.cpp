@@ -3,9 +3,9 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-#include "app/app_strings.h"
 #include "relay/trace.h"
 #include "resources/app_icon.h"
+#include "resources/app_texts.h"
 
 CTrayIcon::CTrayIcon(QWidget* window)
     : QObject(window), icon_(new QSystemTrayIcon(quillexIcon(), this)), menu_(new QMenu(window)) {

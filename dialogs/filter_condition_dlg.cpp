@@ -4,10 +4,10 @@
 #include <QButtonGroup>
 #include <QPushButton>
 
-#include "dialogs/dialog_texts.h"
 #include "dialogs/ip_condition_dlg.h"
 #include "filter/ip_filter.h"
 #include "relay/limits.h"
+#include "resources/dialog_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 

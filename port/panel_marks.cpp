@@ -3,15 +3,13 @@
 #include <QLabel>
 #include <QPalette>
 
-#include "dialogs/dialog_texts.h"
 #include "filter/ip_filter.h"
 #include "relay/limits.h"
+#include "resources/dialog_texts.h"
+#include "resources/port_texts.h"
 
 namespace {
 
-constexpr const char* kFilterTip = "フィルタ: %1";
-constexpr const char* kIndividualCounts = " (拒否 %1 件、許可 %2 件)";
-constexpr const char* kUnknownMode = "モード %1 (全て許可として動作)";
 const QColor kWarningRed{200, 30, 30};
 
 }  // namespace
@@ -28,7 +26,7 @@ QString filterTip(const CIpFilter& filter) {
 }
 
 QLabel* makeFailMark(QLabel* count) {
-  auto* mark = new QLabel(QString::fromUtf8("！"), count);
+  auto* mark = new QLabel(QString::fromUtf8(kFailMark), count);
   QFont bold = mark->font();
   bold.setBold(true);
   mark->setFont(bold);

@@ -15,6 +15,7 @@
 #include "port/port_setting.h"
 #include "relay/limits.h"
 #include "resources/message_box.h"
+#include "resources/port_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 
@@ -23,11 +24,6 @@ namespace {
 // One frame of a 60 Hz display.
 constexpr int kCountRefreshMs = 16;
 
-constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
-constexpr const char* kSettingBusy = "現在PORTの設定中です";
-constexpr const char* kNoConnection = "現在接続はありません.";
-// The reason is listenReason's; it stays ON, so the port is tried again at the next start.
-constexpr const char* kNotListening = "TCP:%1 は ON ですが、待ち受けていません。\n%2\n次回の起動時にもう一度試みます。";
 // Between the "Ip/Host" label and a destination that fills its box.
 constexpr int kHostGap = 4;
 
@@ -127,9 +123,9 @@ void CPortDlg::switchOnOff() {
       updateData(false);
       return;  // the file keeps what it held
     }
-    control<QPushButton>(this, IDC_ON_OFF)->setText(QStringLiteral("ON"));
+    control<QPushButton>(this, IDC_ON_OFF)->setText(QString::fromUtf8(kSwitchOn));
   } else {
-    control<QPushButton>(this, IDC_ON_OFF)->setText(QStringLiteral("OFF"));
+    control<QPushButton>(this, IDC_ON_OFF)->setText(QString::fromUtf8(kSwitchOff));
   }
   applyState();
   saveProfile();
@@ -280,7 +276,7 @@ void CPortDlg::notifyConnectionCount(int count) {
 }
 
 void CPortDlg::setCaption() {
-  control<QGroupBox>(this, IDC_TCP_GROUP)->setTitle(QStringLiteral("TCP:%1").arg(port));
+  control<QGroupBox>(this, IDC_TCP_GROUP)->setTitle(QString::fromUtf8(kPortCaption).arg(port));
 }
 
 void CPortDlg::updateData(bool saveAndValidate) {
