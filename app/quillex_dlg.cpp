@@ -214,7 +214,7 @@ bool CQuillexDlg::anyPortOn() {
   bool on = false;
   for (CPortDlg* panel : panels_) {  // every panel takes its controls, without stopping early
     panel->updateData(true);
-    if (panel->act != 0) on = true;
+    if (panel->setting.act != 0) on = true;
   }
   return on;
 }
