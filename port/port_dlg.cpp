@@ -13,6 +13,7 @@
 #include "port/panel_marks.h"
 #include "port/port_check.h"
 #include "port/port_setting.h"
+#include "port/repeater_setup.h"
 #include "relay/limits.h"
 #include "resources/message_box.h"
 #include "resources/port_texts.h"
@@ -145,13 +146,7 @@ void CPortDlg::applyState() {
     destination_ = std::make_shared<const QString>(hostPortText(setting.forwardHost, setting.forwardPort));
     repeater.setConnectionObserver(eventLog ? this : nullptr);
     repeater.setListener(this);
-    repeater.setBufferSize(setting.bufferSize);
-    repeater.setListenBind(setting.isListenBind, setting.ipListenBind);
-    repeater.setConnectBind(setting.isConnectBind, setting.ipConnectBind);
-    repeater.setIpFilter(&setting.filter);
-    repeater.setHalfClose(setting.halfClose);
-    repeater.setTimeouts(setting.connectTimeout, setting.idleTimeout, setting.keepAlive);
-    repeater.start(setting.port, setting.forwardHost, setting.forwardPort);
+    applyPortSetting(repeater, setting);
   }
   updateListenReason();
   logListenState(wasListening);

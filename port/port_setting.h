@@ -11,6 +11,10 @@
 
 // A record that has not been loaded holds zeros and empty texts; the defaults
 // of a missing section or key are applied by the read functions.
+//
+// A new per-port key is a field here, its reading and writing (and its place
+// in sameSetting) in port_setting.cpp, and its line in applyPortSetting
+// (port/repeater_setup.cpp); the settings dialog only if it edits the key.
 struct CPortSetting {
   int act = 0;
   int port = 0;
