@@ -5,6 +5,7 @@
 
 constexpr const char* IDS_ABOUTBOX = "Quillex のﾊﾞｰｼﾞｮﾝ情報";               // 101
 constexpr const char* IDS_PROPERTIES = "プロパティ設定";                      // 102
+// It names Windows on every platform: the string table's own words, kept.
 constexpr const char* IDS_SOCKETS_FAILED = "Windows ｿｹｯﾄの初期化に失敗しました。";  // 103
 
 constexpr const char* TRAY_TIP = "クイレクス";
