@@ -20,7 +20,9 @@ constexpr size_t kMaxHostNameLength = 253;
 // One of the texts' printf formats filled in, however long the values.
 template <class... Args>
 std::string formatted(const char* format, Args... args) {
-  std::string text(size_t(std::snprintf(nullptr, 0, format, args...)), '\0');
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  if (length < 0) return format;  // never for these formats; no huge allocation if it were
+  std::string text(size_t(length), '\0');
   std::snprintf(text.data(), text.size() + 1, format, args...);
   return text;
 }
