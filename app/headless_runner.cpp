@@ -1,7 +1,6 @@
 #include "app/headless_runner.h"
 
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,42 +21,17 @@
 #include "port/repeater_setup.h"
 #include "relay/event_loop.h"
 #include "relay/line_output.h"
+#include "relay/signal_events.h"
 #include "relay/tcp_repeater.h"
 #include "relay/trace.h"
 #include "relay/unique_fd.h"
 
 namespace {
 
-// SIGINT, SIGTERM and SIGHUP as ordinary events of the loop, read from a
-// signalfd; the signals are blocked so that nothing else takes them.
-class CSignalEvents : public CEventHandler {
- public:
-  CSignalEvents(CEventLoop& loop, std::function<void(int)> handler) : loop_(loop), handler_(std::move(handler)) {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-    fd_.reset(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
-    if (fd_) registration_ = loop_.add(fd_.get(), ready::kReadable, this);
-    if (!registration_) fd_.reset();
-  }
-  ~CSignalEvents() { loop_.remove(registration_); }
-  bool ok() const { return bool(fd_); }
-  void handleEvents(uint32_t) override {
-    signalfd_siginfo info;
-    while (read(fd_.get(), &info, sizeof info) == ssize_t(sizeof info)) handler_(int(info.ssi_signo));
-  }
-
- private:
-  CEventLoop& loop_;
-  std::function<void(int)> handler_;
-  CUniqueFd fd_;
-  CEventLoop::Registration registration_ = 0;
-};
-
 // One running port. The log is declared first so that it outlives the
 // repeater that reports to it.
 struct CHeadlessPort {
+  explicit CHeadlessPort(CEventLoop& loop) : repeater(loop) {}
   CPortSetting setting;
   std::unique_ptr<CConnectionLog> log;
   CTcpRepeater repeater;
@@ -87,9 +61,9 @@ bool sameButFilter(const CPortSetting& running, CPortSetting wanted) {
 
 class CHeadlessRunner {
  public:
-  CHeadlessRunner(std::string profilePath, const CHeadlessOptions& options, CLineSink& out,
+  CHeadlessRunner(CEventLoop& loop, std::string profilePath, const CHeadlessOptions& options, CLineSink& out,
                   CServiceNotifier& notifier)
-      : profilePath_(std::move(profilePath)), options_(options), out_(out), notifier_(notifier) {}
+      : loop_(loop), profilePath_(std::move(profilePath)), options_(options), out_(out), notifier_(notifier) {}
   ~CHeadlessRunner() { stopAll(); }
 
   // False when the profile cannot be read (said on standard error).
@@ -109,6 +83,7 @@ class CHeadlessRunner {
   // One line; the section names the port it concerns.
   void report(int index, const std::string& text) const { say(out_, portSectionName(index) + ": " + text); }
 
+  CEventLoop& loop_;
   std::string profilePath_;
   CHeadlessOptions options_;
   CLineSink& out_;
@@ -125,7 +100,7 @@ bool CHeadlessRunner::readProfile(CProfile& profile, const char* consequence) co
 
 std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
   if (std::string warning = serverWarning(setting); !warning.empty()) report(index, "warning: " + warning);
-  auto port = std::make_unique<CHeadlessPort>();
+  auto port = std::make_unique<CHeadlessPort>(loop_);
   port->setting = setting;
   const CPortSetting& s = port->setting;
   CTcpRepeater& r = port->repeater;
@@ -241,7 +216,7 @@ int runHeadless(const std::string& profilePath, const CHeadlessOptions& options)
   traceOutput.attach(&loop);
   trace::setOutput(&traceOutput);
   CServiceNotifier notifier(&loop);
-  CHeadlessRunner runner(profilePath, options, errors, notifier);
+  CHeadlessRunner runner(loop, profilePath, options, errors, notifier);
   CSignalEvents signals(loop, [&](int signal) {
     if (signal == SIGHUP)
       runner.reload();
@@ -252,14 +227,12 @@ int runHeadless(const std::string& profilePath, const CHeadlessOptions& options)
   if (!loop.ok() || !signals.ok()) {
     say(errors, "Quillex: the event loop cannot be created");
   } else {
-    CAsyncSocket::setEventLoop(&loop);
     if (runner.start()) {
       notifier.notify("READY=1");  // every port that can listen listens now
       loop.run();
       code = 0;
     }
     runner.stopAll();
-    CAsyncSocket::setEventLoop(nullptr);
   }
   // The last lines get a short while, never longer: the end must not wait
   // for a reader that does not read.

@@ -12,13 +12,13 @@
 #include "app/headless_runner.h"
 #include "app/qt_loop_adapter.h"
 #include "app/quillex_dlg.h"
-#include "app/signal_bridge.h"
 #include "app/startup.h"
 #include "port/profile_file.h"
 #include "port/profile_location.h"
 #include "relay/async_socket.h"
 #include "relay/event_loop.h"
 #include "relay/line_output.h"
+#include "relay/signal_events.h"
 #include "relay/trace.h"
 #include "resources/app_icon.h"
 #include "resources/dialog_look.h"
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
   if (command.headless) return runHeadlessFromArguments(argc, argv, command);
 
   std::vector<char*> arguments(argv, argv + argc);  // Qt takes its own options out of argv
-  CSignalBridge::blockSignals();
+  CSignalEvents::blockSignals();
   QApplication app(argc, argv);
   // Only now are Qt's own options out of argv: what is left unknown is listed
   // below like any other argument, and the program starts.
@@ -96,7 +96,6 @@ int main(int argc, char** argv) {
     showMessage(nullptr, QString::fromUtf8(IDS_SOCKETS_FAILED));
     return 1;
   }
-  CAsyncSocket::setEventLoop(&loop);
   CQtLoopAdapter adapter(loop);
 
   CStartupOptions options = listArguments(int(arguments.size()), arguments.data(), stdout);
@@ -112,14 +111,17 @@ int main(int argc, char** argv) {
 
   int code = 0;
   {
-    CQuillexDlg window(command.profilePath.empty() ? locateProfile() : command.profilePath);
+    CQuillexDlg window(command.profilePath.empty() ? locateProfile() : command.profilePath, loop);
     setMainWindow(&window);
     QObject::connect(&window, &CQuillexDlg::exitRequested, &app, &QCoreApplication::exit);
-    CSignalBridge bridge([&](int signal) { onSignal(window, options.debugMode, signal); });
+    // Heard inside the relay's dispatch: the window acts on it once that is done.
+    CSignalEvents signalEvents(loop, [&](int signal) {
+      QMetaObject::invokeMethod(
+          &window, [&window, &options, signal] { onSignal(window, options.debugMode, signal); }, Qt::QueuedConnection);
+    });
     code = app.exec();
     setMainWindow(nullptr);
   }
-  CAsyncSocket::setEventLoop(nullptr);
   trace::setOutput(nullptr);
   return code;
 }

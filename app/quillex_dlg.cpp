@@ -43,8 +43,8 @@ int portCountOf(int choice) {
 
 }  // namespace
 
-CQuillexDlg::CQuillexDlg(const std::string& profilePath, QWidget* parent)
-    : QDialog(parent), profilePath_(profilePath) {
+CQuillexDlg::CQuillexDlg(const std::string& profilePath, CEventLoop& loop, QWidget* parent)
+    : QDialog(parent), profilePath_(profilePath), loop_(loop) {
   buildDialog(this, IDD_QUILLEX_DIALOG);
   // Its own taskbar entry, a close box and minimise, no maximise.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -167,7 +167,7 @@ void CQuillexDlg::writeSystemSettings() {
 
 void CQuillexDlg::createPortPanels() {
   for (int i = 0; i < portCount_; ++i) {
-    auto* panel = new CPortDlg(this);
+    auto* panel = new CPortDlg(loop_, this);
     panel->portIndex = i;
     panel->profilePath = profilePath_;
     panel->settingDlg = settingDlg_;

@@ -14,6 +14,7 @@
 
 class CEventLog;
 class CEventLogDlg;
+class CEventLoop;
 class CPortDlg;
 class CSettingDlg;
 class CTrayIcon;
@@ -24,7 +25,8 @@ class CQuillexDlg : public QDialog {
   Q_OBJECT
 
  public:
-  explicit CQuillexDlg(const std::string& profilePath, QWidget* parent = nullptr);
+  // The loop relays every panel's port and must outlive the window.
+  CQuillexDlg(const std::string& profilePath, CEventLoop& loop, QWidget* parent = nullptr);
   ~CQuillexDlg() override;
 
   void showMainWindow(int show);
@@ -66,6 +68,7 @@ class CQuillexDlg : public QDialog {
   bool anyPortOn();
 
   std::string profilePath_;
+  CEventLoop& loop_;
   std::vector<CPortDlg*> panels_;
   CSettingDlg* settingDlg_ = nullptr;
   CEventLog* eventLog_ = nullptr;

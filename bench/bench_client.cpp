@@ -132,6 +132,7 @@ void runRtts(const Options& o) {
   Rtt r1 = runRtt(o, 1);
   print("rtt1_p50", r1.p50Us);
   print("rtt1_p99", r1.p99Us);
+  if (r1.relayCpuUs >= 0) print("rtt1_cpu", r1.relayCpuUs);
   Rtt r4 = runRtt(o, 4096);
   print("rtt4k_p50", r4.p50Us);
   print("rtt4k_p99", r4.p99Us);

@@ -40,6 +40,7 @@ Bulk runBulk(const Options& o, Direction dir, int streams);
 
 struct Rtt {
   double p50Us = 0, p99Us = 0;
+  double relayCpuUs = -1;  // the relay's CPU per round trip, when its pid is known
   bool ok = false;
 };
 Rtt runRtt(const Options& o, size_t msgSize);
@@ -66,5 +67,6 @@ int runHalfClose(const Options& o);
 // Relay process tree (the process and every descendant, e.g. forked children).
 long treePssKib(int pid);
 long treeCpuTicks(int pid);
+int64_t treeCpuNs(int pid);
 
 }  // namespace bench

@@ -49,12 +49,16 @@ Rtt runRtt(const Options& o, size_t msgSize) {
   uint64_t off = 0;
   bool ok = true;
   const int64_t stop = nowNs() + int64_t(kRttMaxSeconds * 1e9);
+  int64_t cpuAtStart = 0;
   for (int i = 0; ok && i < kWarmupRounds + o.rttRounds && nowNs() < stop; ++i) {
+    if (i == kWarmupRounds && o.relayPid > 0) cpuAtStart = treeCpuNs(o.relayPid);
     int64_t t0 = nowNs();
     ok = roundTrip(fd, id, off, msgSize, buf.data());
     off += msgSize;
     if (ok && i >= kWarmupRounds) samples.push_back(nowNs() - t0);
   }
+  if (o.relayPid > 0 && !samples.empty())
+    out.relayCpuUs = double(treeCpuNs(o.relayPid) - cpuAtStart) / 1000.0 / double(samples.size());
   close(fd);
   if (!ok) gFaults.loss("round trip: echo connection broke");
   if (samples.empty()) return out;

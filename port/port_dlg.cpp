@@ -75,7 +75,7 @@ void copyEditedValues(To& to, const From& from) {
 
 }  // namespace
 
-CPortDlg::CPortDlg(QWidget* parent) : QWidget(parent) {
+CPortDlg::CPortDlg(CEventLoop& loop, QWidget* parent) : QWidget(parent), repeater(loop) {
   buildDialog(this, IDD_PORT);
   paintBackground(this, greyBrush);
   paintBackground(findControl(this, IDC_FORWARD_PORT_TEXT), yellowBrush);

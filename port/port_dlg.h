@@ -39,7 +39,8 @@ class CPortDlg : public QWidget,
 
  public:
   // Builds the panel's controls, hidden until the main window shows it.
-  explicit CPortDlg(QWidget* parent = nullptr);
+  // The loop relays the panel's port and must outlive the panel.
+  explicit CPortDlg(CEventLoop& loop, QWidget* parent = nullptr);
   // Ends this panel's open settings edit, so the shared dialog never calls
   // a destroyed panel.
   ~CPortDlg() override;

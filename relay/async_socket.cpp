@@ -14,8 +14,6 @@
 #include <vector>
 
 #include "relay/ip_text.h"
-#include "relay/memory_reserve.h"
-#include "relay/stream_buffer.h"
 #include "relay/unique_fd.h"
 
 namespace {
@@ -25,7 +23,6 @@ constexpr uint32_t kHangUpEvents = ready::kHangUp | ready::kError;
 // Interest while reading: data, and the peer's end of stream.
 constexpr uint32_t kReadInterest = ready::kReadable | ready::kPeerClosed;
 
-CEventLoop* gLoop = nullptr;
 std::vector<CAsyncSocket*> gHandles;  // open socket objects by descriptor
 CUniqueFd gSpareFd;                   // freed to shed a caller when descriptors run out
 
@@ -114,14 +111,7 @@ int socketError(int wsaError) {
 
 }  // namespace
 
-void CAsyncSocket::setEventLoop(CEventLoop* loop) {
-  gLoop = loop;
-  openSpareFd();
-  CStreamBuffer::setEventLoop(loop);
-  memory::installNewHandler();
-}
-
-CEventLoop* CAsyncSocket::eventLoop() { return gLoop; }
+CAsyncSocket::CAsyncSocket(CEventLoop& loop) : loop_(&loop) {}
 
 CAsyncSocket* CAsyncSocket::FromHandle(int handle) {
   if (handle < 0 || size_t(handle) >= gHandles.size()) return nullptr;
@@ -184,8 +174,8 @@ bool CAsyncSocket::switchToIPv6() {
 bool CAsyncSocket::registerWithLoop(Phase phase) {
   phase_ = phase;
   uint32_t interest = wantedInterest();
-  registration_ = gLoop ? gLoop->add(m_hSocket.get(), interest, this) : 0;
-  if (registration_ == 0) return fail(gLoop ? ws::fromErrno(errno) : ws::WSAENOTSOCK);
+  registration_ = loop_->add(m_hSocket.get(), interest, this);
+  if (registration_ == 0) return fail(ws::fromErrno(errno));
   registered_ = interest;
   return true;
 }
@@ -224,7 +214,7 @@ void CAsyncSocket::RefuseOne() { CUniqueFd(accept4(m_hSocket.get(), nullptr, nul
 // An accepted socket gets one OnSend, delivered once the batch that accepted
 // it is done instead of by watching a socket that is writable anyway.
 void CAsyncSocket::deferInitialSend() {
-  gLoop->defer([this, live = Liveness{gLoop, registration_}] {
+  loop_->defer([this, live = Liveness{loop_, registration_}] {
     if (live.alive() && (selected_ & FD_WRITE)) OnSend(0);
   });
 }
@@ -254,7 +244,7 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
 
 int CAsyncSocket::Receive(void* buffer, int length, int flags) {
   if (!m_hSocket) return socketError(ws::WSAENOTSOCK);
-  if (gLoop) lastReceiveBatch_ = gLoop->batch();
+  lastReceiveBatch_ = loop_->batch();
   if (length <= 0) return 0;
   ssize_t n;
   do {
@@ -291,7 +281,7 @@ void CAsyncSocket::Close() {
   if (!m_hSocket) return;
   // Closing takes the descriptor out of the epoll set (it is never
   // duplicated): only the registration is dropped.
-  if (registration_ != 0 && gLoop) gLoop->forget(registration_);
+  if (registration_ != 0) loop_->forget(registration_);
   registration_ = 0;
   registered_ = 0;
   if (size_t(m_hSocket.get()) < gHandles.size()) gHandles[size_t(m_hSocket.get())] = nullptr;
@@ -309,7 +299,7 @@ void CAsyncSocket::Close() {
 // Removed before the descriptor closes; also the only way to silence a
 // hang-up, which epoll reports whatever the interest.
 void CAsyncSocket::detachFromLoop() {
-  if (registration_ != 0 && gLoop) gLoop->remove(registration_);
+  if (registration_ != 0) loop_->remove(registration_);
   registration_ = 0;
   registered_ = 0;
 }
@@ -381,10 +371,10 @@ void CAsyncSocket::updateInterest() {
     registerWithLoop(phase_);
     return;
   }
-  if (registration_ == 0 || !gLoop) return;
+  if (registration_ == 0) return;
   uint32_t interest = wantedInterest();
   if (interest == registered_) return;
-  if (gLoop->modify(registration_, interest)) registered_ = interest;
+  if (loop_->modify(registration_, interest)) registered_ = interest;
 }
 
 void CAsyncSocket::handleEvents(uint32_t events) {
@@ -417,7 +407,7 @@ void CAsyncSocket::handleConnecting(uint32_t events) {
     if (selected_ & FD_CONNECT) OnConnect(code);
     return;
   }
-  Liveness live{gLoop, registration_};
+  Liveness live{loop_, registration_};
   phase_ = Phase::Connected;
   if (selected_ & FD_CONNECT) OnConnect(0);
   if (!live.alive()) return;
@@ -428,7 +418,7 @@ void CAsyncSocket::handleConnecting(uint32_t events) {
 }
 
 void CAsyncSocket::handleConnected(uint32_t events) {
-  Liveness live{gLoop, registration_};
+  Liveness live{loop_, registration_};
   if ((events & ready::kUrgent) && (selected_ & FD_OOB)) {
     OnOutOfBandData(0);
     if (!live.alive()) return;
@@ -471,7 +461,7 @@ void CAsyncSocket::reportClose(int nErrorCode) {
   // A reset or hang-up is final and reported whatever is selected: the kernel
   // signals it whatever the interest, so a dropped report would wake the loop
   // forever while the connection stayed in its parent's table.
-  Liveness live{gLoop, registration_};
+  Liveness live{loop_, registration_};
   OnClose(nErrorCode);
   if (live.alive()) detachFromLoop();
 }
@@ -496,7 +486,7 @@ void CAsyncSocket::deliverReadable(uint32_t events) {
     return;
   }
   // A read earlier in this batch may have consumed what the event announced.
-  if (gLoop && lastReceiveBatch_ == gLoop->batch()) {
+  if (lastReceiveBatch_ == loop_->batch()) {
     pollfd p{m_hSocket.get(), POLLIN, 0};
     if (poll(&p, 1, 0) <= 0) return;
   }
@@ -560,6 +550,7 @@ void CAsyncSocket::OnClose(int) {}
 namespace ws {
 
 int listen(int handle, int backlog) {
+  openSpareFd();  // for shedding callers once descriptors run out
   if (::listen(handle, backlog) != 0) {
     setLastErrorFromErrno();
     return SOCKET_ERROR;

@@ -1,10 +1,11 @@
 #pragma once
 // An event-driven, non-blocking IPv4 TCP socket: the engine's socket class.
-// Notifications arrive from the process's event loop, one at a time, on the
-// loop's thread. After Close (or destruction) no notification reaches the
+// Notifications arrive from the event loop it was made with, one at a time,
+// on the loop's thread. After Close (or destruction) no notification reaches the
 // object, not even one already queued for its descriptor.
 //
-// The object owns its descriptor; the event loop does not.
+// The object owns its descriptor; it does not own its event loop, which
+// must outlive it.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -27,13 +28,10 @@ class CAsyncSocket : private CEventHandler {
   enum : long { FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16, FD_CLOSE = 32 };
   static constexpr long ALL_EVENTS = 63;
 
-  // The loop every socket registers with; set once before any socket opens.
-  static void setEventLoop(CEventLoop* loop);
-  static CEventLoop* eventLoop();
   // The open socket object that holds a handle, or null.
   static CAsyncSocket* FromHandle(int handle);
 
-  CAsyncSocket() = default;
+  explicit CAsyncSocket(CEventLoop& loop);
   CAsyncSocket(const CAsyncSocket&) = delete;
   CAsyncSocket& operator=(const CAsyncSocket&) = delete;
   virtual ~CAsyncSocket();
@@ -64,6 +62,7 @@ class CAsyncSocket : private CEventHandler {
   // that a peer that vanished is noticed within about twice idleSeconds. A
   // listener's accepted sockets inherit it.
   bool SetKeepAlive(int idleSeconds);
+  CEventLoop& loop() const { return *loop_; }
   // Chooses which of the FD_* notifications are delivered.
   bool AsyncSelect(long events = ALL_EVENTS);
 
@@ -102,6 +101,7 @@ class CAsyncSocket : private CEventHandler {
   void updateInterest();
   void attachHandle(int handle);
 
+  CEventLoop* loop_;
   Phase phase_ = Phase::Unopened;
   long selected_ = 0;
   bool wantWrite_ = false;      // OnSend is owed once the socket is writable

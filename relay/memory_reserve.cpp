@@ -53,6 +53,7 @@ bool isShort() { return gShort; }
 void installNewHandler() {
   if (gInstalled) return;
   gInstalled = true;
+  holdReserve();
   gPrevious = std::set_new_handler(&onOutOfMemory);
 }
 

@@ -16,8 +16,8 @@ bool holdReserve();
 bool releaseReserve();
 // The reserve was given up and is not held again yet.
 bool isShort();
-// Makes a failing allocation of the program give the reserve up first,
-// before it fails; installed once.
+// Holds the reserve and makes a failing allocation of the program give it
+// up first, before it fails; installed once.
 void installNewHandler();
 
 }  // namespace memory

@@ -40,32 +40,34 @@ struct CSizeClass {
   size_t lowWater = 0;
 };
 
+class CBufferPool;
+// The relay runs on one thread; the pool lives as long as the process.
+extern CBufferPool gPool;
+
 class CBufferPool {
  public:
   ~CBufferPool() {
     for (auto& [size, sizeClass] : classes_)
       for (char* buffer : sizeClass.free) unmapBuffer(buffer, size);
   }
-  void setEventLoop(CEventLoop* loop) {
-    if (loop_) loop_->cancel(timer_);
-    loop_ = loop;
-    if (loop_) memory::holdReserve();
-  }
-  char* take(size_t size);
-  void put(char* buffer, size_t size);
+  char* take(size_t size, CEventLoop& loop);
+  void put(char* buffer, size_t size, CEventLoop& loop);
 
  private:
-  void onTimer();
+  static void onTimer(CTimer& timer, void* loop);
   void trim();
-  void arm();
+  // The loop of the buffer at hand: a loop that went away disarmed the
+  // timer it held, so none is remembered.
+  void arm(CEventLoop& loop);
 
   std::unordered_map<size_t, CSizeClass> classes_;
   size_t keptBytes_ = 0;
-  CEventLoop* loop_ = nullptr;
-  CTimer timer_{[](CTimer&, void* pool) { static_cast<CBufferPool*>(pool)->onTimer(); }, this};
+  CTimer timer_{&CBufferPool::onTimer, nullptr};
 };
 
-char* CBufferPool::take(size_t size) {
+CBufferPool gPool;
+
+char* CBufferPool::take(size_t size, CEventLoop& loop) {
   CSizeClass& sizeClass = classes_[size];
   if (!sizeClass.free.empty()) {
     char* buffer = sizeClass.free.back();
@@ -75,37 +77,41 @@ char* CBufferPool::take(size_t size) {
     return buffer;
   }
   if (memory::isShort()) {  // the reserve's room is for the rest of the program
-    arm();
+    arm(loop);
     return nullptr;
   }
   if (char* buffer = mapBuffer(size)) return buffer;
   memory::releaseReserve();
-  arm();
+  arm(loop);
   return nullptr;
 }
 
-void CBufferPool::put(char* buffer, size_t size) {
+void CBufferPool::put(char* buffer, size_t size, CEventLoop& loop) {
   if (keptBytes_ + size > kKeptBytes || memory::isShort()) {
     unmapBuffer(buffer, size);
     return;
   }
   classes_[size].free.push_back(buffer);
   keptBytes_ += size;
-  arm();
+  arm(loop);
 }
 
-void CBufferPool::arm() {
-  if (loop_ && !timer_.armed()) loop_->schedule(timer_, memory::isShort() ? kShortRetryMs : kTrimPeriodMs);
+void CBufferPool::arm(CEventLoop& loop) {
+  if (timer_.armed()) return;
+  timer_.owner = &loop;
+  loop.schedule(timer_, memory::isShort() ? kShortRetryMs : kTrimPeriodMs);
 }
 
-void CBufferPool::onTimer() {
+void CBufferPool::onTimer(CTimer&, void* loop) {
+  CBufferPool& pool = gPool;
   if (memory::isShort()) memory::holdReserve();
-  const size_t kept = keptBytes_;
-  trim();
+  const size_t kept = pool.keptBytes_;
+  pool.trim();
   // The burst is over: what its connections' small objects left in the C
   // library's heap goes back too.
-  if (kept > 0 && keptBytes_ == 0) malloc_trim(0);
-  if (keptBytes_ > 0 || memory::isShort()) arm();  // nothing kept and memory back: no more wake-ups
+  if (kept > 0 && pool.keptBytes_ == 0) malloc_trim(0);
+  // Nothing kept and memory back: no more wake-ups.
+  if (pool.keptBytes_ > 0 || memory::isShort()) pool.arm(*static_cast<CEventLoop*>(loop));
 }
 
 void CBufferPool::trim() {
@@ -121,26 +127,22 @@ void CBufferPool::trim() {
   }
 }
 
-// The relay runs on one thread; the pool lives as long as the process.
-CBufferPool gPool;
-
 }  // namespace
 
-void CStreamBuffer::setEventLoop(CEventLoop* loop) { gPool.setEventLoop(loop); }
-
-void CStreamBuffer::setSize(size_t size) {
+void CStreamBuffer::setSize(size_t size, CEventLoop& loop) {
   giveBack();
   size_ = size;
+  loop_ = &loop;
 }
 
 char* CStreamBuffer::acquire() {
   if (data_ || size_ == 0) return data_;
-  data_ = gPool.take(size_);
+  data_ = gPool.take(size_, *loop_);
   return data_;
 }
 
 void CStreamBuffer::giveBack() {
   if (!data_) return;
-  gPool.put(data_, size_);
+  gPool.put(data_, size_, *loop_);
   data_ = nullptr;
 }

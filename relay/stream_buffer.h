@@ -12,16 +12,14 @@
 
 class CStreamBuffer {
  public:
-  // The loop whose timers give kept memory back; null for none.
-  static void setEventLoop(CEventLoop* loop);
-
   CStreamBuffer() = default;
   ~CStreamBuffer() { giveBack(); }
   CStreamBuffer(const CStreamBuffer&) = delete;
   CStreamBuffer& operator=(const CStreamBuffer&) = delete;
 
-  // The size the next acquire takes; memory already held is given back.
-  void setSize(size_t size);
+  // The size the next acquire takes; memory already held is given back. The
+  // loop's timers give memory the pool keeps back to the system.
+  void setSize(size_t size, CEventLoop& loop);
   // The memory, taken from the pool if none is held; null when memory is
   // short, and then until the pool has room again.
   char* acquire();
@@ -32,4 +30,5 @@ class CStreamBuffer {
  private:
   char* data_ = nullptr;
   size_t size_ = 0;
+  CEventLoop* loop_ = nullptr;
 };

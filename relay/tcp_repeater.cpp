@@ -5,6 +5,7 @@
 
 #include "relay/ip_text.h"
 #include "relay/limits.h"
+#include "relay/memory_reserve.h"
 #include "relay/own_endpoints.h"
 #include "relay/trace.h"
 
@@ -43,6 +44,10 @@ void CTcpStreamPair::closeBoth() {
     (*stream)->Close();
     (*stream)->retire();
   }
+}
+
+CTcpRepeater::CTcpRepeater(CEventLoop& loop) : listenSocket(loop), loop_(loop) {
+  memory::installNewHandler();  // memory that runs short ends no connection for it
 }
 
 CTcpRepeater::~CTcpRepeater() {
@@ -142,7 +147,7 @@ void CTcpRepeater::notifyOnAccept(int, std::string) {
 
 // Accepts the waiting caller and asks the filter; null when refused.
 std::unique_ptr<CTcpSockStream> CTcpRepeater::acceptCaller() {
-  auto client = std::make_unique<CTcpSockStream>();
+  auto client = std::make_unique<CTcpSockStream>(loop_);
   if (!listenSocket.Accept(*client)) return nullptr;
   std::string address;
   unsigned port = 0;
@@ -165,7 +170,7 @@ int CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   int kbytes = boundedBufferSize(bufferSize);
   client->parent = this;
   client->setKind("acceptSocket");
-  auto outgoing = std::make_unique<CTcpSockStream>();
+  auto outgoing = std::make_unique<CTcpSockStream>(loop_);
   // A failed Create shows as a failed Connect below.
   outgoing->Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, isConnectBind ? ipConnectBind.c_str() : nullptr);
   outgoing->parent = this;
@@ -185,7 +190,7 @@ int CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   added.timer.callback = &CTcpRepeater::onPairTimer;
   added.timer.owner = this;
   added.timer.tag = index;
-  if (connectTimeoutMs_ > 0) CAsyncSocket::eventLoop()->schedule(added.timer, connectTimeoutMs_);
+  if (connectTimeoutMs_ > 0) loop_.schedule(added.timer, connectTimeoutMs_);
   return index;
 }
 
@@ -230,7 +235,7 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
 void CTcpRepeater::resolveAndConnect(int index) {
   CTcpStreamPair* pair = pairAt(index);
   pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTING;
-  if (!resolver_) resolver_ = std::make_unique<CHostResolver>(*CAsyncSocket::eventLoop());
+  if (!resolver_) resolver_ = std::make_unique<CHostResolver>(loop_);
   CHostResolver::RequestId id = resolver_->resolve(forwardHost, [this, index](bool ok, const std::string& address) {
     // A removed pair cancels its lookup, so the slot still holds the pair that asked.
     CTcpStreamPair* asker = pairAt(index);
@@ -264,7 +269,7 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
 }
 
 void CTcpRepeater::startIdleWatch(CTcpStreamPair& pair) {
-  CEventLoop& loop = *CAsyncSocket::eventLoop();
+  CEventLoop& loop = loop_;
   loop.cancel(pair.timer);
   if (idleTimeoutMs_ == 0) return;
   for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()}) {
@@ -289,7 +294,7 @@ void CTcpRepeater::pairTimedOut(int index) {
     pair->connectStream->OnConnect(ws::WSAETIMEDOUT);
     return;
   }
-  CEventLoop& loop = *CAsyncSocket::eventLoop();
+  CEventLoop& loop = loop_;
   const int64_t due =
       std::max(pair->acceptStream->lastActivityMs, pair->connectStream->lastActivityMs) + idleTimeoutMs_;
   if (loop.nowMs() < due) {
@@ -380,7 +385,7 @@ void CTcpRepeater::removeConnection(int index) {
     // on the stack, so the loop destroys it once that handler has returned.
     std::unique_ptr<CTcpStreamPair> gone = std::move(connectionTable[size_t(index)]);
     gone->retire();
-    CAsyncSocket::eventLoop()->dispose(std::move(gone));
+    loop_.dispose(std::move(gone));
   }
   if (std::all_of(connectionTable.begin(), connectionTable.end(), [](const auto& p) { return !p; }))
     connectionTable.clear();

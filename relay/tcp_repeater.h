@@ -4,7 +4,8 @@
 // connection table until either side ends.
 //
 // The repeater owns its listening stream, its table, every pair and both
-// streams of each pair. It does not own its listener or its filter.
+// streams of each pair. It does not own its listener, its filter or its
+// event loop, which must outlive it.
 
 #include <chrono>
 #include <memory>
@@ -49,7 +50,7 @@ class CTcpRepeaterListener {
 
 class CTcpRepeater : public CTcpSockStreamParent {
  public:
-  CTcpRepeater() = default;
+  explicit CTcpRepeater(CEventLoop& loop);
   ~CTcpRepeater() override;
   CTcpRepeater(const CTcpRepeater&) = delete;
   CTcpRepeater& operator=(const CTcpRepeater&) = delete;
@@ -122,6 +123,7 @@ class CTcpRepeater : public CTcpSockStreamParent {
   // The pair is connected: from now on its timer watches for silence.
   void startIdleWatch(CTcpStreamPair& pair);
 
+  CEventLoop& loop_;
   std::unique_ptr<CHostResolver> resolver_;
   CConnectionObserver* observer_ = nullptr;
   bool halfClose_ = false;

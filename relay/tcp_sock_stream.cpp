@@ -13,7 +13,7 @@ constexpr long kReadEvents = CAsyncSocket::FD_READ | CAsyncSocket::FD_CLOSE;
 constexpr int kDirectBytes = 64 * 1024;
 }  // namespace
 
-CTcpSockStream::CTcpSockStream() { QTRACE("CTcpSockStream::CTcpSockStream() STREAM を生成\n"); }
+CTcpSockStream::CTcpSockStream(CEventLoop& loop) : CAsyncSocket(loop) { QTRACE("CTcpSockStream::CTcpSockStream() STREAM を生成\n"); }
 
 CTcpSockStream::~CTcpSockStream() { retire(); }
 
@@ -28,7 +28,7 @@ void CTcpSockStream::setBufferSize(int kbytes) {
   // Bytes are received straight into the pair's send buffer, so the scratch
   // buffer is never used and not reserved. The send buffer's memory is taken
   // only while bytes wait in it.
-  sendBuffer.setSize(size_t(sendBufferSize) + kBufferSlack);
+  sendBuffer.setSize(size_t(sendBufferSize) + kBufferSlack, loop());
 }
 
 void CTcpSockStream::writeSendBuffer(const char* data, int size) {

@@ -18,7 +18,7 @@ class CTcpSockStream : public CAsyncSocket {
  public:
   enum { STATE_NEW = 0, STATE_CONNECTING = 1, STATE_CONNECTED = 2 };
 
-  CTcpSockStream();
+  explicit CTcpSockStream(CEventLoop& loop);
   ~CTcpSockStream() override;
 
   void setKind(const std::string& kind) { this->kind = kind; }
@@ -80,7 +80,7 @@ class CTcpSockStream : public CAsyncSocket {
   void resumeReading();
   void relayReceived(int count);
   void noteActivity() {
-    if (trackActivity) lastActivityMs = eventLoop()->nowMs();
+    if (trackActivity) lastActivityMs = loop().nowMs();
   }
   void relayWithoutBuffer();
   void finishReceive(int n);

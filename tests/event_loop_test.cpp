@@ -130,6 +130,7 @@ TEST(EventLoopTest, QuitFromATimerEndsRun) {
 // a new socket that takes the twin's descriptor number.
 class CProbe : public CAsyncSocket {
  public:
+  explicit CProbe(CEventLoop& loop) : CAsyncSocket(loop) {}
   void OnReceive(int) override { event("receive"); }
   void OnSend(int) override { event("send"); }
   void OnClose(int) override { event("close"); }
@@ -144,9 +145,8 @@ class CProbe : public CAsyncSocket {
 
 TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescriptorIsReused) {
   CEventLoop loop;
-  CAsyncSocket::setEventLoop(&loop);
   std::vector<std::string> log;
-  CAsyncSocket listener;
+  CAsyncSocket listener(loop);
   ASSERT_TRUE(listener.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, "127.0.0.1"));
   ASSERT_EQ(ws::listen(listener.m_hSocket.get(), 5), 0);
   std::string address;
@@ -154,7 +154,7 @@ TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescr
   listener.GetSockName(address, port);
 
   Fd peerX = connectTo(uint16_t(port)), peerY = connectTo(uint16_t(port)), peerZ = connectTo(uint16_t(port));
-  std::unique_ptr<CProbe> probes[2] = {std::make_unique<CProbe>(), std::make_unique<CProbe>()};
+  std::unique_ptr<CProbe> probes[2] = {std::make_unique<CProbe>(loop), std::make_unique<CProbe>(loop)};
   for (int i = 0; i < 2; ++i) {
     probes[i]->name = i == 0 ? "x" : "y";
     probes[i]->log = &log;
@@ -163,7 +163,7 @@ TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescr
   ASSERT_TRUE(pumpUntil(loop, [&] { return log.size() == 2; }));  // the two OnSend after accept
   log.clear();
 
-  auto reuse = std::make_unique<CProbe>();
+  auto reuse = std::make_unique<CProbe>(loop);
   reuse->name = "reuse";
   reuse->log = &log;
   int twinFd = -1;
@@ -192,21 +192,18 @@ TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescr
   probes[0].reset();
   probes[1].reset();
   reuse.reset();
-  CAsyncSocket::setEventLoop(nullptr);
 }
 
 // Only a dotted literal binds; an empty or blank text is not "any address".
 TEST(AsyncSocketTest, CreateWithABindAddressThatIsNotDottedFailsWithInvalidArgument) {
   CEventLoop loop;
-  CAsyncSocket::setEventLoop(&loop);
   for (const char* address : {"localhost", "", " ", "127.0.0.1 "}) {
-    CAsyncSocket socket;
+    CAsyncSocket socket(loop);
     EXPECT_FALSE(socket.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, address)) << '"' << address << '"';
     EXPECT_EQ(ws::WSAGetLastError(), ws::WSAEINVAL);
     EXPECT_EQ(socket.m_hSocket.get(), ws::INVALID_SOCKET);
     EXPECT_FALSE(socket.Connect("localhost", 80));  // nothing to connect with
   }
-  CAsyncSocket::setEventLoop(nullptr);
 }
 
 }  // namespace

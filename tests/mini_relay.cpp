@@ -4,8 +4,8 @@
 
 #include "tests/loopback.h"
 
-CMiniRelay::CMiniRelay(uint16_t destinationPort, int kbytes)
-    : destinationPort_(destinationPort), kbytes_(kbytes) {}
+CMiniRelay::CMiniRelay(CEventLoop& loop, uint16_t destinationPort, int kbytes)
+    : loop_(loop), listenStream_(loop), destinationPort_(destinationPort), kbytes_(kbytes) {}
 
 CMiniRelay::~CMiniRelay() { closeBoth(); }
 
@@ -21,13 +21,13 @@ bool CMiniRelay::start() {
 }
 
 void CMiniRelay::notifyOnAccept(int, std::string) {
-  auto* client = new CTcpSockStream();
+  auto* client = new CTcpSockStream(loop_);
   if (!listenStream_.Accept(*client)) {
     delete client;
     return;
   }
   calls.push_back("accept");
-  auto* outgoing = new CTcpSockStream();
+  auto* outgoing = new CTcpSockStream(loop_);
   outgoing->Create();
   for (CTcpSockStream* s : {client, outgoing}) {
     s->parent = this;

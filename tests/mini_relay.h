@@ -12,7 +12,7 @@
 
 class CMiniRelay : public CTcpSockStreamParent {
  public:
-  explicit CMiniRelay(uint16_t destinationPort, int kbytes = 128);
+  CMiniRelay(CEventLoop& loop, uint16_t destinationPort, int kbytes = 128);
   ~CMiniRelay() override;
 
   bool start();  // listens on 127.0.0.1 with a kernel-chosen port
@@ -35,6 +35,7 @@ class CMiniRelay : public CTcpSockStreamParent {
  private:
   void closeBoth();
 
+  CEventLoop& loop_;
   CTcpSockStream listenStream_;
   uint16_t destinationPort_;
   uint16_t port_ = 0;

@@ -65,13 +65,11 @@ class PortDlgTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    CAsyncSocket::setEventLoop(&loop);
     destination = listenAny(destinationPort);
     ASSERT_TRUE(destination);
   }
   void TearDown() override {
     panels.clear();
-    CAsyncSocket::setEventLoop(nullptr);
   }
 
   // A port relaying to the test's destination; OFF unless act says otherwise.
@@ -89,7 +87,7 @@ class PortDlgTest : public ::testing::Test {
   // Creates a panel as the main window does; its message, if any, is
   // answered with OK and returned.
   CModalRecord create(int index = 0, CEventLog* log = nullptr) {
-    auto panel = std::make_unique<CPortDlg>();
+    auto panel = std::make_unique<CPortDlg>(loop);
     panel->portIndex = index;
     panel->profilePath = path;
     panel->settingDlg = &settingDlg;

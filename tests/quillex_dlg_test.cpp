@@ -36,17 +36,15 @@ namespace {
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CAsyncSocket::setEventLoop(&loop);
   }
   void TearDown() override {
     window.reset();
-    CAsyncSocket::setEventLoop(nullptr);
   }
 
   void writeProfile(const std::string& text) { std::ofstream(profile, std::ios::binary) << text; }
   std::string readProfile() { return loopback::readFile(profile); }
   CQuillexDlg& open() {
-    window = std::make_unique<CQuillexDlg>(profile);
+    window = std::make_unique<CQuillexDlg>(profile, loop);
     QObject::connect(window.get(), &CQuillexDlg::exitRequested, [this](int code) { exitCode = code; });
     return *window;
   }

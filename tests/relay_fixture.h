@@ -30,19 +30,17 @@ class RelayFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     CHostResolver::setNameServer("127.0.0.1", names.port());
-    CAsyncSocket::setEventLoop(&loop);
     destination = loopback::listenAny(destinationPort);
     ASSERT_TRUE(destination);
   }
   void TearDown() override {
     repeaters.clear();
-    CAsyncSocket::setEventLoop(nullptr);
     CHostResolver::setNameServer("", 0);
   }
 
   // A started repeater listening on 127.0.0.1 with a kernel-chosen port.
   CTcpRepeater& start(const std::string& host, int port, CIpFilter* filter = nullptr, CCountLog* log = nullptr) {
-    repeaters.push_back(std::make_unique<CTcpRepeater>());
+    repeaters.push_back(std::make_unique<CTcpRepeater>(loop));
     CTcpRepeater& r = *repeaters.back();
     r.setListener(log ? log : &counts);
     r.setBufferSize(128);

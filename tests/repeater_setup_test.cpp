@@ -47,7 +47,7 @@ TEST_F(RepeaterSetupTest, EveryFieldOfTheRecordReachesTheRepeater) {
     s.connectTimeout = 30;
     s.idleTimeout = 60;
     s.keepAlive = 45;
-    CTcpRepeater r;
+    CTcpRepeater r(loop);
     r.setListener(&counts);
     applyPortSetting(r, s);
     ASSERT_TRUE(r.isListening());

@@ -48,17 +48,15 @@ class Transfer {
 class StreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CAsyncSocket::setEventLoop(&loop);
     destination = listenAny(destinationPort);
     ASSERT_TRUE(destination);
   }
   void TearDown() override {
     relay.reset();
-    CAsyncSocket::setEventLoop(nullptr);
   }
 
   CMiniRelay& startRelay(int kbytes) {
-    relay = std::make_unique<CMiniRelay>(destinationPort, kbytes);
+    relay = std::make_unique<CMiniRelay>(loop, destinationPort, kbytes);
     EXPECT_TRUE(relay->start());
     return *relay;
   }
