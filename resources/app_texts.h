@@ -16,7 +16,8 @@ constexpr const char* MENU_EVENT_LOG = "通信ログ";           // after the wi
 constexpr const char* MSG_PORTS_ON = "制御中のポートがあります。設定変更時はポートを全てＯＦＦにしてください";
 constexpr const char* MSG_PORT_COUNT = "ポート数が規定値(1,5,10)以外が設定されています。iniファイルを確認してください";
 
-// Only with --profile: the located profile keeps the original's behaviour.
+// Only for a profile named with --profile; %1 is its path and the error. The
+// profile found beside the program reads as defaults when unreadable, as ever.
 constexpr const char* MSG_PROFILE_UNREADABLE = "プロファイルを読み込めません。\n%1";
 
 // The caption of every message box.
