@@ -5,13 +5,13 @@
 
 #include "app/version_text.h"
 #include "resources/app_icon.h"
+#include "resources/app_texts.h"
 #include "resources/home_page.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 
 namespace {
 
-constexpr const char* kVersionLineFormat = "クイレクス %s";
 // Icons are drawn at the size the platform uses for a dialog's large icon,
 // from the control's top-left corner, whatever the template's rectangle.
 constexpr int kIconPixels = 32;

@@ -1,17 +1,4 @@
 #pragma once
-// The string table and menu texts of the main window.
-
-constexpr const char* IDS_ABOUTBOX = "Quillex のﾊﾞｰｼﾞｮﾝ情報";               // 101
-constexpr const char* IDS_PROPERTIES = "プロパティ設定";                      // 102
-constexpr const char* IDS_SOCKETS_FAILED = "Windows ｿｹｯﾄの初期化に失敗しました。";  // 103
-
-constexpr const char* TRAY_TIP = "クイレクス";
-constexpr const char* TRAY_OPEN = "メインウィンドウを開く";  // ID_TRAY_OPEN
-constexpr const char* TRAY_EXIT = "終了";                    // ID_TRAY_EXIT
-constexpr const char* MENU_EVENT_LOG = "通信ログ";           // after the window menu's own entries
-
-constexpr const char* MSG_PORTS_ON = "制御中のポートがあります。設定変更時はポートを全てＯＦＦにしてください";
-constexpr const char* MSG_PORT_COUNT = "ポート数が規定値(1,5,10)以外が設定されています。iniファイルを確認してください";
-
-// Only with --profile: the located profile keeps the original's behaviour.
-constexpr const char* MSG_PROFILE_UNREADABLE = "プロファイルを読み込めません。\n%1";
+// The main window's texts live in resources/app_texts.h; this name stays
+// only until app/main.cpp includes that header itself.
+#include "resources/app_texts.h"

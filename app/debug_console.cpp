@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "relay/trace.h"
+#include "resources/app_texts.h"
 
 namespace {
 constexpr int kKeptLines = 20000;
@@ -30,7 +31,7 @@ bool CTraceWindow::captureStandardOutput() {
   // The window keeps the newest lines; an endless trace must not grow it,
   // nor the time each new line takes, without bound.
   setMaximumBlockCount(kKeptLines);
-  setWindowTitle(QStringLiteral("Quillex debug trace"));
+  setWindowTitle(QString::fromUtf8(kTraceWindowTitle));
   setFont(QFont(QStringLiteral("monospace")));
   resize(720, 400);
   return true;

@@ -18,6 +18,7 @@
 #include "port/port_check.h"
 #include "port/port_setting.h"
 #include "port/profile_file.h"
+#include "port/repeater_setup.h"
 #include "relay/event_loop.h"
 #include "relay/line_output.h"
 #include "relay/signal_events.h"
@@ -108,13 +109,7 @@ std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
     r.setConnectionObserver(port->log.get());
   }
   r.setListener(nullptr);
-  r.setBufferSize(s.bufferSize);
-  r.setListenBind(s.isListenBind, s.ipListenBind);
-  r.setConnectBind(s.isConnectBind, s.ipConnectBind);
-  r.setIpFilter(&port->setting.filter);  // read per caller: a reload may replace it in place
-  r.setHalfClose(s.halfClose);
-  r.setTimeouts(s.connectTimeout, s.idleTimeout, s.keepAlive);
-  r.start(s.port, s.forwardHost, s.forwardPort);
+  applyPortSetting(r, port->setting);  // the filter is read per caller: a reload may replace it in place
   char line[512];
   if (r.isListening())
     std::snprintf(line, sizeof line, "relaying %s:%d -> %s (filter mode %d)", listenAddress(s).c_str(), s.port,

@@ -5,6 +5,7 @@
 
 #include "resources/template_dialog.h"
 
+// "Propaty" is the class's own spelling, kept.
 class CPropatyDlg : public CTemplateDialog {
   Q_OBJECT
 

@@ -9,7 +9,6 @@
 #include <algorithm>
 
 #include "app/about_dlg.h"
-#include "app/app_strings.h"
 #include "app/propaty_dlg.h"
 #include "app/tray_icon.h"
 #include "dialogs/event_log.h"
@@ -17,7 +16,9 @@
 #include "dialogs/setting_dlg.h"
 #include "port/port_dlg.h"
 #include "port/port_setting.h"
+#include "relay/limits.h"
 #include "resources/app_icon.h"
+#include "resources/app_texts.h"
 #include "resources/home_page.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
@@ -29,8 +30,16 @@ constexpr int kTopStrip = 30;  // pixels above the panels
 constexpr int kPanelsPerColumn = 5;
 constexpr int kLinkTop = 2;
 
-int portCountChoice(int count) { return count == 1 ? 0 : count == 5 ? 1 : count == 10 ? 2 : -1; }
-int portCountOf(int choice) { return choice == 0 ? 1 : choice == 1 ? 5 : 10; }
+// The system properties offer the port counts in PORT_COUNT_CHOICES' order;
+// -1 for a count that is none of them.
+int portCountChoice(int count) {
+  const auto* found = std::find(PORT_COUNT_CHOICES.begin(), PORT_COUNT_CHOICES.end(), count);
+  return found == PORT_COUNT_CHOICES.end() ? -1 : int(found - PORT_COUNT_CHOICES.begin());
+}
+int portCountOf(int choice) {
+  return choice >= 0 && choice < int(PORT_COUNT_CHOICES.size()) ? PORT_COUNT_CHOICES[size_t(choice)]
+                                                                  : PORT_COUNT_CHOICES.back();
+}
 
 }  // namespace
 
@@ -68,11 +77,10 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, CEventLoop& loop, QWidg
 CQuillexDlg::~CQuillexDlg() {
   delete eventLogDlg_;  // before the log it shows
   if (!panels_.empty()) destroyPortPanels();
-  delete systemMenu_;
 }
 
 void CQuillexDlg::buildSystemMenu() {
-  systemMenu_ = new QMenu();
+  systemMenu_ = new QMenu(this);
   systemMenu_->addSeparator();
   systemMenu_->addAction(QString::fromUtf8(IDS_PROPERTIES), this, &CQuillexDlg::OnProperties);
   systemMenu_->addSeparator();
@@ -148,8 +156,7 @@ void CQuillexDlg::OnTrayExit() {
 void CQuillexDlg::readSystemSettings() {
   CSystemSetting system = loadSystemSetting(profilePath_);
   storedPortCount_ = system.portNum;
-  // A count below 1 leaves no panel to lay out; one above 10 would not fit.
-  portCount_ = std::clamp(system.portNum, 1, MAX_PORTS);
+  portCount_ = boundedPortCount(system.portNum);
   startWindow_ = system.window;
 }
 
@@ -207,7 +214,7 @@ bool CQuillexDlg::anyPortOn() {
   bool on = false;
   for (CPortDlg* panel : panels_) {  // every panel takes its controls, without stopping early
     panel->updateData(true);
-    if (panel->act != 0) on = true;
+    if (panel->setting.act != 0) on = true;
   }
   return on;
 }

@@ -4,8 +4,8 @@
 // window menu with the system properties, the version dialog and the event
 // log. Closing it only hides it; the program ends through the icon's "終了".
 //
-// Owns its panels, the settings dialog, the event log with its window, and
-// the tray icon.
+// Owns its panels, the settings dialog, the event log with its window, the
+// tray icon, and both menus (its own and the tray's), as their Qt parent.
 
 #include <QDialog>
 #include <functional>

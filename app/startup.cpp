@@ -14,7 +14,7 @@ CStartupOptions listArguments(int argc, char** argv, std::FILE* out) {
     if (out) std::fprintf(out, "%s=%s\n", label, argv[i]);
     if (isDebugSwitch(argv[i])) {
       options.debugMode = true;
-      if (out) std::fprintf(out, "DEBUGMODE ON\n");
+      if (out) std::fprintf(out, "DEBUGMODE ON\n");  // without the "_" of the trace's "DEBUG_MODE ON", kept
     }
     if (std::strcmp(argv[i], "--headless") == 0) options.headless = true;
   }

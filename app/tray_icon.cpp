@@ -3,12 +3,12 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-#include "app/app_strings.h"
 #include "relay/trace.h"
 #include "resources/app_icon.h"
+#include "resources/app_texts.h"
 
-CTrayIcon::CTrayIcon(QObject* parent)
-    : QObject(parent), icon_(new QSystemTrayIcon(quillexIcon(), this)), menu_(new QMenu()) {
+CTrayIcon::CTrayIcon(QWidget* window)
+    : QObject(window), icon_(new QSystemTrayIcon(quillexIcon(), this)), menu_(new QMenu(window)) {
   menu_->addAction(QString::fromUtf8(TRAY_OPEN), this, &CTrayIcon::openRequested);
   menu_->addSeparator();
   menu_->addAction(QString::fromUtf8(TRAY_EXIT), this, &CTrayIcon::exitRequested);
@@ -21,12 +21,11 @@ CTrayIcon::CTrayIcon(QObject* parent)
   timer_.start(1000);
 }
 
-CTrayIcon::~CTrayIcon() { delete menu_; }
-
 bool CTrayIcon::available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 void CTrayIcon::addTrayIcon() {
   if (!available()) {
+    // Qt reports no error number, so err is 0; the blank before it is the trace's own, kept.
     QTRACE("通知領域にアイコンを登録できませんでした。 err=%d\n", 0);
     return;
   }

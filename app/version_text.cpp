@@ -1,5 +1,7 @@
 #include "app/version_text.h"
 
+#include "resources/app_texts.h"
+
 #ifndef QUILLEX_PRODUCT_VERSION
 #error "QUILLEX_PRODUCT_VERSION comes from the project version in CMake"
 #endif
@@ -29,7 +31,7 @@ const std::string& getVersionText() {
 
 int versionTextBuildCount() { return buildCount; }
 
-std::string formatVersionText(const std::string& productVersion) { return "Ver.:" + productVersion; }
+std::string formatVersionText(const std::string& productVersion) { return kVersionTextPrefix + productVersion; }
 
 std::string replaceVersionSeparators(std::string versionText) {
   replaceAll(versionText, ",", "-");

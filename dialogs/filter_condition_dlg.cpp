@@ -3,11 +3,11 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QPushButton>
-#include <algorithm>
 
-#include "dialogs/dialog_texts.h"
 #include "dialogs/ip_condition_dlg.h"
 #include "filter/ip_filter.h"
+#include "relay/limits.h"
+#include "resources/dialog_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 
@@ -17,9 +17,6 @@ namespace {
 // group box and above the OK and Cancel buttons.
 constexpr int kPanelLeft = 3;
 constexpr int kPanelTop = 47;
-
-// A hand-edited profile may hold any count; never touch a slot past the last.
-int boundedCount(int count) { return std::clamp(count, 0, MAX_FILTER_ENTRIES); }
 
 }  // namespace
 
@@ -55,7 +52,7 @@ CIpConditionDlg* CFilterConditionDlg::createPanel(const char* title, const std::
                                                   int count) {
   auto* panel = new CIpConditionDlg(this);
   panel->setTitle(QString::fromUtf8(title));
-  for (int i = 0; entries && i < boundedCount(count); ++i) {
+  for (int i = 0; entries && i < boundedEntryCount(count); ++i) {
     panel->appendEntry(QString::fromStdString(entries[i]));
   }
   return panel;
@@ -73,11 +70,11 @@ void CFilterConditionDlg::accept() {
     updateData(true);
     filter->mode = modeChoice;
     // The panels never hold more than MAX_FILTER_ENTRIES; bound anyway.
-    filter->enableIpCount = boundedCount(enablePanel->getEntryCount());
+    filter->enableIpCount = boundedEntryCount(enablePanel->getEntryCount());
     for (int i = 0; i < filter->enableIpCount; ++i) {
       filter->setEnableIp(i, enablePanel->getEntry(i).toStdString());
     }
-    filter->refuseIpCount = boundedCount(refusePanel->getEntryCount());
+    filter->refuseIpCount = boundedEntryCount(refusePanel->getEntryCount());
     for (int i = 0; i < filter->refuseIpCount; ++i) {
       filter->setRefuseIp(i, refusePanel->getEntry(i).toStdString());
     }

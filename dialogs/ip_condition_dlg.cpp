@@ -9,8 +9,9 @@
 #include <QStyle>
 #include <cstdint>
 
-#include "dialogs/dialog_texts.h"
 #include "filter/ip_filter.h"
+#include "relay/limits.h"
+#include "resources/dialog_texts.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"

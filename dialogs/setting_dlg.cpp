@@ -10,11 +10,11 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "dialogs/dialog_texts.h"
 #include "dialogs/filter_condition_dlg.h"
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
-#include "relay/tcp_sock_stream.h"
+#include "relay/limits.h"
+#include "resources/dialog_texts.h"
 #include "resources/ip_address_edit.h"
 #include "resources/main_window_ref.h"
 #include "resources/message_box.h"

@@ -1,6 +1,5 @@
 #include "filter/ip_filter.h"
 
-#include <algorithm>
 #include <array>
 
 namespace {
@@ -49,8 +48,6 @@ bool splitAddress(const std::string& text, uint8_t parts[4]) {
 uint32_t toValue(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
   return (uint32_t{a} << 24) | (uint32_t{b} << 16) | (uint32_t{c} << 8) | uint32_t{d};
 }
-
-int boundedCount(int count) { return std::clamp(count, 0, MAX_FILTER_ENTRIES); }
 
 bool validIndex(int index) { return index >= 0 && index < MAX_FILTER_ENTRIES; }
 
@@ -117,6 +114,7 @@ bool CIpFilter::isLan(const std::string& address) {
     case 172:
       return p[1] >= 16 && p[1] <= 31;
     case 192:
+      // 192.0.2.0/24, a documentation range, counts as LAN beside 192.168/16: kept.
       return p[1] == 168 || (p[1] == 0 && p[2] == 2);
     case 127:
       return true;
@@ -137,11 +135,11 @@ bool CIpFilter::matchEntry(const std::string& entry, const std::string& address)
 }
 
 bool CIpFilter::checkIndividual(const std::string& address) const {
-  const int enableCount = boundedCount(enableIpCount);
+  const int enableCount = boundedEntryCount(enableIpCount);
   bool allowed = false;
   for (int i = 0; i < enableCount && !allowed; ++i) allowed = matchEntry(enableIp[i], address);
   if (!allowed) return false;
-  const int refuseCount = boundedCount(refuseIpCount);
+  const int refuseCount = boundedEntryCount(refuseIpCount);
   for (int i = 0; i < refuseCount; ++i)
     if (matchEntry(refuseIp[i], address)) return false;
   return true;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-constexpr int MAX_FILTER_ENTRIES = 10;
+#include "relay/limits.h"
 
 class CIpFilter {
  public:

@@ -2,16 +2,14 @@
 
 #include <QLabel>
 #include <QPalette>
-#include <algorithm>
 
-#include "dialogs/dialog_texts.h"
 #include "filter/ip_filter.h"
+#include "relay/limits.h"
+#include "resources/dialog_texts.h"
+#include "resources/port_texts.h"
 
 namespace {
 
-constexpr const char* kFilterTip = "フィルタ: %1";
-constexpr const char* kIndividualCounts = " (拒否 %1 件、許可 %2 件)";
-constexpr const char* kUnknownMode = "モード %1 (全て許可として動作)";
 const QColor kWarningRed{200, 30, 30};
 
 }  // namespace
@@ -22,13 +20,13 @@ QString filterTip(const CIpFilter& filter) {
                      : QString::fromUtf8(kUnknownMode).arg(filter.mode);
   if (filter.mode == CIpFilter::FILTER_INDIVIDUAL)
     mode += QString::fromUtf8(kIndividualCounts)
-                .arg(std::clamp(filter.refuseIpCount, 0, MAX_FILTER_ENTRIES))
-                .arg(std::clamp(filter.enableIpCount, 0, MAX_FILTER_ENTRIES));
+                .arg(boundedEntryCount(filter.refuseIpCount))
+                .arg(boundedEntryCount(filter.enableIpCount));
   return QString::fromUtf8(kFilterTip).arg(mode);
 }
 
 QLabel* makeFailMark(QLabel* count) {
-  auto* mark = new QLabel(QString::fromUtf8("！"), count);
+  auto* mark = new QLabel(QString::fromUtf8(kFailMark), count);
   QFont bold = mark->font();
   bold.setBold(true);
   mark->setFont(bold);

@@ -4,34 +4,40 @@
 #include <strings.h>
 #include <sys/socket.h>
 
+#include <cstdio>
 #include <cstring>
 
-#include "relay/async_socket.h"
 #include "relay/ip_text.h"
+#include "relay/limits.h"
 #include "relay/unique_fd.h"
+#include "resources/port_texts.h"
 
 namespace {
 
-constexpr const char* kListenPortInvalid = "Listenポートが無効な設定です";
-constexpr const char* kForwardPortInvalid = "転送先ポート番号が無効な設定です";
 // The longest name the name system can carry.
 constexpr size_t kMaxHostNameLength = 253;
 
-std::string notAnAddress(const char* key, const std::string& value) {
-  return std::string(key) + "=\"" + value + "\" is not a dotted IPv4 address";
+// One of the texts' printf formats filled in, however long the values.
+template <class... Args>
+std::string formatted(const char* format, Args... args) {
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  if (length < 0) return format;  // never for these formats; no huge allocation if it were
+  std::string text(size_t(length), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, args...);
+  return text;
 }
 
 // What the panel lets pass but a server cannot honour; empty when nothing.
 std::string unusableSetting(const CPortSetting& s) {
-  if (s.forwardHost.empty()) return "ON, but no destination host is set";
-  if (s.forwardHost.size() > kMaxHostNameLength)
-    return "FORWARDHOST is " + std::to_string(s.forwardHost.size()) + " bytes long; a host name has at most " +
-           std::to_string(kMaxHostNameLength);
-  if (s.isListenBind && !isDottedIPv4(s.ipListenBind)) return notAnAddress("IPLISTENBIND", s.ipListenBind);
-  if (s.isConnectBind && !isDottedIPv4(s.ipConnectBind)) return notAnAddress("IPCONNECTBIND", s.ipConnectBind);
+  if (s.forwardHost.empty()) return kNoDestinationHost;
+  if (s.forwardHost.size() > kMaxHostNameLength) return formatted(kHostTooLong, s.forwardHost.size(), kMaxHostNameLength);
+  if (s.isListenBind && !isDottedIPv4(s.ipListenBind))
+    return formatted(kNotAnAddress, "IPLISTENBIND", s.ipListenBind.c_str());
+  if (s.isConnectBind && !isDottedIPv4(s.ipConnectBind))
+    return formatted(kNotAnAddress, "IPCONNECTBIND", s.ipConnectBind.c_str());
   // An unknown mode admits every caller; a server fails closed instead.
   if (s.filter.mode < CIpFilter::FILTER_ALL || s.filter.mode > CIpFilter::FILTER_INDIVIDUAL)
-    return "FILTERMODE=" + std::to_string(s.filter.mode) + " is not a filter mode (0 to 3)";
+    return formatted(kNotAFilterMode, s.filter.mode);
   return std::string();
 }
 
@@ -60,8 +66,6 @@ bool reachesListener(in_addr address, const CPortSetting& listener) {
 
 }  // namespace
 
-bool isUsablePort(int port) { return port >= 1 && port <= MAX_PORT_NUMBER; }
-
 const char* switchOnRefusal(int port, int forwardPort) {
   if (!isUsablePort(port)) return kListenPortInvalid;
   if (!isUsablePort(forwardPort)) return kForwardPortInvalid;
@@ -71,13 +75,12 @@ const char* switchOnRefusal(int port, int forwardPort) {
 std::string serverRefusal(const CPortSetting& s) {
   if (const char* refusal = switchOnRefusal(s.port, s.forwardPort)) return refusal;
   std::string reason = unusableSetting(s);
-  return reason.empty() ? reason : reason + ": not started";
+  return reason.empty() ? reason : formatted(kNotStarted, reason.c_str());
 }
 
 std::string serverWarning(const CPortSetting& s) {
   if (!s.isConnectBind || isLocalAddress(s.ipConnectBind)) return std::string();
-  return "IPCONNECTBIND=" + s.ipConnectBind +
-         " is not an address of this machine now; connections will fail until it is";
+  return formatted(kConnectBindMissing, s.ipConnectBind.c_str());
 }
 
 int relayLoopTarget(const CPortSetting& s, const std::map<int, CPortSetting>& onPorts) {
@@ -91,10 +94,8 @@ int relayLoopTarget(const CPortSetting& s, const std::map<int, CPortSetting>& on
 std::string relayLoopRefusal(int index, const CPortSetting& s, const std::map<int, CPortSetting>& onPorts) {
   const int other = relayLoopTarget(s, onPorts);
   if (other < 0) return std::string();
-  const std::string destination = s.forwardHost + ":" + std::to_string(s.forwardPort);
-  return (other == index ? "relays to its own listening port (" + destination
-                         : "relays to the listening port of " + portSectionName(other) + " (" + destination) +
-         "), a loop: not started";
+  if (other == index) return formatted(kLoopToItself, s.forwardHost.c_str(), s.forwardPort);
+  return formatted(kLoopToPort, portSectionName(other).c_str(), s.forwardHost.c_str(), s.forwardPort);
 }
 
 bool isLocalAddress(const std::string& dottedAddress) {

@@ -7,9 +7,6 @@
 
 #include "port/port_setting.h"
 
-// A TCP port number a socket can use: 1..65535 (0 means "not set").
-bool isUsablePort(int port);
-
 // The panel's refusal when a port is switched on: its message box text, or
 // null when both ports are usable.
 const char* switchOnRefusal(int port, int forwardPort);

@@ -13,7 +13,10 @@
 #include "port/panel_marks.h"
 #include "port/port_check.h"
 #include "port/port_setting.h"
+#include "port/repeater_setup.h"
+#include "relay/limits.h"
 #include "resources/message_box.h"
+#include "resources/port_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 
@@ -22,11 +25,6 @@ namespace {
 // One frame of a 60 Hz display.
 constexpr int kCountRefreshMs = 16;
 
-constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
-constexpr const char* kSettingBusy = "現在PORTの設定中です";
-constexpr const char* kNoConnection = "現在接続はありません.";
-// The reason is listenReason's; it stays ON, so the port is tried again at the next start.
-constexpr const char* kNotListening = "TCP:%1 は ON ですが、待ち受けていません。\n%2\n次回の起動時にもう一度試みます。";
 // Between the "Ip/Host" label and a destination that fills its box.
 constexpr int kHostGap = 4;
 
@@ -60,8 +58,9 @@ void showHost(QLabel* label, const QString& host) {
   label->setToolTip(fits ? QString() : host);
 }
 
-// The eight values the settings dialog edits, copied between any two records
-// that name them alike (the panel, its profile record, the dialog's values).
+// The eight values the settings dialog edits, copied between the port's
+// record and the dialog's values, which name them alike: the one place the
+// two meet.
 template <class To, class From>
 void copyEditedValues(To& to, const From& from) {
   to.port = from.port;
@@ -108,7 +107,7 @@ void CPortDlg::initPort() {
   connectionCount = 0;
   loadProfile();
   connectionCountText = QString::number(connectionCount);
-  forwardPortText = QString::number(forwardPort);
+  forwardPortText = QString::number(setting.forwardPort);
   setCaption();
   updateData(false);
   switchOnOff();  // the switch already shows the stored state
@@ -118,41 +117,36 @@ void CPortDlg::OnBnClickedOnOff() { switchOnOff(); }
 
 void CPortDlg::switchOnOff() {
   updateData(true);
-  if (act == 1) {
+  if (setting.act == 1) {
     // A port beyond 65535 would wrap to another on the wire: refused like 0.
-    if (const char* refusal = switchOnRefusal(port, forwardPort)) {
+    if (const char* refusal = switchOnRefusal(setting.port, setting.forwardPort)) {
       showMessage(this, QString::fromUtf8(refusal));
-      act = 0;
+      setting.act = 0;
       updateData(false);
       return;  // the file keeps what it held
     }
-    control<QPushButton>(this, IDC_ON_OFF)->setText(QStringLiteral("ON"));
+    control<QPushButton>(this, IDC_ON_OFF)->setText(QString::fromUtf8(kSwitchOn));
   } else {
-    control<QPushButton>(this, IDC_ON_OFF)->setText(QStringLiteral("OFF"));
+    control<QPushButton>(this, IDC_ON_OFF)->setText(QString::fromUtf8(kSwitchOff));
   }
   applyState();
   saveProfile();
   // Never from a socket handler: only a click and the start come here.
-  if (!notListening_.isEmpty()) showMessage(this, QString::fromUtf8(kNotListening).arg(port).arg(notListening_));
+  if (!notListening_.isEmpty())
+    showMessage(this, QString::fromUtf8(kNotListening).arg(setting.port).arg(notListening_));
 }
 
 void CPortDlg::applyState() {
   const bool wasListening = repeater.isListening();
   listenBlock_ = CListenBlock{};
-  if (act == 0) {
+  if (setting.act == 0) {
     repeater.stop();
-  } else if (isUsablePort(port) && isUsablePort(forwardPort) && !forwardHost.empty() &&
+  } else if (isUsablePort(setting.port) && isUsablePort(setting.forwardPort) && !setting.forwardHost.empty() &&
              (listenBlock_ = loopBlock()).loopsTo == 0) {
-    destination_ = std::make_shared<const QString>(hostPortText(forwardHost, forwardPort));
+    destination_ = std::make_shared<const QString>(hostPortText(setting.forwardHost, setting.forwardPort));
     repeater.setConnectionObserver(eventLog ? this : nullptr);
     repeater.setListener(this);
-    repeater.setBufferSize(bufferSize);
-    repeater.setListenBind(isListenBind, ipListenBind);
-    repeater.setConnectBind(isConnectBind, ipConnectBind);
-    repeater.setIpFilter(&filter);
-    repeater.setHalfClose(halfClose);
-    repeater.setTimeouts(connectTimeout, idleTimeout, keepAlive);
-    repeater.start(port, forwardHost, forwardPort);
+    applyPortSetting(repeater, setting);
   }
   updateListenReason();
   logListenState(wasListening);
@@ -161,8 +155,8 @@ void CPortDlg::applyState() {
 // A port that shows ON but does not listen has a mark that says so and says
 // why on hover, for users without the debug console.
 void CPortDlg::updateListenReason() {
-  listenBlock_.noHost = forwardHost.empty();
-  notListening_ = listenReason(repeater, act != 0, listenBlock_);
+  listenBlock_.noHost = setting.forwardHost.empty();
+  notListening_ = listenReason(repeater, setting.act != 0, listenBlock_);
   setToolTip(notListening_);
   failMark_->setVisible(!notListening_.isEmpty());
 }
@@ -171,27 +165,26 @@ void CPortDlg::updateListenReason() {
 // or another port's that is ON in the profile, would make one caller an
 // endless chain of connections: such a port does not start.
 CListenBlock CPortDlg::loopBlock() const {
-  CPortSetting mine = toSetting();
   std::map<int, CPortSetting> on = loadPortsOn(profilePath);
-  on[portIndex] = mine;  // as it is about to run, whatever the file holds yet
+  on[portIndex] = setting;  // as it is about to run, whatever the file holds yet
   CListenBlock block;
-  const int target = relayLoopTarget(mine, on);
+  const int target = relayLoopTarget(setting, on);
   if (target < 0) return block;
   block.loopsTo = on.at(target).port;
   block.loopsToItself = target == portIndex;
-  block.destination = hostPortText(forwardHost, forwardPort);
+  block.destination = hostPortText(setting.forwardHost, setting.forwardPort);
   return block;
 }
 
 void CPortDlg::logListenState(bool wasListening) {
   if (!eventLog) return;
   using Kind = CLogEvent::Kind;
-  if (act == 0) {
+  if (setting.act == 0) {
     if (wasListening) eventLog->addListenEvent(Kind::ListenStopped, repeater.listenPort, destination_, {});
   } else if (repeater.isListening()) {
-    eventLog->addListenEvent(Kind::ListenStarted, port, destination_, listenEndpoint(repeater));
+    eventLog->addListenEvent(Kind::ListenStarted, setting.port, destination_, listenEndpoint(repeater));
   } else {
-    eventLog->addListenEvent(Kind::CannotListen, port, destination_, notListening_);
+    eventLog->addListenEvent(Kind::CannotListen, setting.port, destination_, notListening_);
   }
 }
 
@@ -201,27 +194,10 @@ void CPortDlg::connectionEnded(const CConnectionRecord& record) {
   eventLog->addConnection(repeater.listenPort, destination_, record);
 }
 
-void CPortDlg::loadProfile() {
-  const CPortSetting s = loadPortSetting(profilePath, portIndex);
-  act = s.act;
-  copyEditedValues(*this, s);
-  filter = s.filter;
-  halfClose = s.halfClose;
-  connectTimeout = s.connectTimeout;
-  idleTimeout = s.idleTimeout;
-  keepAlive = s.keepAlive;
-}
-
-CPortSetting CPortDlg::toSetting() const {
-  CPortSetting s;
-  s.act = act;
-  copyEditedValues(s, *this);
-  s.filter = filter;
-  return s;
-}
+void CPortDlg::loadProfile() { setting = loadPortSetting(profilePath, portIndex); }
 
 // A failed write is traced by the profile code and leaves the file as it was.
-void CPortDlg::saveProfile() { savePortSetting(profilePath, portIndex, toSetting()); }
+void CPortDlg::saveProfile() { savePortSetting(profilePath, portIndex, setting); }
 
 void CPortDlg::saveAndStop() {
   saveProfile();
@@ -233,7 +209,7 @@ void CPortDlg::saveAndStop() {
 
 void CPortDlg::OnBnClickedSetting() {
   updateData(true);
-  if (act != 0) {
+  if (setting.act != 0) {
     showMessage(this, QString::fromUtf8(kPortInUse));
     return;
   }
@@ -244,17 +220,17 @@ void CPortDlg::OnBnClickedSetting() {
   }
   settingDlg->beginEdit(this);
   editingDlg_ = settingDlg;
-  editFilter = filter;  // drops whatever a cancelled edit left in the copy
+  editFilter = setting.filter;  // drops whatever a cancelled edit left in the copy
   CSettingValues values;
-  copyEditedValues(values, *this);
+  copyEditedValues(values, setting);
   settingDlg->loadSettings(values, &editFilter);
 }
 
 void CPortDlg::notifySettingOk() {
-  copyEditedValues(*this, settingDlg->readSettings());
+  copyEditedValues(setting, settingDlg->readSettings());
   setCaption();
-  forwardPortText = QString::number(forwardPort);
-  filter = editFilter;  // a running repeater applies it from its next caller
+  forwardPortText = QString::number(setting.forwardPort);
+  setting.filter = editFilter;  // a running repeater applies it from its next caller
   updateData(false);
   saveProfile();
 }
@@ -279,7 +255,7 @@ void CPortDlg::notifyConnectionCount(int count) {
 }
 
 void CPortDlg::setCaption() {
-  control<QGroupBox>(this, IDC_TCP_GROUP)->setTitle(QStringLiteral("TCP:%1").arg(port));
+  control<QGroupBox>(this, IDC_TCP_GROUP)->setTitle(QString::fromUtf8(kPortCaption).arg(setting.port));
 }
 
 void CPortDlg::updateData(bool saveAndValidate) {
@@ -296,13 +272,13 @@ void CPortDlg::updateData(bool saveAndValidate) {
     // The label cannot be edited; reading it back would turn bytes that are
     // not UTF-8 into replacement characters and store those.
     const QString host = hostText->text();
-    if (host != QString::fromStdString(forwardHost)) forwardHost = host.toStdString();
-    act = onOff->isChecked() ? 1 : 0;
+    if (host != QString::fromStdString(setting.forwardHost)) setting.forwardHost = host.toStdString();
+    setting.act = onOff->isChecked() ? 1 : 0;
   } else {
     showCount();
     portText->setText(forwardPortText);
-    showHost(hostText, QString::fromStdString(forwardHost));
-    onOff->setChecked(act != 0);
+    showHost(hostText, QString::fromStdString(setting.forwardHost));
+    onOff->setChecked(setting.act != 0);
     OnCtlColor();
   }
 }
@@ -318,6 +294,6 @@ void CPortDlg::showCount() {
 // the constructor gave them.
 void CPortDlg::OnCtlColor() {
   QWidget* mark = findControl(this, IDC_FILTER_MARK);
-  paintBackground(mark, filter.mode != 0 ? yellowBrush : greyBrush);
-  mark->setToolTip(filterTip(filter));
+  paintBackground(mark, setting.filter.mode != 0 ? yellowBrush : greyBrush);
+  mark->setToolTip(filterTip(setting.filter));
 }

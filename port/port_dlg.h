@@ -8,10 +8,10 @@
 // and says why, on hover and in a message when it is switched on. In the
 // window the panel also tells the shared event log what its port does.
 //
-// The panel owns its settings (the fields below), its live filter and the
-// working copy handed to the settings dialog, and its repeater. It does not
-// own the settings dialog or the event log, which the main window shares
-// among all panels.
+// The panel owns its settings record (with the live filter in it), the
+// working copy of the filter handed to the settings dialog, and its
+// repeater. It does not own the settings dialog or the event log, which the
+// main window shares among all panels.
 
 #include <QColor>
 #include <QPointer>
@@ -24,12 +24,12 @@
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
 #include "port/listen_reason.h"
+#include "port/port_setting.h"
 #include "relay/tcp_repeater.h"
 
 class CEventLog;
 class CSettingDlg;
 class QLabel;
-struct CPortSetting;
 
 class CPortDlg : public QWidget,
                  public CSettingDlgListener,
@@ -62,8 +62,6 @@ class CPortDlg : public QWidget,
   // Texts of the count and the destination port.
   QString connectionCountText;
   QString forwardPortText;
-  std::string forwardHost;
-  int act = 0;  // 1 = ON
   // Backgrounds behind the panel and its statics.
   const QColor greyBrush{220, 220, 220};
   const QColor yellowBrush{255, 255, 180};
@@ -73,21 +71,12 @@ class CPortDlg : public QWidget,
   CSettingDlg* settingDlg = nullptr;  // shared; owned by the main window
   CEventLog* eventLog = nullptr;      // shared; owned by the main window; null: none
   int connectionCount = 0;
-  int port = 0;
-  int forwardPort = 0;
-  int bufferSize = 0;  // kibibytes
-  int isListenBind = 0;
-  std::string ipListenBind;
-  int isConnectBind = 0;
-  std::string ipConnectBind;
-  CIpFilter filter;      // live: the repeater reads it through a pointer
+  // The port's settings; act is also the switch's state (1 = ON) and
+  // forwardHost the destination's text. The repeater reads the live filter
+  // in it through a pointer, so it is declared first and outlives the repeater.
+  CPortSetting setting;
   CIpFilter editFilter;  // working copy edited in the settings dialog
   CTcpRepeater repeater;
-  // The profile's optional keys, which the panel never writes.
-  int halfClose = 0;
-  int connectTimeout = 0;
-  int idleTimeout = 0;
-  int keepAlive = 0;
 
  private:
   void OnBnClickedOnOff();
@@ -97,7 +86,6 @@ class CPortDlg : public QWidget,
   void applyState();
   void loadProfile();
   void saveProfile();
-  CPortSetting toSetting() const;
   void setCaption();
   void OnCtlColor();
   void showCount();

@@ -1,23 +1,17 @@
 #include "port/port_setting.h"
 
-#include <algorithm>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "port/profile_file.h"
-#include "relay/tcp_sock_stream.h"
+#include "relay/limits.h"
 
 namespace {
 
 const char* const kSystem = "SYSTEM";
 const char* const kDefaultAddress = "127.0.0.1";
 const char* const kDefaultEntry = "0.0.0.0";
-
-int clampCount(int count) { return std::clamp(count, 0, MAX_FILTER_ENTRIES); }
-
-// Below 1 is off; the top keeps milliseconds within an int.
-int timeoutSeconds(int seconds) { return std::clamp(seconds, 0, MAX_TIMEOUT_SECONDS); }
 
 void readEntries(const CProfile& p, const std::string& section, const std::string& key, int count,
                  std::string* slots) {
@@ -45,7 +39,7 @@ class CSectionWriter {
 
 void addEntries(CSectionWriter& w, const std::string& countKey, const std::string& entryKey,
                 int count, const std::string* slots) {
-  const int n = clampCount(count);
+  const int n = boundedEntryCount(count);
   w.number(countKey, n);
   for (int i = 0; i < n; ++i) w.text(entryKey + std::to_string(i), slots[i]);
 }
@@ -73,20 +67,20 @@ CPortSetting readPortSetting(const CProfile& p, int portIndex) {
   r.isConnectBind = p.getInt(s, "ISCONNECTBIND", 0);
   r.ipConnectBind = p.getString(s, "IPCONNECTBIND", kDefaultAddress);
   r.filter.mode = p.getInt(s, "FILTERMODE", 0);
-  r.filter.enableIpCount = clampCount(p.getInt(s, "ENABLEIPCOUNT", 0));
+  r.filter.enableIpCount = boundedEntryCount(p.getInt(s, "ENABLEIPCOUNT", 0));
   readEntries(p, s, "ENABLEIP", r.filter.enableIpCount, r.filter.enableIp);
-  r.filter.refuseIpCount = clampCount(p.getInt(s, "REFUSEIPCOUNT", 0));
+  r.filter.refuseIpCount = boundedEntryCount(p.getInt(s, "REFUSEIPCOUNT", 0));
   readEntries(p, s, "REFUSEIP", r.filter.refuseIpCount, r.filter.refuseIp);
   r.halfClose = p.getInt(s, "HALFCLOSE", 0) == 1 ? 1 : 0;  // only 1 switches it on
-  r.connectTimeout = timeoutSeconds(p.getInt(s, "CONNECTTIMEOUT", 0));
-  r.idleTimeout = timeoutSeconds(p.getInt(s, "IDLETIMEOUT", 0));
-  r.keepAlive = timeoutSeconds(p.getInt(s, "KEEPALIVE", 0));
+  r.connectTimeout = boundedTimeoutSeconds(p.getInt(s, "CONNECTTIMEOUT", 0));
+  r.idleTimeout = boundedTimeoutSeconds(p.getInt(s, "IDLETIMEOUT", 0));
+  r.keepAlive = boundedTimeoutSeconds(p.getInt(s, "KEEPALIVE", 0));
   return r;
 }
 
 bool sameFilter(const CIpFilter& a, const CIpFilter& b) {
   const auto entries = [](const std::string* slots, int count) {
-    return std::vector<std::string>(slots, slots + clampCount(count));
+    return std::vector<std::string>(slots, slots + boundedEntryCount(count));
   };
   return a.mode == b.mode && entries(a.enableIp, a.enableIpCount) == entries(b.enableIp, b.enableIpCount) &&
          entries(a.refuseIp, a.refuseIpCount) == entries(b.refuseIp, b.refuseIpCount);
@@ -119,7 +113,7 @@ bool writePortSetting(CProfile& profile, int portIndex, const CPortSetting& v) {
 
 std::map<int, CPortSetting> readPortsOn(const CProfile& profile) {
   std::map<int, CPortSetting> on;
-  const int count = std::clamp(readSystemSetting(profile).portNum, 1, MAX_PORTS);
+  const int count = boundedPortCount(readSystemSetting(profile).portNum);
   for (int i = 0; i < count; ++i) {
     CPortSetting setting = readPortSetting(profile, i);
     if (setting.act == 1) on.emplace(i, std::move(setting));

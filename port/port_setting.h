@@ -7,14 +7,14 @@
 
 #include "filter/ip_filter.h"
 #include "port/profile.h"
-
-// The most ports a profile describes: [TCP-PORT0] to [TCP-PORT9].
-constexpr int MAX_PORTS = 10;
-// The longest timeout a profile sets: about 24 days.
-constexpr int MAX_TIMEOUT_SECONDS = 2'000'000;
+#include "relay/limits.h"
 
 // A record that has not been loaded holds zeros and empty texts; the defaults
 // of a missing section or key are applied by the read functions.
+//
+// A new per-port key is a field here, its reading and writing (and its place
+// in sameSetting) in port_setting.cpp, and its line in applyPortSetting
+// (port/repeater_setup.cpp); the settings dialog only if it edits the key.
 struct CPortSetting {
   int act = 0;
   int port = 0;

@@ -14,11 +14,9 @@
 #include <string>
 
 #include "relay/event_loop.h"
+#include "relay/limits.h"
 #include "relay/unique_fd.h"
 #include "relay/winsock_errors.h"
-
-// The highest TCP port number; a larger one would wrap on the wire.
-constexpr int MAX_PORT_NUMBER = 65535;
 
 class CAsyncSocket;
 namespace ws {

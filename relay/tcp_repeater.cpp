@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "relay/ip_text.h"
+#include "relay/limits.h"
 #include "relay/memory_reserve.h"
 #include "relay/own_endpoints.h"
 #include "relay/trace.h"
@@ -16,10 +17,6 @@ using End = CConnectionRecord::End;
 // then retry only after a second or more; a queue of 5 overflows under a
 // burst of ordinary clients. The kernel caps this value at its own limit.
 constexpr int kListenBacklog = 4096;
-
-// A hand-edited profile may hold any size; a buffer of 0 would stall every
-// connection while a huge one exhausts memory.
-int boundedBufferSize(int kbytes) { return std::clamp(kbytes, MIN_BUFFER_KBYTES, MAX_BUFFER_KBYTES); }
 
 // The local end is read only when someone looks at it: setting up a
 // connection then costs no getsockname.
@@ -324,6 +321,7 @@ void CTcpRepeater::notifyOnError(int index, std::string kind, int err) {
 }
 
 void CTcpRepeater::connectFailed(int index, int err) {
+  // "CTcpA2AModel", "notifyOnAccept" and "FAILE" are the trace's own words, kept as they stand.
   QTRACE("CTcpA2AModel::notifyOnAccept() CONNECT FAILE! hostname=%s, port=%d err=%d\n", forwardHost.c_str(),
          forwardPort, err);
   reportEnd(index, End::ConnectFailed, err);

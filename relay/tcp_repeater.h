@@ -15,6 +15,7 @@
 #include "filter/ip_filter.h"
 #include "relay/connection_observer.h"
 #include "relay/host_resolver.h"
+#include "relay/limits.h"
 #include "relay/tcp_sock_stream.h"
 
 // One slot of the connection table; owns both streams. A pair removed from
@@ -91,7 +92,7 @@ class CTcpRepeater : public CTcpSockStreamParent {
   int listenPort = 0;
   std::string forwardHost;
   int forwardPort = 0;
-  int bufferSize = 128;
+  int bufferSize = DEFAULT_BUFFER_KBYTES;
   int isListenBind = 0;
   std::string ipListenBind;
   int isConnectBind = 0;

@@ -194,6 +194,7 @@ void CTcpSockStream::OnSend(int nErrorCode) {
   if (nErrorCode != 0) return;
   if (!writeSendBuffer2Socket()) return;
   if (sRemainCount == 0 && pairSocket && pairSocket->closePending == 1) {
+    // "Pendig" and the blank before the line break are the trace's own, kept.
     QTRACE("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n");
     pairSocket->OnClose(0);
   }

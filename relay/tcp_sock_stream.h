@@ -10,14 +10,9 @@
 #include <string>
 
 #include "relay/async_socket.h"
+#include "relay/limits.h"
 #include "relay/stream_buffer.h"
 #include "relay/tcp_sock_stream_parent.h"
-
-// A stream's buffer size in kibibytes: the range the settings allow, and
-// the size of a port whose profile does not say.
-constexpr int MIN_BUFFER_KBYTES = 1;
-constexpr int MAX_BUFFER_KBYTES = 65536;
-constexpr int DEFAULT_BUFFER_KBYTES = 128;
 
 class CTcpSockStream : public CAsyncSocket {
  public:

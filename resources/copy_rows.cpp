@@ -6,11 +6,7 @@
 #include <QGuiApplication>
 #include <map>
 
-namespace {
-
-constexpr const char* kCopy = "コピー";
-
-}  // namespace
+#include "resources/dialog_texts.h"
 
 QString selectedRowsText(const QAbstractItemView* view) {
   // Row, then column, whatever order the selection was made in.

@@ -13,13 +13,13 @@
 #include <QRegularExpressionValidator>
 #include <memory>
 
+#include "resources/dialog_texts.h"
 #include "resources/message_box.h"
 
 namespace {
 
 constexpr int kMaxField = 255;
 constexpr int kFieldDigits = 3;
-constexpr const char* kRangeMessage = "%1 は無効な値です。0 から 255 までの値を指定してください。";
 
 QLineEdit* makeField(QWidget* parent) {
   auto* field = new QLineEdit(parent);

@@ -2,15 +2,14 @@
 
 #include <QMessageBox>
 
+#include "resources/app_texts.h"
 #include "resources/dialog_font.h"
 
 namespace {
 
-constexpr const char* kCaption = "Quillex";
-
 int runBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton escape) {
-  QMessageBox box(icon, QString::fromUtf8(kCaption), text, buttons, parent);
+  QMessageBox box(icon, QString::fromUtf8(kMessageCaption), text, buttons, parent);
   box.setFont(dialogFont());
   box.setEscapeButton(escape);
   return box.exec();

@@ -9,6 +9,7 @@ namespace {
 using K = ControlKind;
 
 constexpr ControlTemplate kPortControls[] = {
+    // The template's own caption, full-width colon and all, kept; initPort replaces it with "TCP:%d".
     {IDC_TCP_GROUP, K::GroupBox, "TCP ：65535", 2, 0, 43, 39},
     {IDC_ON_OFF, K::PushLikeCheckBox, "OFF", 5, 12, 23, 22},
     {IDC_FILTER_MARK, K::Static, "Ｆ", 31, 17, 11, 11, kSunken | kAlignCenter},

@@ -8,9 +8,9 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "dialogs/dialog_texts.h"
 #include "dialogs/ip_condition_dlg.h"
 #include "filter/ip_filter.h"
+#include "resources/dialog_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 #include "tests/gui_test_util.h"

@@ -169,7 +169,7 @@ TEST_F(PortDlgTest, AZeroPortStoredOnIsRefusedAtCreationAndTheFileKeepsAct1) {
     EXPECT_EQ(box.text, QString::fromUtf8(c.message));
     EXPECT_EQ(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_TRUE(isOff());
-    EXPECT_EQ(panel().act, 0);
+    EXPECT_EQ(panel().setting.act, 0);
     EXPECT_FALSE(panel().repeater.isListening());
     EXPECT_EQ(stored().act, 1);
     // A click on the switch is refused the same way.
@@ -335,7 +335,7 @@ TEST_F(PortDlgTest, SettingsAreRefusedWhileOnAndWhileAnotherPanelEdits) {
   replaceText(control<QLineEdit>(&settingDlg, IDC_LISTEN_PORT), "1234");
   click(control<QPushButton>(&settingDlg, IDCANCEL));
   EXPECT_FALSE(settingDlg.isEditing());
-  EXPECT_EQ(panel(1).port, before.port);
+  EXPECT_EQ(panel(1).setting.port, before.port);
   EXPECT_EQ(stored(1).port, before.port);
   EXPECT_FALSE(press(IDC_SETTING, 0).seen);
   EXPECT_TRUE(settingDlg.isEditing());
@@ -380,7 +380,7 @@ TEST_F(PortDlgTest, OkInTheSettingsStoresTheValuesCaptionForwardPortAndFilter) {
   press(IDC_SETTING);
   chooseFilterMode(settingDlg, IDC_MODE_LAN);
   click(control<QPushButton>(&settingDlg, IDCANCEL));
-  EXPECT_EQ(panel().filter.mode, 1);
+  EXPECT_EQ(panel().setting.filter.mode, 1);
   press(IDC_SETTING);
   click(control<QPushButton>(&settingDlg, IDOK));
   EXPECT_EQ(stored().filter.mode, 1);

@@ -13,7 +13,6 @@
 #include <QToolTip>
 #include <fstream>
 
-#include "app/app_strings.h"
 #include "app/debug_console.h"
 #include "app/propaty_dlg.h"
 #include "app/qt_loop_adapter.h"
@@ -25,6 +24,7 @@
 #include "relay/async_socket.h"
 #include "relay/event_loop.h"
 #include "relay/trace.h"
+#include "resources/app_texts.h"
 #include "resources/dialog_font.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
@@ -235,7 +235,8 @@ TEST(TrayIconTest, EveryFailedAttemptIsTracedAndTheMenuUsesTheDialogFont) {
   trace::setEnabled(true);
   const std::string failed = "通知領域にアイコンを登録できませんでした。 err=0\n";
   {
-    CTrayIcon tray;
+    QWidget window;
+    CTrayIcon tray(&window);
     tray.addTrayIcon();
     EXPECT_EQ(loopback::readFile(path), failed);
     EXPECT_TRUE(QTest::qWaitFor([&] { return loopback::readFile(path) == failed + failed; }, 5000));

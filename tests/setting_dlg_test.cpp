@@ -17,10 +17,10 @@
 #include <QTimer>
 #include <map>
 
-#include "dialogs/dialog_texts.h"
 #include "dialogs/setting_dlg.h"
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
+#include "resources/dialog_texts.h"
 #include "resources/ip_address_edit.h"
 #include "resources/main_window_ref.h"
 #include "resources/resource_ids.h"

@@ -1,6 +1,7 @@
 #pragma once
-// Texts the settings dialogs show beyond their templates, kept together so
-// the font check can walk all of them. UTF-8, used exactly as written.
+// Texts the dialogs and their controls show beyond their templates, kept
+// together so the font check can walk all of them. UTF-8 constants without
+// Qt, used exactly as written.
 
 #include <array>
 
@@ -13,6 +14,11 @@ constexpr const char* kEnablePanelTitle = "接続可能";
 
 // Port settings.
 constexpr const char* kLocalhostQuestion = "localhost(同じPC内)への転送に変更しますか？";
-// Filter mode captions by mode 0..3; note the spelling of the second.
+// Filter mode captions by mode 0..3; the second's spelling, "locahost", is kept.
 constexpr std::array<const char*, 4> kFilterCaptions = {
     "全て許可", "locahost限定", "LAN内限定", "個別設定"};
+
+// Address control: %1 is the value typed.
+constexpr const char* kRangeMessage = "%1 は無効な値です。0 から 255 までの値を指定してください。";
+// Lists and tables whose rows can be copied: their menu entry.
+constexpr const char* kCopy = "コピー";
