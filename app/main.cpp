@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/app_strings.h"
 #include "app/command_line.h"
 #include "app/debug_console.h"
 #include "app/headless_runner.h"
@@ -21,6 +20,7 @@
 #include "relay/signal_events.h"
 #include "relay/trace.h"
 #include "resources/app_icon.h"
+#include "resources/app_texts.h"
 #include "resources/dialog_look.h"
 #include "resources/main_window_ref.h"
 #include "resources/message_box.h"
@@ -65,7 +65,7 @@ void changeToProgramDirectory() {
   // A failed change leaves the directory as it was; the line names the
   // program's directory either way.
   [[maybe_unused]] const int failed = dir.empty() ? 0 : chdir(dir.c_str());
-  QTRACE("CurrentDir=%s", dir.c_str());
+  QTRACE("CurrentDir=%s", dir.c_str());  // no line break, kept as the trace has it
 }
 
 }  // namespace

@@ -67,9 +67,9 @@ void CTcpRepeater::setConnectBind(int on, const std::string& address) {
 }
 
 void CTcpRepeater::setTimeouts(int connectSeconds, int idleSeconds, int keepAliveSeconds) {
-  connectTimeoutMs_ = std::max(0, connectSeconds) * 1000;
-  idleTimeoutMs_ = std::max(0, idleSeconds) * 1000;
-  keepAliveSeconds_ = std::max(0, keepAliveSeconds);
+  connectTimeoutMs_ = boundedTimeoutSeconds(connectSeconds) * 1000;
+  idleTimeoutMs_ = boundedTimeoutSeconds(idleSeconds) * 1000;
+  keepAliveSeconds_ = boundedTimeoutSeconds(keepAliveSeconds);
 }
 
 void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int forwardPort) {
@@ -88,7 +88,7 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
   if (ws::setsockopt(listenSocket.m_hSocket.get(), ws::WS_SOL_SOCKET, ws::WS_SO_REUSEADDR, &one, sizeof one) ==
       ws::SOCKET_ERROR) {
     startError_ = ws::WSAGetLastError();
-    QTRACE("Error:CTcpRepeater::start()-SetSockOpt(() err=%d\n", startError_);
+    QTRACE("Error:CTcpRepeater::start()-SetSockOpt(() err=%d\n", startError_);  // "((" kept
     return;
   }
   listenSocket.parent = this;
@@ -214,6 +214,7 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
   if (keepAliveSeconds_ > 0 && (connected || err == ws::WSAEWOULDBLOCK))
     pair->connectStream->SetKeepAlive(keepAliveSeconds_);
   if (connected) {
+    // The blank before the line break is kept, as in the next trace.
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
     pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTED;
     knowPeer(*pair);
@@ -222,6 +223,7 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
     return;
   }
   if (err == ws::WSAEWOULDBLOCK) {
+    // Two blanks before host= kept.
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", forwardHost.c_str(),
            forwardPort);
     pair->acceptStream->state = pair->connectStream->state = CTcpSockStream::STATE_CONNECTING;
