@@ -11,7 +11,10 @@ constexpr int kLoneBatch = 1;
 
 CQtLoopAdapter::CQtLoopAdapter(CEventLoop& loop, QObject* parent) : QObject(parent), loop_(loop) {
   timer_.setSingleShot(true);
-  connect(&timer_, &QTimer::timeout, this, [this] { onActivated(nullptr); });
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    armedDeadline_ = -1;  // fired: whatever is due next needs setting
+    onActivated(nullptr);
+  });
   if (loop_.fd() >= 0)
     notifier(loop_.fd(), QSocketNotifier::Read)->setEnabled(true);
   else
@@ -77,7 +80,12 @@ void CQtLoopAdapter::onActivated(QSocketNotifier* which) {
   armTimer();
 }
 
+// Every dispatch comes here; Qt's timer is set again only when the reactor's
+// earliest deadline moved, which a busy relay with timeouts rarely does.
 void CQtLoopAdapter::armTimer() {
+  const int64_t deadline = loop_.nextTimerDeadlineMs();
+  if (deadline == armedDeadline_ && (deadline < 0 || timer_.isActive())) return;
+  armedDeadline_ = deadline;
   const int64_t due = loop_.msUntilNextTimer();
   if (due < 0)
     timer_.stop();

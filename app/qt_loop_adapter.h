@@ -43,4 +43,5 @@ class CQtLoopAdapter : public QObject, private CDescriptorWatcher {
   std::unordered_map<int, CWatched> watched_;
   std::vector<QPointer<QSocketNotifier>> resting_;  // fired inside a dispatch; enabled after it
   QTimer timer_;
+  int64_t armedDeadline_ = -1;  // what timer_ was set for
 };

@@ -91,6 +91,9 @@ class CEventLoop {
   int64_t nowMs();
   // Until the earliest timer is due: 0 when one is, -1 when none is set.
   int64_t msUntilNextTimer();
+  // The earliest timer's deadline on the monotonic clock in milliseconds,
+  // -1 when none is set: another loop re-arms only when it moved.
+  int64_t nextTimerDeadlineMs() const { return timers_.empty() ? -1 : timers_.earliest(); }
 
   // Runs the task once the batch being dispatched is done (outside a
   // dispatch: at the start of the next one), without a system call. The task
