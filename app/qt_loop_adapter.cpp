@@ -83,6 +83,7 @@ void CQtLoopAdapter::onActivated(QSocketNotifier* which) {
 // Every dispatch comes here; Qt's timer is set again only when the reactor's
 // earliest deadline moved, which a busy relay with timeouts rarely does.
 void CQtLoopAdapter::armTimer() {
+  if (loop_.fd() >= 0) return;  // that descriptor turns readable at the reactor's deadlines itself
   const int64_t deadline = loop_.nextTimerDeadlineMs();
   if (deadline == armedDeadline_ && (deadline < 0 || timer_.isActive())) return;
   armedDeadline_ = deadline;

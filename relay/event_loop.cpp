@@ -166,7 +166,8 @@ int64_t CEventLoop::msUntilNextTimer() {
 void CEventLoop::schedule(CTimer& timer, int64_t delayMs) {
   const bool wasEarlier = !timers_.empty() && timers_.earliest() <= nowMs() + delayMs;
   timers_.schedule(timer, nowMs() + (delayMs > 0 ? delayMs : 0));
-  if (!dispatching_ && !wasEarlier) wake();
+  if (wasEarlier) return;
+  if (!poller_->wakeBy(timers_.earliest()) && !dispatching_) wake();
 }
 
 // An owned timer's tag is its id.
@@ -195,6 +196,7 @@ void CEventLoop::runDueTimers() {
     }
     destroyDisposed();
   }
+  if (!timers_.empty()) poller_->wakeBy(timers_.earliest());
 }
 
 void CEventLoop::defer(std::function<void()> task) {
@@ -253,6 +255,7 @@ void CEventLoop::deliver(const CPoller::Event& event) {
 
 int CEventLoop::waitTimeout(int timeoutMs) {
   if (!deferred_.empty()) return 0;
+  if (!timers_.empty() && poller_->wakeBy(timers_.earliest())) return timeoutMs;
   const int64_t timer = msUntilNextTimer();
   if (timer < 0) return timeoutMs;
   // Rounded up, so that a timer is not looked at a millisecond early for ever.

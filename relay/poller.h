@@ -37,6 +37,12 @@ class CPoller {
   // to watch; -1 when the backend has none (the other loop then watches
   // each descriptor itself).
   virtual int fd() const = 0;
+  // Makes a wait return by the deadline (monotonic milliseconds) and, for a
+  // loop joined to another, fd() readable then. False when the backend cannot
+  // (the loop then bounds each wait by the earliest timer instead). A wait
+  // that must arm a kernel timer of its own each time costs more than one
+  // descriptor set when the earliest deadline moves.
+  virtual bool wakeBy(int64_t) { return false; }
 };
 
 std::unique_ptr<CPoller> makeEpollPoller();
