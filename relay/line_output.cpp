@@ -90,7 +90,9 @@ void CLineOutput::write(const char* data, size_t size) {
       if ((n = writeNow(data, size)) <= 0) return;  // a file that takes no more: the line is lost
     return;
   }
-  if (used_ > 0) flush();
+  // While the loop watches for room, it says when there is some: no write
+  // is tried in vain for every line.
+  if (used_ > 0 && !watching_) flush();
   if (used_ == 0 && dropped_ == 0) {
     const ssize_t n = writeNow(data, size);
     if (n < 0) broken_ = true;
