@@ -4,10 +4,12 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -91,13 +93,20 @@ bool CChildProcess::running() {
   return false;
 }
 
-int CChildProcess::waitForExit(int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+int CChildProcess::waitForExit(int timeoutMs, Output output) {
+  // The process's own descriptor wakes the wait as soon as it ends.
+  const int ended = running() ? int(syscall(SYS_pidfd_open, pid_, 0)) : -1;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (running()) {
-    if (Clock::now() > deadline) return -1;
-    readAvailable(50);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left < 0) break;
+    pollfd p[2] = {{ended, POLLIN, 0}, {output == Output::Read ? outputFd_ : -1, POLLIN, 0}};
+    poll(p, 2, int(std::min<long long>(left, ended >= 0 ? left : 50)));
+    if (p[1].revents) readAvailable(0);
   }
-  readAvailable(0);
+  if (ended >= 0) close(ended);
+  if (running()) return -1;
+  if (output == Output::Read) readAvailable(0);
   return status_;
 }
 

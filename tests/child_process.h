@@ -28,8 +28,10 @@ class CChildProcess {
   pid_t pid() const { return pid_; }
   // Reads the output (standard output and error together) until it holds text.
   bool waitForOutput(const std::string& text, int timeoutMs = 10000);
+  enum class Output { Read, LeftUnread };
   // Waits for the end; the exit status, or -1 if it did not end in time.
-  int waitForExit(int timeoutMs = 10000);
+  // LeftUnread keeps the output pipe as full as a reader that stopped leaves it.
+  int waitForExit(int timeoutMs = 10000, Output output = Output::Read);
   // Sends the signal, then waits for the end.
   int stop(int signal, int timeoutMs = 10000);
   bool running();
