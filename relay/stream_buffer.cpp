@@ -40,10 +40,6 @@ struct CSizeClass {
   size_t lowWater = 0;
 };
 
-class CBufferPool;
-// The relay runs on one thread; the pool lives as long as the process.
-extern CBufferPool gPool;
-
 class CBufferPool {
  public:
   ~CBufferPool() {
@@ -54,18 +50,17 @@ class CBufferPool {
   void put(char* buffer, size_t size, CEventLoop& loop);
 
  private:
-  static void onTimer(CTimer& timer, void* loop);
+  void onTimer();
   void trim();
-  // The loop of the buffer at hand: a loop that went away disarmed the
-  // timer it held, so none is remembered.
+  // On the loop of the buffer at hand, remembered only while the timer is
+  // armed there: a loop that goes away disarms the timers it holds.
   void arm(CEventLoop& loop);
 
   std::unordered_map<size_t, CSizeClass> classes_;
   size_t keptBytes_ = 0;
-  CTimer timer_{&CBufferPool::onTimer, nullptr};
+  CEventLoop* armedOn_ = nullptr;
+  CTimer timer_{[](CTimer&, void* pool) { static_cast<CBufferPool*>(pool)->onTimer(); }, this};
 };
-
-CBufferPool gPool;
 
 char* CBufferPool::take(size_t size, CEventLoop& loop) {
   CSizeClass& sizeClass = classes_[size];
@@ -98,20 +93,19 @@ void CBufferPool::put(char* buffer, size_t size, CEventLoop& loop) {
 
 void CBufferPool::arm(CEventLoop& loop) {
   if (timer_.armed()) return;
-  timer_.owner = &loop;
+  armedOn_ = &loop;
   loop.schedule(timer_, memory::isShort() ? kShortRetryMs : kTrimPeriodMs);
 }
 
-void CBufferPool::onTimer(CTimer&, void* loop) {
-  CBufferPool& pool = gPool;
+void CBufferPool::onTimer() {
   if (memory::isShort()) memory::holdReserve();
-  const size_t kept = pool.keptBytes_;
-  pool.trim();
+  const size_t kept = keptBytes_;
+  trim();
   // The burst is over: what its connections' small objects left in the C
   // library's heap goes back too.
-  if (kept > 0 && pool.keptBytes_ == 0) malloc_trim(0);
+  if (kept > 0 && keptBytes_ == 0) malloc_trim(0);
   // Nothing kept and memory back: no more wake-ups.
-  if (pool.keptBytes_ > 0 || memory::isShort()) pool.arm(*static_cast<CEventLoop*>(loop));
+  if (keptBytes_ > 0 || memory::isShort()) arm(*armedOn_);
 }
 
 void CBufferPool::trim() {
@@ -126,6 +120,9 @@ void CBufferPool::trim() {
     it = sizeClass.free.empty() ? classes_.erase(it) : std::next(it);
   }
 }
+
+// The relay runs on one thread; the pool lives as long as the process.
+CBufferPool gPool;
 
 }  // namespace
 

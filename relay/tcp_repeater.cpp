@@ -271,12 +271,11 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
 }
 
 void CTcpRepeater::startIdleWatch(CTcpStreamPair& pair) {
-  CEventLoop& loop = loop_;
-  loop.cancel(pair.timer);
+  loop_.cancel(pair.timer);
   if (idleTimeoutMs_ == 0) return;
   for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()})
-    stream->lastActivityMs = loop.nowMs();
-  loop.schedule(pair.timer, idleTimeoutMs_);
+    stream->lastActivityMs = loop_.nowMs();
+  loop_.schedule(pair.timer, idleTimeoutMs_);
 }
 
 void CTcpRepeater::onPairTimer(CTimer& timer, void* repeater) {
@@ -294,11 +293,10 @@ void CTcpRepeater::pairTimedOut(int index) {
     pair->connectStream->OnConnect(ws::WSAETIMEDOUT);
     return;
   }
-  CEventLoop& loop = loop_;
   const int64_t due =
       std::max(pair->acceptStream->lastActivityMs, pair->connectStream->lastActivityMs) + idleTimeoutMs_;
-  if (loop.nowMs() < due) {
-    loop.schedule(pair->timer, due - loop.nowMs());
+  if (loop_.nowMs() < due) {
+    loop_.schedule(pair->timer, due - loop_.nowMs());
     return;
   }
   QTRACE("CTcpRepeater::pairTimedOut() IDLE TIMEOUT index=%d\n", index);
