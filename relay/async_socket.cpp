@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -323,18 +325,55 @@ bool CAsyncSocket::GetSockName(std::string& address, unsigned& port) {
   return readEndpoint(m_hSocket.get(), getsockname, address, port);
 }
 
+bool CAsyncSocket::peerSockAddr(sockaddr_storage& out) {
+  out = sockaddr_storage{};
+  if (bool(m_hSocket) && peerKnown_) {
+    std::memcpy(&out, &peer_, sizeof peer_);
+    return true;
+  }
+  socklen_t length = sizeof out;
+  return getpeername(m_hSocket.get(), reinterpret_cast<sockaddr*>(&out), &length) == 0;
+}
+
+bool CAsyncSocket::localSockAddr(sockaddr_storage& out) const {
+  out = sockaddr_storage{};
+  socklen_t length = sizeof out;
+  return getsockname(m_hSocket.get(), reinterpret_cast<sockaddr*>(&out), &length) == 0;
+}
+
+CAsyncSocket::KeepAlive CAsyncSocket::keepAliveFor(int idleSeconds) {
+  constexpr int kMaxIdle = 32767;  // the system refuses a longer TCP_KEEPIDLE
+  KeepAlive k;
+  k.idle = std::clamp(idleSeconds, 1, kMaxIdle);
+  k.interval = std::max(1, k.idle / KeepAlive::kProbes);
+  return k;
+}
+
+// No user timeout beside it: that would also end a peer that answers but
+// does not read, once its window has been closed that long.
 bool CAsyncSocket::SetKeepAlive(int idleSeconds) {
-  constexpr int kProbes = 3;
-  const int interval = std::max(1, idleSeconds / kProbes);
-  // Bytes that go unacknowledged that long end the connection too: keepalive
-  // probes only while nothing is in flight.
-  const unsigned userTimeoutMs = unsigned(idleSeconds + kProbes * interval) * 1000u;
+  const KeepAlive k = keepAliveFor(idleSeconds);
   const int one = 1;
-  return ::setsockopt(m_hSocket.get(), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0 &&
-         ::setsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 &&
-         ::setsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
-         ::setsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_KEEPCNT, &kProbes, sizeof kProbes) == 0 &&
-         ::setsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs) == 0;
+  const int fd = m_hSocket.get();
+  if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0 &&
+      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &k.idle, sizeof k.idle) == 0 &&
+      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &k.interval, sizeof k.interval) == 0 &&
+      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &KeepAlive::kProbes, sizeof KeepAlive::kProbes) == 0)
+    return true;
+  return failFromErrno();
+}
+
+bool CAsyncSocket::peerGone(int silenceMs) const {
+  tcp_info info{};
+  socklen_t length = sizeof info;
+  if (getsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
+  const bool unanswered = info.tcpi_retransmits >= KeepAlive::kProbes || info.tcpi_probes >= KeepAlive::kProbes;
+  return unanswered && info.tcpi_last_ack_recv >= unsigned(silenceMs);
+}
+
+int CAsyncSocket::unsentBytes() const {
+  int bytes = 0;
+  return m_hSocket && ioctl(m_hSocket.get(), SIOCOUTQ, &bytes) == 0 ? bytes : 0;
 }
 
 bool CAsyncSocket::AsyncSelect(long events) {

@@ -58,10 +58,27 @@ class CAsyncSocket : private CEventHandler {
   bool sendingShutDown() const { return sendShut_; }
   bool GetPeerName(std::string& address, unsigned& port);
   bool GetSockName(std::string& address, unsigned& port);
-  // TCP keepalive: probes after idleSeconds of silence, then a few more, so
-  // that a peer that vanished is noticed within about twice idleSeconds. A
-  // listener's accepted sockets inherit it.
+  // The same ends as socket addresses; false when the call fails.
+  bool peerSockAddr(sockaddr_storage& out);
+  bool localSockAddr(sockaddr_storage& out) const;
+  // TCP keepalive as it is set: probes after `idle` seconds of silence, then
+  // kProbes more an interval apart; a peer that answers none is gone. The
+  // silence is at most what the system takes.
+  struct KeepAlive {
+    static constexpr int kProbes = 3;
+    int idle = 0, interval = 0;  // seconds
+    int giveUpMs() const { return (idle + kProbes * interval) * 1000; }
+  };
+  static KeepAlive keepAliveFor(int idleSeconds);
+  // Sets keepalive as keepAliveFor says; false with the socket error when
+  // the system refuses it. A listener's accepted sockets inherit it.
   bool SetKeepAlive(int idleSeconds);
+  // Whether the peer has answered nothing (neither data sent nor probes)
+  // for silenceMs and the last kProbes tries of the system: gone, though
+  // bytes in flight keep keepalive itself from probing.
+  bool peerGone(int silenceMs) const;
+  // Bytes in the socket's send queue not yet acknowledged by the peer.
+  int unsentBytes() const;
   CEventLoop& loop() const { return *loop_; }
   // Chooses which of the FD_* notifications are delivered.
   bool AsyncSelect(long events = ALL_EVENTS);

@@ -2,56 +2,215 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
-#include <string>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <deque>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "relay/ip_text.h"
+#include "relay/unique_fd.h"
 
 namespace ownEndpoints {
 namespace {
 
-std::unordered_map<int, int> gListening;  // port -> how many repeaters listen on it
-std::unordered_set<uint64_t> gOutgoing;
+// An address with its port; IPv4 is kept as IPv6 maps it, so an IPv6
+// socket that reaches an IPv4 listener matches what that listener sees.
+struct CEndpoint {
+  std::array<uint8_t, 16> address{};
+  uint16_t port = 0;
+  bool operator==(const CEndpoint&) const = default;
+};
 
-uint64_t keyOf(const in_addr& address, int port) { return (uint64_t(ntohl(address.s_addr)) << 16) | uint16_t(port); }
+struct CConnection {
+  CEndpoint local, remote;
+  bool operator==(const CConnection&) const = default;
+};
 
-// An IPv4 address, also as IPv6 maps it: such a socket reaches IPv4 listeners.
-bool ipv4Of(const std::string& text, in_addr& out) {
-  if (parseDottedIPv4(text.c_str(), out)) return true;
-  const std::string prefix = "::ffff:";
-  return text.rfind(prefix, 0) == 0 && parseDottedIPv4(text.c_str() + prefix.size(), out);
+uint64_t mix(uint64_t h, uint64_t v) { return (h ^ v) * 0x100000001b3ull; }
+
+struct CHash {
+  size_t operator()(const CEndpoint& e) const {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (uint8_t byte : e.address) h = mix(h, byte);
+    return size_t(mix(h, e.port));
+  }
+  size_t operator()(const CConnection& c) const { return (*this)(c.local) * 31 + (*this)(c.remote); }
+};
+
+struct CRecord {
+  CConnection connection;
+  bool released = false;
+};
+
+// How long a record outlives its pair: the relay accepts its own connection
+// in a later turn of its loop, far sooner than this.
+constexpr auto kReleasedLife = std::chrono::seconds(10);
+
+std::unordered_multimap<int, CEndpoint> gListeners;  // by port; an all-zero address listens on every address
+std::unordered_map<uint64_t, CRecord> gRecords;
+std::unordered_multimap<CConnection, uint64_t, CHash> gByConnection;
+std::unordered_map<CEndpoint, int, CHash> gLocalEnds;  // how many records have each local end
+std::deque<std::pair<std::chrono::steady_clock::time_point, uint64_t>> gReleased;  // oldest first
+uint64_t gNextKey = 1;
+
+bool endpointOf(const sockaddr_storage& sa, CEndpoint& out) {
+  out = CEndpoint{};
+  if (sa.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(sa);
+    out.address[10] = out.address[11] = 0xff;
+    std::memcpy(&out.address[12], &v4.sin_addr, 4);
+    out.port = ntohs(v4.sin_port);
+    return true;
+  }
+  if (sa.ss_family != AF_INET6) return false;
+  const auto& v6 = reinterpret_cast<const sockaddr_in6&>(sa);
+  std::memcpy(out.address.data(), &v6.sin6_addr, 16);
+  out.port = ntohs(v6.sin6_port);
+  return true;
+}
+
+bool endpointOf(const std::string& text, int port, CEndpoint& out) {
+  sockaddr_storage sa{};
+  auto& v4 = reinterpret_cast<sockaddr_in&>(sa);
+  if (parseDottedIPv4(text.c_str(), v4.sin_addr))
+    v4.sin_family = AF_INET;
+  else if (!parseIPv6Literal(text, reinterpret_cast<sockaddr_in6&>(sa)))
+    return false;
+  if (!endpointOf(sa, out)) return false;
+  out.port = uint16_t(port);
+  return true;
+}
+
+const std::array<uint8_t, 16> kAny{};
+const std::array<uint8_t, 16> kMappedAny{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 0};
+
+bool isMapped(const CEndpoint& e) {
+  static const uint8_t prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  return std::memcmp(e.address.data(), prefix, 12) == 0;
+}
+
+// A connect to the wildcard address goes to the loopback one.
+CEndpoint connectedTo(CEndpoint e) {
+  if (e.address == kMappedAny) e.address[12] = 127, e.address[15] = 1;
+  if (e.address == kAny) e.address[15] = 1;
+  return e;
+}
+
+bool isLoopback(const CEndpoint& e) {
+  static const std::array<uint8_t, 16> v6Loopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  return isMapped(e) ? e.address[12] == 127 : e.address == v6Loopback;
+}
+
+// Whether this host has the address: it can be bound.
+bool isHostAddress(const CEndpoint& e) {
+  sockaddr_storage sa{};
+  socklen_t length;
+  if (isMapped(e)) {
+    auto& v4 = reinterpret_cast<sockaddr_in&>(sa);
+    v4.sin_family = AF_INET;
+    std::memcpy(&v4.sin_addr, &e.address[12], 4);
+    length = sizeof v4;
+  } else {
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(sa);
+    v6.sin6_family = AF_INET6;
+    std::memcpy(&v6.sin6_addr, e.address.data(), 16);
+    length = sizeof v6;
+  }
+  CUniqueFd probe(socket(sa.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  return probe && bind(probe.get(), reinterpret_cast<sockaddr*>(&sa), length) == 0;
+}
+
+// Whether a listener of the relay would accept a connection to `to`.
+bool reachesListener(const CEndpoint& to) {
+  auto [first, last] = gListeners.equal_range(to.port);
+  bool wildcard = false;
+  for (auto it = first; it != last; ++it) {
+    if (it->second.address == to.address) return true;
+    wildcard = wildcard || it->second.address == kAny;
+  }
+  return wildcard && (isLoopback(to) || isHostAddress(to));
+}
+
+void forget(std::unordered_map<uint64_t, CRecord>::iterator record) {
+  const CConnection& c = record->second.connection;
+  auto [first, last] = gByConnection.equal_range(c);
+  for (auto it = first; it != last; ++it)
+    if (it->second == record->first) {
+      gByConnection.erase(it);
+      break;
+    }
+  if (auto local = gLocalEnds.find(c.local); local != gLocalEnds.end() && --local->second == 0) gLocalEnds.erase(local);
+  gRecords.erase(record);
+}
+
+void dropExpired() {
+  const auto now = std::chrono::steady_clock::now();
+  while (!gReleased.empty() && now - gReleased.front().first >= kReleasedLife) {
+    if (auto record = gRecords.find(gReleased.front().second); record != gRecords.end()) forget(record);
+    gReleased.pop_front();
+  }
+}
+
+CEndpoint listenerEndpoint(const std::string& address, int port) {
+  CEndpoint e;
+  if (address.empty() || !endpointOf(address, port, e) || e.address == kMappedAny) e = CEndpoint{};
+  e.port = uint16_t(port);
+  return e;
 }
 
 }  // namespace
 
-void addListeningPort(int port) { ++gListening[port]; }
+void addListener(const std::string& address, int port) { gListeners.emplace(port, listenerEndpoint(address, port)); }
 
-void removeListeningPort(int port) {
-  auto it = gListening.find(port);
-  if (it != gListening.end() && --it->second == 0) gListening.erase(it);
+void removeListener(const std::string& address, int port) {
+  const CEndpoint e = listenerEndpoint(address, port);
+  auto [first, last] = gListeners.equal_range(port);
+  for (auto it = first; it != last; ++it)
+    if (it->second == e) {
+      gListeners.erase(it);
+      return;
+    }
 }
 
-bool isListeningPort(int port) { return gListening.count(port) != 0; }
+bool isListeningPort(int port) { return gListeners.count(port) != 0; }
 
-uint64_t addOutgoing(CAsyncSocket& socket) {
-  std::string address;
-  unsigned port = 0;
-  in_addr local{};
-  if (!socket.GetSockName(address, port) || !ipv4Of(address, local)) return 0;
-  const uint64_t key = keyOf(local, int(port));
-  gOutgoing.insert(key);
+uint64_t addOutgoing(CAsyncSocket& socket, const std::string& destination, int port) {
+  dropExpired();
+  CConnection c;
+  sockaddr_storage local{};
+  if (!endpointOf(destination, port, c.remote) || !reachesListener(c.remote = connectedTo(c.remote)) ||
+      !socket.localSockAddr(local) || !endpointOf(local, c.local))
+    return 0;
+  const uint64_t key = gNextKey++;
+  gRecords.emplace(key, CRecord{c});
+  gByConnection.emplace(c, key);
+  ++gLocalEnds[c.local];
   return key;
 }
 
-void removeOutgoing(uint64_t key) {
-  if (key) gOutgoing.erase(key);
+void releaseOutgoing(uint64_t key) {
+  auto record = gRecords.find(key);
+  if (record == gRecords.end() || record->second.released) return;
+  record->second.released = true;
+  gReleased.emplace_back(std::chrono::steady_clock::now(), key);
+  dropExpired();
 }
 
-bool isOutgoing(const char* address, int port) {
-  in_addr caller{};
-  return !gOutgoing.empty() && parseDottedIPv4(address, caller) && gOutgoing.count(keyOf(caller, port));
+bool isOutgoing(CAsyncSocket& accepted) {
+  if (gRecords.empty()) return false;
+  CConnection c;
+  sockaddr_storage caller{}, local{};
+  // Only a caller whose address and port are a recorded local end costs a look at its local end.
+  if (!accepted.peerSockAddr(caller) || !endpointOf(caller, c.local) || !gLocalEnds.count(c.local) ||
+      !accepted.localSockAddr(local) || !endpointOf(local, c.remote))
+    return false;
+  auto match = gByConnection.find(c);
+  if (match == gByConnection.end()) return false;
+  forget(gRecords.find(match->second));
+  return true;
 }
 
 }  // namespace ownEndpoints

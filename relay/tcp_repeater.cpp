@@ -1,6 +1,7 @@
 #include "relay/tcp_repeater.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "relay/ip_text.h"
@@ -31,7 +32,7 @@ CTcpStreamPair::~CTcpStreamPair() { retire(); }
 
 void CTcpStreamPair::retire() {
   timer.cancel();
-  ownEndpoints::removeOutgoing(std::exchange(ownEndpoint, 0));
+  ownEndpoints::releaseOutgoing(std::exchange(ownEndpoint, 0));
   closeBoth();
 }
 
@@ -51,7 +52,7 @@ CTcpRepeater::CTcpRepeater(CEventLoop& loop) : listenSocket(loop), loop_(loop) {
 }
 
 CTcpRepeater::~CTcpRepeater() {
-  if (listening_) ownEndpoints::removeListeningPort(listenPort);
+  if (listening_) ownEndpoints::removeListener(listenedAddress_, listenPort);
   resolver_.reset();
   connectionTable.clear();  // each pair closes both streams and tells nobody
 }
@@ -92,14 +93,20 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
     return;
   }
   listenSocket.parent = this;
-  if (keepAliveSeconds_ > 0) listenSocket.SetKeepAlive(keepAliveSeconds_);  // every caller inherits it
+  // Every caller inherits it; a refusal is reported, and the port runs without.
+  keepAliveError_ = 0;
+  if (keepAliveSeconds_ > 0 && !listenSocket.SetKeepAlive(keepAliveSeconds_)) {
+    keepAliveError_ = ws::WSAGetLastError();
+    QTRACE("Error:CTcpRepeater::start()-SetKeepAlive() err=%d\n", keepAliveError_);
+  }
   if (ws::listen(listenSocket.m_hSocket.get(), kListenBacklog) == ws::SOCKET_ERROR) {
     startError_ = ws::WSAGetLastError();
     QTRACE("Error:CTcpRepeater::start()-Listen() err=%d\n", startError_);
     return;
   }
   listening_ = true;
-  ownEndpoints::addListeningPort(listenPort);
+  listenedAddress_ = isListenBind ? ipListenBind : std::string();
+  ownEndpoints::addListener(listenedAddress_, listenPort);
   QTRACE("CTcpRepeater::start()-Listen() OK! Port=%d\n", listenPort);
 }
 
@@ -110,7 +117,7 @@ void CTcpRepeater::stop() {
     removeConnection(int(i));
   }
   listenSocket.Close();
-  if (listening_) ownEndpoints::removeListeningPort(listenPort);
+  if (listening_) ownEndpoints::removeListener(listenedAddress_, listenPort);
   listening_ = false;
 }
 
@@ -130,43 +137,49 @@ CTcpStreamPair* CTcpRepeater::getNextConnection(int& position) {
 
 void CTcpRepeater::notifyOnAccept(int, std::string) {
   int index = -1;
+  bool taken = false;  // the caller left the queue; its stream closes it
+  std::unique_ptr<CTcpSockStream> client;
   try {
-    std::unique_ptr<CTcpSockStream> client = acceptCaller();
-    if (!client) return;
-    index = buildPair(std::move(client));
+    client = std::make_unique<CTcpSockStream>(loop_);
+    if (!acceptCaller(client, taken)) return;
+    buildPair(std::move(client), index);
     connectPair(index);
   } catch (const std::bad_alloc&) {
     // Out of memory even after the reserve was given up: this caller is
-    // closed, and every other connection goes on.
+    // closed, and every other connection goes on. A caller still queued
+    // is shed, or the listener would report it again at once.
     if (index >= 0)
       connectFailed(index, ws::WSAENOBUFS);
-    else
+    else if (!taken && !(client && client->m_hSocket))
       listenSocket.RefuseOne();
   }
 }
 
-// Accepts the waiting caller and asks the filter; null when refused.
-std::unique_ptr<CTcpSockStream> CTcpRepeater::acceptCaller() {
-  auto client = std::make_unique<CTcpSockStream>(loop_);
-  if (!listenSocket.Accept(*client)) return nullptr;
+// Accepts the waiting caller (taken from then on) and asks the filter;
+// false, and client destroyed, when refused.
+bool CTcpRepeater::acceptCaller(std::unique_ptr<CTcpSockStream>& client, bool& taken) {
+  if (!listenSocket.Accept(*client)) return false;
+  taken = true;
   std::string address;
   unsigned port = 0;
   client->GetPeerName(address, port);
   // The relay calling itself is refused before the filter is asked.
-  const bool loop = ownEndpoints::isOutgoing(address.c_str(), int(port));
+  const bool loop = ownEndpoints::isOutgoing(*client);
   if (loop || (ipFilter && ipFilter->checkAddress(address) == 0)) {
     client.reset();  // closes without a shutdown
     QTRACE("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), int(port));
     reportRefused(address, int(port), loop ? End::RefusedAsLoop : End::RefusedByFilter);
-    return nullptr;
+    return false;
   }
   client->peerAddress = address;
   client->peerPort = int(port);
   QTRACE("接続を受け付けました。PeerAddress=%s, port=%d\n", address.c_str(), int(port));
-  return client;
+  return true;
 }
 
-int CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
+// index is set as soon as the pair is in the table, so a failure after
+// that removes it.
+void CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client, int& index) {
   int kbytes = boundedBufferSize(bufferSize);
   client->parent = this;
   client->setKind("acceptSocket");
@@ -183,7 +196,7 @@ int CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   pair->acceptStream = std::move(client);
   pair->connectStream = std::move(outgoing);
   CTcpStreamPair& added = *pair;
-  int index = addConnection(std::move(pair));
+  index = addConnection(std::move(pair));
   added.acceptStream->index = added.connectStream->index = index;
   added.acceptStream->setBufferSize(kbytes);
   added.connectStream->setBufferSize(kbytes);
@@ -191,7 +204,6 @@ int CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client) {
   added.timer.owner = this;
   added.timer.tag = index;
   if (connectTimeoutMs_ > 0) loop_.schedule(added.timer, connectTimeoutMs_);
-  return index;
 }
 
 void CTcpRepeater::connectPair(int index) {
@@ -210,9 +222,11 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
   const int err = connected ? 0 : ws::WSAGetLastError();
   // The local end is known once the connect began; the relay may accept it
   // itself only in a later turn of the loop.
-  if (ownEndpoints::isListeningPort(forwardPort)) pair->ownEndpoint = ownEndpoints::addOutgoing(*pair->connectStream);
-  if (keepAliveSeconds_ > 0 && (connected || err == ws::WSAEWOULDBLOCK))
-    pair->connectStream->SetKeepAlive(keepAliveSeconds_);
+  if (ownEndpoints::isListeningPort(forwardPort))
+    pair->ownEndpoint = ownEndpoints::addOutgoing(*pair->connectStream, address, forwardPort);
+  if (keepAliveSeconds_ > 0 && (connected || err == ws::WSAEWOULDBLOCK) &&
+      !pair->connectStream->SetKeepAlive(keepAliveSeconds_))
+    QTRACE("Error:CTcpRepeater::notifyOnAccept()-SetKeepAlive() err=%d\n", ws::WSAGetLastError());
   if (connected) {
     // The blank before the line break is kept, as in the next trace.
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() OK host=%s, port=%d \n", forwardHost.c_str(), forwardPort);
@@ -270,20 +284,22 @@ void CTcpRepeater::notifyOnConnect(int index, std::string) {
   updateConnectionCount();
 }
 
+// From now on the pair's timer watches for silence and for a peer gone
+// with bytes in flight, which keepalive alone cannot see.
 void CTcpRepeater::startIdleWatch(CTcpStreamPair& pair) {
   loop_.cancel(pair.timer);
-  if (idleTimeoutMs_ == 0) return;
-  for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()})
-    stream->lastActivityMs = loop_.nowMs();
-  loop_.schedule(pair.timer, idleTimeoutMs_);
+  if (idleTimeoutMs_ == 0 && keepAliveSeconds_ == 0) return;
+  if (idleTimeoutMs_ > 0)
+    for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()})
+      stream->lastActivityMs = loop_.nowMs();
+  loop_.schedule(pair.timer, nextLookMs(pair));
 }
 
 void CTcpRepeater::onPairTimer(CTimer& timer, void* repeater) {
   static_cast<CTcpRepeater*>(repeater)->pairTimedOut(int(timer.tag));
 }
 
-// Bytes move without timer work; the timer looks only when it is due and
-// sets itself again for the last byte's deadline.
+// Bytes move without timer work; the timer looks only when it is due.
 void CTcpRepeater::pairTimedOut(int index) {
   CTcpStreamPair* pair = pairAt(index);
   if (!pair) return;
@@ -293,15 +309,47 @@ void CTcpRepeater::pairTimedOut(int index) {
     pair->connectStream->OnConnect(ws::WSAETIMEDOUT);
     return;
   }
-  const int64_t due =
-      std::max(pair->acceptStream->lastActivityMs, pair->connectStream->lastActivityMs) + idleTimeoutMs_;
-  if (loop_.nowMs() < due) {
-    loop_.schedule(pair->timer, due - loop_.nowMs());
-    return;
+  if (endedAsGone(index, *pair) || endedAsIdle(index, *pair)) return;
+  loop_.schedule(pair->timer, nextLookMs(*pair));
+}
+
+// Until the idle deadline (after the last bytes received or sent) or the
+// next look for a gone peer, whichever comes first.
+int64_t CTcpRepeater::nextLookMs(const CTcpStreamPair& pair) {
+  int64_t next = keepAliveSeconds_ > 0 ? CAsyncSocket::keepAliveFor(keepAliveSeconds_).interval * 1000 : INT64_MAX;
+  if (idleTimeoutMs_ > 0) {
+    const int64_t last = std::max(pair.acceptStream->lastActivityMs, pair.connectStream->lastActivityMs);
+    next = std::min(next, last + idleTimeoutMs_ - loop_.nowMs());
+  }
+  return std::max<int64_t>(next, 0);
+}
+
+bool CTcpRepeater::endedAsGone(int index, CTcpStreamPair& pair) {
+  if (keepAliveSeconds_ == 0) return false;
+  const int silenceMs = CAsyncSocket::keepAliveFor(keepAliveSeconds_).giveUpMs();
+  for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()}) {
+    if (!stream->peerGone(silenceMs)) continue;
+    ws::WSASetLastError(ws::WSAETIMEDOUT);
+    notifyOnError(index, stream->kind, ws::WSAETIMEDOUT);  // as keepalive itself would end it
+    return true;
+  }
+  return false;
+}
+
+bool CTcpRepeater::endedAsIdle(int index, CTcpStreamPair& pair) {
+  if (idleTimeoutMs_ == 0) return false;
+  const int64_t last = std::max(pair.acceptStream->lastActivityMs, pair.connectStream->lastActivityMs);
+  if (loop_.nowMs() < last + idleTimeoutMs_) return false;
+  // Bytes still on their way to a slow reader are no silence: the period
+  // begins again.
+  if (pair.acceptStream->bytesWaiting() || pair.connectStream->bytesWaiting()) {
+    pair.acceptStream->lastActivityMs = loop_.nowMs();
+    return false;
   }
   QTRACE("CTcpRepeater::pairTimedOut() IDLE TIMEOUT index=%d\n", index);
   reportEnd(index, End::IdleTimeout, 0);
   removeConnection(index);
+  return true;
 }
 
 void CTcpRepeater::notifyOnClose(int index, std::string kind) {

@@ -66,8 +66,10 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void setConnectionObserver(CConnectionObserver* observer) { observer_ = observer; }
   // Timeouts in seconds, 0 for none: a connect (with its name lookup) that
   // has not completed fails with WSAETIMEDOUT as the system's own timeout
-  // does; a pair with no byte either way is closed; keepalive probes on
-  // both sockets after that much silence.
+  // does; a pair with no byte received or sent either way and none on its
+  // way is closed; keepalive probes on both sockets after that much silence
+  // (at most what the system takes), and a peer that answers neither those
+  // nor the bytes sent to it ends its pair with WSAETIMEDOUT.
   void setTimeouts(int connectSeconds, int idleSeconds, int keepAliveSeconds);
   void start(int listenPort, const std::string& forwardHost, int forwardPort);
   void stop();
@@ -79,6 +81,8 @@ class CTcpRepeater : public CTcpSockStreamParent {
   // error that stopped it (0 when it listens or was never started).
   bool isListening() const { return listening_; }
   int startError() const { return startError_; }
+  // The socket error that kept keepalive off the listener, 0 when none.
+  int keepAliveError() const { return keepAliveError_; }
 
   void notifyOnAccept(int index, std::string kind) override;
   void notifyOnConnect(int index, std::string kind) override;
@@ -104,9 +108,9 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void removeConnection(int index);
   void updateConnectionCount();
   CTcpStreamPair* pairAt(int index) const;
-  std::unique_ptr<CTcpSockStream> acceptCaller();
-  // Pairs the caller with an outgoing stream in the table; the pair's index.
-  int buildPair(std::unique_ptr<CTcpSockStream> client);
+  bool acceptCaller(std::unique_ptr<CTcpSockStream>& client, bool& taken);
+  // Pairs the caller with an outgoing stream in the table at index.
+  void buildPair(std::unique_ptr<CTcpSockStream> client, int& index);
   void connectPair(int index);
   void connectOutgoing(int index, const std::string& address);
   void resolveAndConnect(int index);
@@ -120,8 +124,11 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void reportRefused(const std::string& address, int port, CConnectionRecord::End end);
   static void onPairTimer(CTimer& timer, void* repeater);
   void pairTimedOut(int index);
-  // The pair is connected: from now on its timer watches for silence.
   void startIdleWatch(CTcpStreamPair& pair);
+  int64_t nextLookMs(const CTcpStreamPair& pair);
+  // Each removes the pair and says so, or leaves it and returns false.
+  bool endedAsGone(int index, CTcpStreamPair& pair);
+  bool endedAsIdle(int index, CTcpStreamPair& pair);
 
   CEventLoop& loop_;
   std::unique_ptr<CHostResolver> resolver_;
@@ -132,4 +139,6 @@ class CTcpRepeater : public CTcpSockStreamParent {
   int keepAliveSeconds_ = 0;
   bool listening_ = false;
   int startError_ = 0;
+  int keepAliveError_ = 0;
+  std::string listenedAddress_;  // the address listened on since start, empty for every address
 };

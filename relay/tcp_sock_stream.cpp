@@ -41,6 +41,7 @@ void CTcpSockStream::writeSendBuffer(const char* data, int size) {
 
 bool CTcpSockStream::writeSendBuffer2Socket() {
   QTRACE("CTcpSockStream::writeSendBuffer2Socket() sRemainCount=%d\n", int(sRemainCount));
+  const unsigned int waiting = sRemainCount;
   int sent = 0;
   while (sRemainCount > 0) {
     sent = Send(sendBuffer.get() + sendHead, int(sRemainCount), 0);
@@ -51,6 +52,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
     sRemainCount -= unsigned(sent);
     sendHead += unsigned(sent);  // the rest stays where it is
   }
+  if (sRemainCount < waiting) noteActivity();  // once per flush, not per send
   if (sRemainCount == 0) {
     sendHead = 0;
     sendBuffer.giveBack();  // nothing waits: the memory may serve another stream

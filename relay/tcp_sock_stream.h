@@ -34,6 +34,9 @@ class CTcpSockStream : public CAsyncSocket {
   // The flush. False when a send error was reported to the parent: the pair
   // is gone by then.
   bool writeSendBuffer2Socket();
+  // Bytes of this stream still on their way: in its send buffer, in its
+  // socket's send queue, or left in its socket while the pair had no room.
+  bool bytesWaiting() const { return sRemainCount > 0 || readingPaused_ || unsentBytes() > 0; }
   std::string getBindIp() const { return bindIp; }
   std::string getPeerAddress() const { return peerAddress; }
 
@@ -58,8 +61,8 @@ class CTcpSockStream : public CAsyncSocket {
   int closePending = 0;
   // Bytes sent to this stream's peer: the pair's count of one direction.
   uint64_t sentBytes = 0;
-  // When bytes last arrived on this stream (the loop's milliseconds), kept
-  // only for a pair with an idle timeout: -1 while not kept.
+  // When bytes last arrived on this stream or left it (the loop's
+  // milliseconds), kept only for a pair with an idle timeout: -1 while not kept.
   int64_t lastActivityMs = -1;
   // A peer's end of stream is passed on to the other peer instead of ending
   // the pair, which then lasts until both directions have ended.

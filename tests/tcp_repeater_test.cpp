@@ -381,19 +381,24 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
 
 // A port that relays to itself, directly, through a name or through another
 // port: the relay refuses its own outgoing connection as a caller, so the
-// caller's pair ends, whether the caller sent a byte and closed or stays,
-// and the relay is at rest again with no descriptor left behind.
+// caller's pair ends within one hop, whether the caller sent a byte and
+// closed, stays, or left at once (before the relay accepted its own
+// connection), and the relay is at rest again with no descriptor left behind.
 TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
   names.answer("me.quillex.test", "127.0.0.1");
+  enum Caller { SendsAndCloses, Stays, LeavesAtOnce };
   struct Case {
     const char* host;
-    bool throughAnother, callerStays;
-  } cases[] = {{"127.0.0.1", false, false}, {"127.0.0.1", false, true}, {"me.quillex.test", false, true},
-               {"127.0.0.1", true, false}, {"me.quillex.test", true, true}};
+    bool throughAnother;
+    Caller caller;
+  } cases[] = {{"127.0.0.1", false, SendsAndCloses}, {"127.0.0.1", false, Stays},
+               {"me.quillex.test", false, Stays},    {"127.0.0.1", true, SendsAndCloses},
+               {"me.quillex.test", true, Stays},     {"127.0.0.1", false, LeavesAtOnce},
+               {"127.0.0.1", true, LeavesAtOnce}};
   start().stop();  // the first listener opens the process's spare descriptor for good
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.host) + (c.throughAnother ? ", through another port" : "") +
-                 (c.callerStays ? ", the caller stays" : ""));
+    SCOPED_TRACE(std::string(c.host) + (c.throughAnother ? ", through another port" : "") + ", caller " +
+                 std::to_string(c.caller));
     TraceCapture trace;
     const int baseline = openDescriptors(getpid());
     CEndLog log;
@@ -407,19 +412,65 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
       ASSERT_TRUE(r.isListening());
     }
     Fd caller = connectTo(first);
-    ASSERT_TRUE(writeAll(caller.get(), "x", 1));
-    if (!c.callerStays) caller = Fd();
+    if (c.caller == SendsAndCloses) {
+      ASSERT_TRUE(writeAll(caller.get(), "x", 1));
+    }
+    if (c.caller != Stays) caller = Fd();
+    const auto refused = [&] {
+      return std::count_if(log.records.begin(), log.records.end(),
+                           [](const CConnectionRecord& r) { return r.end == CConnectionRecord::End::RefusedAsLoop; });
+    };
     ASSERT_TRUE(pumpUntil(loop, [&] {
-      return !log.records.empty() && (c.callerStays ? atEndOfStream(caller.get(), 0) : log.records.size() >= 2);
+      return refused() == 1 && (caller ? atEndOfStream(caller.get(), 0) : log.records.size() >= 2);
     }));
     EXPECT_LT(pumpFor(loop, 300), 10) << "the relay comes to rest";
-    EXPECT_EQ(log.records.front().end, CConnectionRecord::End::RefusedAsLoop);
+    EXPECT_EQ(refused(), 1);
     EXPECT_LE(log.records.size(), 3u) << "one caller, one refused loop";
     EXPECT_EQ(trace.count("★★接続を拒否★★ PeerAddress=127.0.0.1"), 1u);
     caller = Fd();
     repeaters.clear();
     EXPECT_EQ(openDescriptors(getpid()), baseline);
   }
+}
+
+// The kernel gives a caller the local port of one of the relay's own
+// outgoing connections when their destinations differ. Here the relay
+// relays to another host's listener on its own port number, and a caller
+// comes from the very address and port of the relay's outgoing connection:
+// it is a caller like any other.
+TEST_F(RepeaterTest, ACallerThatSharesAnOutgoingLocalEndIsNoLoop) {
+  const uint16_t port = freePort();
+  Fd other(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in sa{AF_INET, htons(port), {}, {}};
+  inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
+  ASSERT_EQ(bind(other.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(listen(other.get(), 16), 0);
+  CEndLog log;
+  repeaters.push_back(std::make_unique<CTcpRepeater>(loop));
+  CTcpRepeater& r = *repeaters.back();
+  r.setListener(&counts);
+  r.setListenBind(1, "127.0.0.1");
+  r.setConnectionObserver(&log);
+  r.start(port, "127.0.0.2", port);
+  ASSERT_TRUE(r.isListening());
+  Fd first = connectTo(port);
+  ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts == std::vector<int>{1}; }));
+  Fd far = acceptOne(other.get(), 5000);
+  ASSERT_TRUE(far);
+  // The next caller's local port is forced to the outgoing connection's.
+  const int shared = peerPort(far.get());
+  constexpr int kLocalPortRange = 51;  // IP_LOCAL_PORT_RANGE: low and high port of this socket's connects
+  const uint32_t range = (uint32_t(shared) << 16) | uint32_t(shared);
+  Fd caller(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (setsockopt(caller.get(), IPPROTO_IP, kLocalPortRange, &range, sizeof range) != 0)
+    GTEST_SKIP() << "no per-socket port range here";
+  sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+  ASSERT_EQ(connect(caller.get(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  ASSERT_EQ(localPort(caller.get()), shared);
+  ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() == 2; }));
+  EXPECT_EQ(counts.counts.back(), 2);
+  EXPECT_TRUE(log.records.empty());
+  EXPECT_TRUE(acceptOne(other.get(), 5000));
 }
 
 // A destination that never completes the handshake (its accept queue is
@@ -488,6 +539,76 @@ TEST_F(RepeaterTest, IdleTimeoutEndsOnlySilentPairsAndKeepaliveIsOnBothSockets) 
   ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 2; }, 3000));
   for (const CConnectionRecord& record : log.records) EXPECT_EQ(record.end, CConnectionRecord::End::IdleTimeout);
   EXPECT_TRUE(atEndOfStream(client.get(), 1000));
+}
+
+// Bytes on their way to a reader that pauses, in the relay's buffer or only
+// in the system's queue, keep a pair from being idle: everything arrives,
+// and only then does a silence of the idle timeout end the pair.
+TEST_F(RepeaterTest, AnIdleTimeoutNeverCutsBytesOnTheirWay) {
+  for (size_t size : {size_t(2) << 20, size_t(12) << 10}) {
+    SCOPED_TRACE(size);
+    CEndLog log;
+    configure = [&](CTcpRepeater& r) {
+      r.setBufferSize(4);
+      r.setConnectionObserver(&log);
+      r.setTimeouts(0, 1, 0);
+    };
+    uint16_t slowPort = 0;
+    Fd slow = listenAny(slowPort);
+    setReceiveBuffer(slow.get(), 4096);  // its callers inherit a small window
+    CTcpRepeater& r = start("127.0.0.1", slowPort);
+    const size_t heard = counts.counts.size();
+    Fd client = connectTo(portOf(r));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() > heard; }));
+    Fd server = acceptOne(slow.get(), 5000);
+    ASSERT_TRUE(server);
+    const std::vector<char> sent = pattern(size, 7);
+    std::thread writer([&] { writeAll(client.get(), sent.data(), sent.size()); });
+    pumpFor(loop, 1500);  // the reader pauses longer than the idle timeout
+    EXPECT_TRUE(log.records.empty()) << "cut while bytes were on their way";
+    std::vector<char> got(size);
+    std::atomic<bool> read{false};
+    std::thread reader([&] {
+      readExact(server.get(), got.data(), got.size(), 10000);
+      read = true;
+    });
+    pumpUntil(loop, [&] { return read.load(); });
+    reader.join();
+    writer.join();
+    EXPECT_TRUE(got == sent);
+    ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 1; }, 3000));
+    EXPECT_EQ(log.records[0].end, CConnectionRecord::End::IdleTimeout);
+    EXPECT_EQ(log.records[0].bytesUp, size);
+    repeaters.clear();
+  }
+}
+
+// A caller that answers but does not read (its window closed) for longer
+// than keepalive's whole schedule stays connected, and gets every byte.
+TEST_F(RepeaterTest, KeepaliveNeverEndsAPeerThatAnswersButDoesNotRead) {
+  CEndLog log;
+  configure = [&](CTcpRepeater& r) {
+    r.setConnectionObserver(&log);
+    r.setTimeouts(0, 0, 1);
+  };
+  CTcpRepeater& r = start();
+  auto [client, server] = relayedConnection(r);
+  const std::vector<char> sent = pattern(size_t(8) << 20, 3);
+  std::thread writer([&] { writeAll(server.get(), sent.data(), sent.size()); });
+  const int scheduleMs = CAsyncSocket::keepAliveFor(1).giveUpMs();
+  pumpFor(loop, scheduleMs + 1500);
+  EXPECT_TRUE(log.records.empty()) << "a paused reader was cut";
+  std::vector<char> got(sent.size());
+  std::atomic<bool> read{false};
+  std::thread reader([&] {
+    readExact(client.get(), got.data(), got.size(), 10000);
+    read = true;
+  });
+  pumpUntil(loop, [&] { return read.load(); });
+  reader.join();
+  writer.join();
+  EXPECT_TRUE(got == sent);
+  EXPECT_TRUE(log.records.empty());
 }
 
 TEST_F(RepeaterTest, PortInUseIsReportedAsNotListening) {
