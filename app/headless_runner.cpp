@@ -41,10 +41,53 @@ std::string listenAddress(const CPortSetting& s) { return s.isListenBind ? s.ipL
 
 // How long the end of the program waits for its outputs' readers.
 constexpr int kDrainAtExitMs = 400;
+// A reload acts on a profile that read the same twice this far apart, and
+// gives up on one that is still changing after the limit.
+constexpr int kSettleMs = 300;
+constexpr int kSettleLimitMs = 5000;
+
+// The profile as one look at it found it.
+struct CProfileLook {
+  enum class State { Read, Missing, Unreadable };
+  State state = State::Read;
+  int error = 0;
+  CProfile profile;
+  bool sameAs(const CProfileLook& other) const {
+    return state == other.state && error == other.error && profile.bytes() == other.profile.bytes();
+  }
+};
+
+CProfileLook lookAt(const std::string& path) {
+  CProfileLook look;
+  struct stat st{};
+  if (stat(path.c_str(), &st) != 0 && errno == ENOENT)
+    look.state = CProfileLook::State::Missing;
+  else if (!readProfileFile(path, look.profile, &look.error))
+    look.state = CProfileLook::State::Unreadable;
+  return look;
+}
 
 void say(CLineSink& out, const std::string& line) {
   const std::string text = line + "\n";
   out.write(text.data(), text.size());
+}
+
+// The timeouts in force, for the start line; empty when none is set.
+std::string timeoutsInForce(const CPortSetting& s, int keepAliveError) {
+  std::string text;
+  const auto add = [&text](const std::string& part) { text += (text.empty() ? "; " : ", ") + part; };
+  if (s.connectTimeout > 0) add("connect timeout " + std::to_string(s.connectTimeout) + " s");
+  if (s.idleTimeout > 0) add("idle timeout " + std::to_string(s.idleTimeout) + " s");
+  if (s.keepAlive > 0) {
+    const int idle = CAsyncSocket::keepAliveFor(s.keepAlive).idle;
+    std::string part = "keepalive " + std::to_string(idle) + " s";
+    if (idle != s.keepAlive) part += " (KEEPALIVE=" + std::to_string(s.keepAlive) + " is more than this system takes)";
+    if (keepAliveError != 0)
+      part += std::string(" not set: ") + ws::describeError(keepAliveError) + " (error " +
+              std::to_string(keepAliveError) + ")";
+    add(part);
+  }
+  return text;
 }
 
 // Why a server cannot run this port, or empty.
@@ -68,8 +111,9 @@ class CHeadlessRunner {
 
   // False when the profile cannot be read (said on standard error).
   bool start();
-  void reload();
-  void reloadPorts();
+  // SIGHUP: the profile is read again once it has settled; the requests
+  // that come meanwhile are the same reload.
+  void requestReload();
   void stopAll() {
     for (auto& [index, port] : ports_) port->repeater.stop();
     ports_.clear();
@@ -77,6 +121,10 @@ class CHeadlessRunner {
 
  private:
   bool readProfile(CProfile& profile, const char* consequence) const;
+  void lookAgain();
+  void reload(const CProfileLook& look);
+  void reloadPorts(const CProfile& profile);
+  void reportTimeoutWarnings(const CProfile& profile, int index) const;
   // The line that says how the start went.
   std::string startPort(int index, const CPortSetting& setting);
   void explainNoPortOn() const;
@@ -89,6 +137,11 @@ class CHeadlessRunner {
   CLineSink& out_;
   CServiceNotifier& notifier_;
   std::map<int, std::unique_ptr<CHeadlessPort>> ports_;
+  // The reload waiting for the profile to settle: its first look's time and
+  // the last look.
+  bool reloadPending_ = false;
+  int64_t reloadAskedMs_ = 0;
+  CProfileLook lastLook_;
 };
 
 bool CHeadlessRunner::readProfile(CProfile& profile, const char* consequence) const {
@@ -110,10 +163,11 @@ std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
   }
   r.setListener(nullptr);
   applyPortSetting(r, port->setting);  // the filter is read per caller: a reload may replace it in place
-  char line[512];
+  char line[1024];
   if (r.isListening())
-    std::snprintf(line, sizeof line, "relaying %s:%d -> %s (filter mode %d)", listenAddress(s).c_str(), s.port,
-                  endpointText(s.forwardHost, s.forwardPort).c_str(), s.filter.mode);
+    std::snprintf(line, sizeof line, "relaying %s:%d -> %s (filter mode %d)%s", listenAddress(s).c_str(), s.port,
+                  endpointText(s.forwardHost, s.forwardPort).c_str(), s.filter.mode,
+                  timeoutsInForce(s, r.keepAliveError()).c_str());
   else
     std::snprintf(line, sizeof line, "cannot listen on %s:%d: %s (error %d)", listenAddress(s).c_str(), s.port,
                   ws::describeError(r.startError()), r.startError());
@@ -127,34 +181,64 @@ bool CHeadlessRunner::start() {
   const std::map<int, CPortSetting> on = readPortsOn(profile);
   for (const auto& [index, setting] : on) {
     // A server refuses, with one line, a port it could never relay for.
-    if (std::string refusal = refusalOf(index, setting, on); !refusal.empty())
+    if (std::string refusal = refusalOf(index, setting, on); !refusal.empty()) {
       report(index, refusal);
-    else
-      report(index, startPort(index, setting));
+      continue;
+    }
+    reportTimeoutWarnings(profile, index);
+    report(index, startPort(index, setting));
   }
   if (ports_.empty()) explainNoPortOn();
   return true;
 }
 
-// Ports are stopped before any is started, so a listen port that moved from
-// one section to another is free when its new section starts.
-void CHeadlessRunner::reload() {
+void CHeadlessRunner::requestReload() {
+  if (reloadPending_) return;
   say(out_, "Quillex: SIGHUP: reading " + profilePath_ + " again");
   notifier_.notify("RELOADING=1");
-  reloadPorts();
+  reloadPending_ = true;
+  reloadAskedMs_ = loop_.nowMs();
+  lastLook_ = lookAt(profilePath_);
+  loop_.addTimer(kSettleMs, [this] { lookAgain(); });
+}
+
+// A file that is still being written (an editor or script writing it in
+// place) must never be acted on: only two looks alike count.
+void CHeadlessRunner::lookAgain() {
+  CProfileLook look = lookAt(profilePath_);
+  if (!look.sameAs(lastLook_)) {
+    if (loop_.nowMs() - reloadAskedMs_ < kSettleLimitMs) {
+      lastLook_ = std::move(look);
+      loop_.addTimer(kSettleMs, [this] { lookAgain(); });
+      return;
+    }
+    say(out_, "Quillex: the profile " + profilePath_ + " kept changing for " + std::to_string(kSettleLimitMs / 1000) +
+                  " s; every port goes on as it was (send SIGHUP again once it is written)");
+  } else {
+    reload(look);
+  }
+  reloadPending_ = false;
   notifier_.notify("READY=1");
 }
 
-void CHeadlessRunner::reloadPorts() {
+void CHeadlessRunner::reload(const CProfileLook& look) {
   // An editor that removes the file before writing it anew must not stop
   // every port: only a profile that is there says what to run.
-  struct stat st{};
-  if (stat(profilePath_.c_str(), &st) != 0 && errno == ENOENT) {
+  if (look.state == CProfileLook::State::Missing) {
     say(out_, "Quillex: the profile " + profilePath_ + " is missing; every port goes on as it was");
     return;
   }
-  CProfile profile;
-  if (!readProfile(profile, "; every port goes on as it was")) return;
+  if (look.state == CProfileLook::State::Unreadable) {
+    say(out_, "Quillex: cannot read the profile " + profilePath_ + ": " + std::strerror(look.error) +
+                  "; every port goes on as it was");
+    return;
+  }
+  reloadPorts(look.profile);
+}
+
+// Ports are stopped before any is started, so a listen port that moved from
+// one section to another is free when its new section starts.
+void CHeadlessRunner::reloadPorts(const CProfile& profile) {
   const std::map<int, CPortSetting> wanted = readPortsOn(profile);
   std::map<int, const char*> toStart;  // index -> what the start line says it was
   for (int i = 0; i < MAX_PORTS; ++i) {
@@ -185,8 +269,15 @@ void CHeadlessRunner::reloadPorts() {
     if (toStart.count(i)) continue;
     report(i, refusal.empty() ? "now OFF; stopped" : refusal + "; stopped");
   }
-  for (const auto& [index, how] : toStart) report(index, std::string(how) + "; " + startPort(index, wanted.at(index)));
+  for (const auto& [index, how] : toStart) {
+    reportTimeoutWarnings(profile, index);
+    report(index, std::string(how) + "; " + startPort(index, wanted.at(index)));
+  }
   if (ports_.empty()) explainNoPortOn();
+}
+
+void CHeadlessRunner::reportTimeoutWarnings(const CProfile& profile, int index) const {
+  for (const std::string& warning : timeoutWarnings(profile, index)) report(index, "warning: " + warning);
 }
 
 void CHeadlessRunner::explainNoPortOn() const {
@@ -219,7 +310,7 @@ int runHeadless(const std::string& profilePath, const CHeadlessOptions& options)
   CHeadlessRunner runner(loop, profilePath, options, errors, notifier);
   CSignalEvents signals(loop, [&](int signal) {
     if (signal == SIGHUP)
-      runner.reload();
+      runner.requestReload();
     else
       loop.quit();
   });

@@ -4,8 +4,10 @@
 #include <strings.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "relay/ip_text.h"
 #include "relay/limits.h"
@@ -96,6 +98,22 @@ std::string relayLoopRefusal(int index, const CPortSetting& s, const std::map<in
   if (other < 0) return std::string();
   if (other == index) return formatted(kLoopToItself, s.forwardHost.c_str(), s.forwardPort);
   return formatted(kLoopToPort, portSectionName(other).c_str(), s.forwardHost.c_str(), s.forwardPort);
+}
+
+std::vector<std::string> timeoutWarnings(const CProfile& profile, int portIndex) {
+  std::vector<std::string> lines;
+  const std::string section = portSectionName(portIndex);
+  for (const char* key : kTimeoutKeys) {
+    const std::optional<std::string> text = profile.findValue(section, key);
+    if (!text) continue;
+    const int value = profile.getInt(section, key, 0);
+    const bool digits = !text->empty() && text->find_first_not_of("0123456789") == std::string::npos;
+    if (digits && value <= MAX_TIMEOUT_SECONDS) continue;
+    const int read = boundedTimeoutSeconds(value);
+    lines.push_back(digits ? formatted(kTimeoutTooLong, key, text->c_str(), MAX_TIMEOUT_SECONDS, read)
+                           : formatted(kTimeoutNotANumber, key, text->c_str(), read, read == 0 ? " (off)" : ""));
+  }
+  return lines;
 }
 
 bool isLocalAddress(const std::string& dottedAddress) {

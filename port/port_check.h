@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "port/port_setting.h"
 
@@ -30,6 +31,10 @@ std::string serverWarning(const CPortSetting& setting);
 int relayLoopTarget(const CPortSetting& setting, const std::map<int, CPortSetting>& onPorts);
 // The headless runner's line for such a port, or empty.
 std::string relayLoopRefusal(int index, const CPortSetting& setting, const std::map<int, CPortSetting>& onPorts);
+
+// The timeout keys of a port's section whose text is not a number of
+// seconds the relay takes: one line each, saying how the key reads instead.
+std::vector<std::string> timeoutWarnings(const CProfile& profile, int portIndex);
 
 // Whether the dotted address is one this machine can bind right now.
 bool isLocalAddress(const std::string& dottedAddress);

@@ -1,5 +1,6 @@
 #include "port/port_setting.h"
 
+#include <iterator>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -72,9 +73,9 @@ CPortSetting readPortSetting(const CProfile& p, int portIndex) {
   r.filter.refuseIpCount = boundedEntryCount(p.getInt(s, "REFUSEIPCOUNT", 0));
   readEntries(p, s, "REFUSEIP", r.filter.refuseIpCount, r.filter.refuseIp);
   r.halfClose = p.getInt(s, "HALFCLOSE", 0) == 1 ? 1 : 0;  // only 1 switches it on
-  r.connectTimeout = boundedTimeoutSeconds(p.getInt(s, "CONNECTTIMEOUT", 0));
-  r.idleTimeout = boundedTimeoutSeconds(p.getInt(s, "IDLETIMEOUT", 0));
-  r.keepAlive = boundedTimeoutSeconds(p.getInt(s, "KEEPALIVE", 0));
+  int* timeouts[] = {&r.connectTimeout, &r.idleTimeout, &r.keepAlive};
+  for (size_t i = 0; i < std::size(kTimeoutKeys); ++i)
+    *timeouts[i] = boundedTimeoutSeconds(p.getInt(s, kTimeoutKeys[i], 0));
   return r;
 }
 

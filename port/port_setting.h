@@ -37,6 +37,9 @@ struct CPortSetting {
   int keepAlive = 0;
 };
 
+// The keys of the three timeouts, in the order of their fields above.
+constexpr const char* kTimeoutKeys[] = {"CONNECTTIMEOUT", "IDLETIMEOUT", "KEEPALIVE"};
+
 // Whether two records describe the same port, key for key.
 bool sameSetting(const CPortSetting& a, const CPortSetting& b);
 bool sameFilter(const CIpFilter& a, const CIpFilter& b);

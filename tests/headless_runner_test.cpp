@@ -226,6 +226,43 @@ TEST(HeadlessRunnerTest, HangUpReloadsOnlyWhatChanged) {
   EXPECT_EQ(runner->stop(SIGTERM), 0);
 }
 
+// A profile caught half-written by a burst of SIGHUPs is never acted on:
+// the burst is one reload, made once the file has settled, and the
+// unchanged ports keep their connections. A port's start line names the
+// timeouts it takes, with a line for a value it cannot read as written.
+TEST(HeadlessRunnerTest, AProfileBeingWrittenIsAppliedOnlyOnceItHasSettled) {
+  TempDir temp;
+  const fs::path profile = fs::path(temp.path()) / "Quillex.ini";
+  uint16_t d = 0;
+  Fd destination = listenAny(d);
+  const uint16_t p0 = freePort(), p1 = freePort();
+  const std::string whole = "[SYSTEM]\nPORTNUM=5\n" + portSection(0, p0, d) +
+                            portSection(1, p1, d, "IDLETIMEOUT=2s\nKEEPALIVE=40000\n");
+  auto runner = startHeadless(temp.path(), whole);
+  ASSERT_TRUE(runner->waitForOutput("TCP-PORT1: relaying")) << runner->output;
+  EXPECT_TRUE(runner->waitForOutput("TCP-PORT1: warning: IDLETIMEOUT=2s is not a whole number of seconds; read as 2\n"
+                                    "TCP-PORT1: relaying"));
+  EXPECT_TRUE(runner->waitForOutput(
+      "(filter mode 0); idle timeout 2 s, keepalive 32767 s (KEEPALIVE=40000 is more than this system takes)\n"))
+      << runner->output;
+  Fd c0 = connectTo(p0), s0 = acceptOne(destination.get(), 5000);
+  ASSERT_TRUE(s0);
+  {
+    std::ofstream out(profile, std::ios::trunc);
+    out << whole.substr(0, whole.size() / 2) << std::flush;
+    for (int i = 0; i < 20; ++i) kill(runner->pid(), SIGHUP);
+    ASSERT_TRUE(runner->waitForOutput("SIGHUP: reading")) << runner->output;
+    out << whole.substr(whole.size() / 2);
+  }
+  EXPECT_TRUE(runner->waitForOutput("TCP-PORT0: unchanged\nTCP-PORT1: unchanged\n")) << runner->output;
+  size_t reloads = 0;
+  for (size_t at = 0; (at = runner->output.find("SIGHUP: reading", at)) != std::string::npos; ++at) ++reloads;
+  EXPECT_EQ(reloads, 1u) << runner->output;
+  EXPECT_EQ(runner->output.find("stopped"), std::string::npos) << runner->output;
+  expectFlowing(c0.get(), s0.get(), "kept");
+  EXPECT_EQ(runner->stop(SIGTERM), 0);
+}
+
 // One log line per connection end, in the documented order of fields. A
 // hang-up and a trace nobody reads any more (every step writes a line) do
 // not end the relay.
