@@ -13,8 +13,12 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <utility>
 
 namespace {
+
+// How soon a file that could take nothing is tried again.
+constexpr int kFileRetryMs = 1000;
 
 uint64_t lineCount(const char* data, size_t size) {
   return std::max<uint64_t>(1, uint64_t(std::count(data, data + size, '\n')));
@@ -45,8 +49,12 @@ CLineOutput::CLineOutput(int fd, DroppedLine droppedLine, size_t capacity)
     kind_ = Kind::Socket;
     return;
   }
-  // Regular files and devices such as the null device take every write at once.
-  if (!S_ISFIFO(st.st_mode) && !(S_ISCHR(st.st_mode) && isatty(fd))) return;
+  // Regular files and devices such as the null device take a write at once,
+  // or cannot take it now (a full disk): such a file is tried again later.
+  if (!S_ISFIFO(st.st_mode) && !(S_ISCHR(st.st_mode) && isatty(fd))) {
+    kind_ = Kind::File;
+    return;
+  }
   kind_ = Kind::NonBlocking;
   ownFd_.reset(reopenNonBlocking(fd));
   if (ownFd_) {
@@ -74,6 +82,8 @@ ssize_t CLineOutput::writeNow(const char* data, size_t size) {
                                             : ::write(out_, data, size);
     if (n >= 0) return n;
     if (errno == EINTR) continue;
+    // A disk (or a quota, or a size limit) that is full now may have room later.
+    if (kind_ == Kind::File) return errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO ? 0 : -1;
     return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
   }
 }
@@ -83,11 +93,6 @@ void CLineOutput::write(const char* data, size_t size) {
   if (size > capacity_) {  // could never be written whole
     dropped_ += lineCount(data, size);
     droppedTotal_ += lineCount(data, size);
-    return;
-  }
-  if (kind_ == Kind::Blocking) {
-    for (ssize_t n = 0; size > 0; data += n, size -= size_t(n))
-      if ((n = writeNow(data, size)) <= 0) return;  // a file that takes no more: the line is lost
     return;
   }
   // While the loop watches for room, it says when there is some: no write
@@ -101,7 +106,7 @@ void CLineOutput::write(const char* data, size_t size) {
     watch(true);
     return;
   }
-  if (dropped_ > 0) appendDroppedLine();
+  if (dropped_ > 0 && used_ == 0) appendDroppedLine();
   if (dropped_ > 0 || !fits(size) || !haveRing()) {
     const uint64_t lines = lineCount(data, size);
     dropped_ += lines;
@@ -121,7 +126,8 @@ void CLineOutput::append(const char* data, size_t size) {
   used_ += size;
 }
 
-// Comes where the lines went, once it fits: what follows it was written after.
+// Comes where the lines went, once everything queued before them is out:
+// one notice with the whole count, and what follows it was written after.
 void CLineOutput::appendDroppedLine() {
   char line[256];
   const size_t length = std::min(droppedLine_(line, sizeof line, dropped_), sizeof line);
@@ -156,7 +162,7 @@ void CLineOutput::flush() {
     if (n <= 0) break;
     head_ = (head_ + size_t(n)) % capacity_;
     used_ -= size_t(n);
-    if (dropped_ > 0) appendDroppedLine();
+    if (dropped_ > 0 && used_ == 0) appendDroppedLine();
   }
   if (used_ == 0) head_ = 0;
   watch(used_ > 0);
@@ -166,12 +172,25 @@ void CLineOutput::handleEvents(uint32_t) { flush(); }
 
 void CLineOutput::watch(bool on) {
   if (!loop_ || on == watching_) return;
+  watching_ = on;
+  if (kind_ == Kind::File) {
+    // A file is always "writable": the loop tries it again after a while instead.
+    if (!on) {
+      loop_->cancelTimer(std::exchange(retryTimer_, 0));
+      return;
+    }
+    retryTimer_ = loop_->addTimer(kFileRetryMs, [this] {
+      retryTimer_ = 0;
+      watching_ = false;
+      flush();
+    });
+    return;
+  }
   if (on) {
     registration_ = loop_->add(out_, ready::kWritable, this);
     watching_ = registration_ != 0;
   } else {
     loop_->remove(registration_);
-    watching_ = false;
   }
 }
 
@@ -179,6 +198,7 @@ void CLineOutput::drain(int timeoutMs) {
   const int64_t deadline = monotonicMs() + timeoutMs;
   for (;;) {
     flush();
+    if (kind_ == Kind::File) return;  // a full disk has no readiness to wait for
     const int64_t left = deadline - monotonicMs();
     if (used_ == 0 || broken_ || left <= 0) return;
     pollfd p{out_, POLLOUT, 0};

@@ -1,11 +1,11 @@
 #pragma once
 // Lines written to a descriptor whose reader may stop reading (a pipe, a
-// terminal, a journal's socket, a FIFO) without ever blocking the relay's
-// one thread. What cannot be written at once waits in a ring of fixed size,
-// in order; when the ring is full, whole lines are dropped and counted, and
-// once there is room again one line says how many went, in the output's own
-// format. A line is never written in part: the rest of a short write waits
-// for its turn.
+// terminal, a journal's socket, a FIFO) or that may be full (a file on a
+// full disk) without ever blocking the relay's one thread. What cannot be
+// written at once waits in a ring of fixed size, in order; when the ring is
+// full, whole lines are dropped and counted, and once everything that waited
+// is out, one line says how many went, in the output's own format. A line is
+// never written in part: the rest of a short write waits for its turn.
 //
 // Owns the ring and, where it had to open the output anew to make it
 // non-blocking, that descriptor; not the descriptor it was given, nor the loop.
@@ -43,7 +43,7 @@ class CLineOutput : public CLineSink, private CEventHandler {
   size_t queuedBytes() const { return used_; }
 
  private:
-  enum class Kind { Blocking, NonBlocking, Socket };
+  enum class Kind { File, NonBlocking, Socket };  // File: a regular file or a device
 
   void handleEvents(uint32_t events) override;
   // Writes what waits, as far as the descriptor takes it without waiting.
@@ -62,7 +62,7 @@ class CLineOutput : public CLineSink, private CEventHandler {
   }
   void watch(bool on);
 
-  Kind kind_ = Kind::Blocking;
+  Kind kind_ = Kind::File;
   int fd_;           // the descriptor given
   CUniqueFd ownFd_;  // the same output opened anew, non-blocking
   int out_;          // the one written to: fd_ or ownFd_
@@ -77,5 +77,6 @@ class CLineOutput : public CLineSink, private CEventHandler {
   bool broken_ = false;        // the reader is gone: nothing is queued any more
   CEventLoop* loop_ = nullptr;
   CEventLoop::Registration registration_ = 0;
+  CEventLoop::TimerId retryTimer_ = 0;  // a file that was full, tried again when it fires
   bool watching_ = false;
 };
