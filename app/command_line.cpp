@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "relay/event_loop.h"
+
 namespace {
 
 // Every option this program defines, in the order the usage lists them.
@@ -91,6 +93,19 @@ int commandLineExitCode(const CCommandLine& line, bool refuseUnknown) {
   std::fprintf(stderr, "quillex: %s\n\n", error.c_str());
   printUsage(stderr);
   return 2;
+}
+
+int checkChosenBackend(bool refuse) {
+  const char* chosen = CEventLoop::unknownBackendChosen();
+  if (!chosen) return -1;
+  if (refuse) {
+    std::fprintf(stderr, "quillex: QUILLEX_POLLER=\"%s\" names no event loop backend: choose %s\n", chosen,
+                 CEventLoop::kBackendNames);
+    return 2;
+  }
+  std::fprintf(stderr, "quillex: warning: QUILLEX_POLLER=\"%s\" names no event loop backend (%s); using epoll\n",
+               chosen, CEventLoop::kBackendNames);
+  return -1;
 }
 
 void warnUnknownOption(const CCommandLine& line) {

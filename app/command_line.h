@@ -30,3 +30,8 @@ int commandLineExitCode(const CCommandLine& line, bool refuseUnknown);
 // A warning on standard error naming an unknown option, if there is one.
 void warnUnknownOption(const CCommandLine& line);
 
+// QUILLEX_POLLER set to no backend's name: the headless relay refuses it
+// (the line on standard error, and 2), the window warns and returns -1 to
+// go on with the default backend. -1 when it is unset or a backend's name.
+int checkChosenBackend(bool refuse);
+

@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   const CCommandLine command = parseCommandLine(argc, argv);
   if (const int code = commandLineExitCode(command, command.headless); code >= 0) return code;
+  if (const int code = checkChosenBackend(command.headless); code >= 0) return code;
   if (command.headless) return runHeadlessFromArguments(argc, argv, command);
 
   std::vector<char*> arguments(argv, argv + argc);  // Qt takes its own options out of argv

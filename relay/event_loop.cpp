@@ -25,8 +25,20 @@ int64_t monotonicUs() {
 
 int64_t monotonicMs() { return monotonicUs() / 1000; }
 
-CPoller::Kind kindNamed(const char* name) {
-  return name && std::strcmp(name, "poll") == 0 ? CPoller::Kind::Poll : CPoller::Kind::Epoll;
+bool kindNamed(const char* name, CPoller::Kind& kind) {
+  if (std::strcmp(name, "poll") == 0)
+    kind = CPoller::Kind::Poll;
+  else if (std::strcmp(name, "epoll") == 0)
+    kind = CPoller::Kind::Epoll;
+  else
+    return false;
+  return true;
+}
+
+// Set and not empty.
+const char* chosenBackend() {
+  const char* chosen = std::getenv("QUILLEX_POLLER");
+  return chosen && *chosen ? chosen : nullptr;
 }
 
 // A token holds the slot's generation and its index: the loop's own
@@ -57,8 +69,16 @@ class CEventLoop::CWakeHandler : public CEventHandler {
 };
 
 CPoller::Kind CEventLoop::defaultBackend() {
-  const char* chosen = std::getenv("QUILLEX_POLLER");
-  return kindNamed(chosen && *chosen ? chosen : QUILLEX_DEFAULT_POLLER);
+  CPoller::Kind kind = CPoller::Kind::Epoll;
+  const char* chosen = chosenBackend();
+  if (!chosen || !kindNamed(chosen, kind)) kindNamed(QUILLEX_DEFAULT_POLLER, kind);
+  return kind;
+}
+
+const char* CEventLoop::unknownBackendChosen() {
+  CPoller::Kind kind;
+  const char* chosen = chosenBackend();
+  return chosen && !kindNamed(chosen, kind) ? chosen : nullptr;
 }
 
 CEventLoop::CEventLoop(CPoller::Kind backend)

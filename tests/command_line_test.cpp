@@ -66,11 +66,12 @@ struct CRun {
   std::string output;
 };
 
-// The program with arguments; only the named stream ("1" or "2") is kept.
-CRun run(const std::string& arguments, const char* stream) {
+// The program with arguments and the loop backend chosen; only the named
+// stream ("1" or "2") is kept.
+CRun run(const std::string& arguments, const char* stream, const std::string& backend) {
   const std::string other = std::string(stream) == "1" ? "2" : "1";
   CChildProcess p("/bin/sh", {"-c", std::string("exec \"$0\" ") + arguments + " " + other + ">/dev/null", QUILLEX_BINARY},
-                  {"QT_QPA_PLATFORM=offscreen"});
+                  {"QT_QPA_PLATFORM=offscreen", "QUILLEX_POLLER=" + backend});
   const int status = p.waitForExit(20000);
   return {status, p.output};
 }
@@ -81,14 +82,17 @@ TEST(CommandLineTest, HelpAndBadLinesAnswerBeforeAnythingStarts) {
     const char* stream;
     int status;
     std::string text;
+    std::string backend = "";
   } cases[] = {
       {"--help", "1", 0, "  --profile PATH  "},
       {"--headless --help", "1", 0, "Usage: quillex"},
       {"--headless --bogus", "2", 2, "quillex: unknown option --bogus\n\nUsage: quillex"},
       {"--headless --profile", "2", 2, "quillex: --profile needs the path of a profile file\n"},
+      {"--headless", "2", 2, "quillex: QUILLEX_POLLER=\"poll \" names no event loop backend: choose epoll or poll\n",
+       "poll "},
   };
   for (const Case& c : cases) {
-    CRun r = run(c.arguments, c.stream);
+    CRun r = run(c.arguments, c.stream, c.backend);
     EXPECT_EQ(r.status, c.status) << c.arguments << "\n" << r.output;
     EXPECT_NE(r.output.find(c.text), std::string::npos) << c.arguments << "\n" << r.output;
     EXPECT_EQ(r.output.find("番目の引数"), std::string::npos) << c.arguments;
@@ -98,7 +102,12 @@ TEST(CommandLineTest, HelpAndBadLinesAnswerBeforeAnythingStarts) {
 // Only the service refuses a typo; the window lists it, warns and starts.
 TEST(CommandLineTest, AnUnknownOptionInWindowModeIsListedAndWarnedAbout) {
   TempDir dir;
-  CChildProcess p(QUILLEX_BINARY, {"--bogus", "--profile", dir.path() + "/Quillex.ini"}, {"QT_QPA_PLATFORM=offscreen"});
+  CChildProcess p(QUILLEX_BINARY, {"--bogus", "--profile", dir.path() + "/Quillex.ini"},
+                  {"QT_QPA_PLATFORM=offscreen", "QUILLEX_POLLER=kqueue"});
+  ASSERT_TRUE(p.waitForOutput("quillex: warning: QUILLEX_POLLER=\"kqueue\" names no event loop backend (epoll or "
+                              "poll); using epoll\n",
+                              20000))
+      << p.output;
   ASSERT_TRUE(p.waitForOutput("quillex: warning: unknown option --bogus ignored\n", 20000)) << p.output;
   EXPECT_TRUE(p.waitForOutput("1番目の引数=--bogus\n", 20000)) << p.output;
   EXPECT_EQ(p.stop(SIGTERM, 20000), 0) << p.output;
