@@ -39,21 +39,16 @@ CIpConditionDlg::CIpConditionDlg(QWidget* parent) : QWidget(parent) {
   control<QPushButton>(this, IDC_DELETE)->setAutoDefault(false);
 }
 
-// The keys arrive here when the focused control leaves them; taken here, the
-// owning dialog never sees them as its OK or Cancel.
+// Enter and Esc arrive here when the focused control leaves them. Taken
+// here, they neither end the owning dialog as its OK or Cancel nor change
+// the list: the typed text stays in the field for "追加".
 void CIpConditionDlg::keyPressEvent(QKeyEvent* event) {
   const int key = event->key();
-  if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape) {
-    QWidget::keyPressEvent(event);
+  if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+    event->accept();
     return;
   }
-  event->accept();
-  if (key == Qt::Key_Escape) return;
-  if (auto* button = qobject_cast<QAbstractButton*>(focusWidget())) {
-    button->click();
-  } else if (focusWidget() == findControl(this, IDC_ENTRY_TEXT)) {
-    OnBnClickedAdd();
-  }
+  QWidget::keyPressEvent(event);
 }
 
 void CIpConditionDlg::setTitle(const QString& title) {
