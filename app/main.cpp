@@ -27,6 +27,9 @@
 
 namespace {
 
+// How long the end of the program waits for the trace's reader.
+constexpr int kTraceDrainAtExitMs = 200;
+
 // An unreadable profile is reported by the runner itself.
 int runHeadlessFromArguments(int argc, char** argv, const CCommandLine& command) {
   for (int i = 1; i < argc; ++i)
@@ -42,10 +45,12 @@ int runHeadlessFromArguments(int argc, char** argv, const CCommandLine& command)
 // ends the program as "終了" does, every port saved and stopped.
 void onSignal(CQuillexDlg& window, bool debugMode, int signal) {
   if (debugMode && signal == SIGINT) return;
-  if (debugMode)
+  if (debugMode) {
     window.close();
-  else
-    window.OnTrayExit();
+    return;
+  }
+  endMessages();  // no box the ending meets waits for a click
+  window.OnTrayExit();
 }
 
 // A profile named with --profile that exists but cannot be read would be
@@ -112,17 +117,40 @@ int main(int argc, char** argv) {
 
   int code = 0;
   {
-    CQuillexDlg window(command.profilePath.empty() ? locateProfile() : command.profilePath, loop);
-    setMainWindow(&window);
-    QObject::connect(&window, &CQuillexDlg::exitRequested, &app, &QCoreApplication::exit);
-    // Heard inside the relay's dispatch: the window acts on it once that is done.
+    // Heard inside the relay's dispatch and acted on once that is done. It
+    // is heard from the start: the window's start-up may show a message,
+    // which then closes, and the ending follows once the window is made.
+    CQuillexDlg* window = nullptr;
+    int heardWhileMaking = 0;
     CSignalEvents signalEvents(loop, [&](int signal) {
       QMetaObject::invokeMethod(
-          &window, [&window, &options, signal] { onSignal(window, options.debugMode, signal); }, Qt::QueuedConnection);
+          &app,
+          [&, signal] {
+            if (window) return onSignal(*window, options.debugMode, signal);
+            if (options.debugMode && signal == SIGINT) return;
+            heardWhileMaking = signal;
+            if (options.debugMode) return;
+            endMessages();
+            if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+          },
+          Qt::QueuedConnection);
     });
-    code = app.exec();
+    CQuillexDlg made(command.profilePath.empty() ? locateProfile() : command.profilePath, loop);
+    window = &made;
+    setMainWindow(window);
+    bool ended = false;
+    QObject::connect(window, &CQuillexDlg::exitRequested, &app, [&](int exitCode) {
+      ended = true;
+      code = exitCode;
+      QCoreApplication::exit(exitCode);
+    });
+    if (heardWhileMaking) onSignal(made, options.debugMode, heardWhileMaking);
+    if (!ended) code = app.exec();
+    window = nullptr;
     setMainWindow(nullptr);
   }
+  // The last trace lines get a short while, as the headless relay gives them.
+  traceOutput.drain(kTraceDrainAtExitMs);
   trace::setOutput(nullptr);
   return code;
 }

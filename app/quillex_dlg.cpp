@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <algorithm>
 
@@ -59,6 +60,8 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, CEventLoop& loop, QWidg
   settingDlg_ = new CSettingDlg(this);
   settingDlg_->hide();
   eventLog_ = new CEventLog(CEventLog::kDefaultCapacity, this);
+  // Every port has read its section and, when ON, listens before the window
+  // is laid out, its icon made and the window shown.
   createPortPanels();
   layoutPortPanels();
   centreOnScreen();
@@ -69,9 +72,6 @@ CQuillexDlg::CQuillexDlg(const std::string& profilePath, CEventLoop& loop, QWidg
   // Without a notification area the window is the only way in: show it.
   showMainWindow(startWindow_ == 1 || !CTrayIcon::available() ? 1 : 0);
   setWindowTitle(QString::fromUtf8(TRAY_TIP));
-  // The ports start once the window stands where it will be, so their
-  // messages appear over it (or, hidden, over the middle of the screen).
-  initPorts();
 }
 
 CQuillexDlg::~CQuillexDlg() {
@@ -138,10 +138,11 @@ void CQuillexDlg::OnTrayOpen() {
 
 void CQuillexDlg::OnTrayExit() {
   // A modal dialog runs its loop on top of the frames of the window that
-  // opened it, perhaps a panel about to be destroyed: close it first and
-  // come back once its loop has returned.
-  if (QWidget* modal = QApplication::activeModalWidget()) {
-    modal->close();
+  // opened it, perhaps a panel about to be destroyed, and panels being made
+  // are on the stack: close the dialog first and come back once its loop
+  // and the making have returned.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal || creatingPanels_) {
+    if (modal) modal->close();
     QMetaObject::invokeMethod(this, &CQuillexDlg::OnTrayExit, Qt::QueuedConnection);
     return;
   }
@@ -165,20 +166,19 @@ void CQuillexDlg::writeSystemSettings() {
   storedPortCount_ = portCount_;
 }
 
+// Each panel reads its section and starts its port when it was ON, in turn.
 void CQuillexDlg::createPortPanels() {
+  const QScopedValueRollback creating(creatingPanels_, true);
   for (int i = 0; i < portCount_; ++i) {
     auto* panel = new CPortDlg(loop_, this);
     panel->portIndex = i;
+    panel->portCount = portCount_;
     panel->profilePath = profilePath_;
     panel->settingDlg = settingDlg_;
     panel->eventLog = eventLog_;
+    panel->initPort();
     panels_.push_back(panel);
   }
-}
-
-// Each panel reads its section and starts its port when it was ON.
-void CQuillexDlg::initPorts() {
-  for (CPortDlg* panel : panels_) panel->initPort();
 }
 
 void CQuillexDlg::layoutPortPanels() {
@@ -241,7 +241,6 @@ void CQuillexDlg::OnProperties() {
     destroyPortPanels();
     createPortPanels();
     layoutPortPanels();
-    initPorts();
   }
   startWindow_ = dialog.startWindowChoice;
   writeSystemSettings();

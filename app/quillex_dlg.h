@@ -61,7 +61,6 @@ class CQuillexDlg : public QDialog {
   void readSystemSettings();
   void writeSystemSettings();
   void createPortPanels();
-  void initPorts();
   void layoutPortPanels();
   void destroyPortPanels();
   void centreOnScreen();
@@ -81,4 +80,5 @@ class CQuillexDlg : public QDialog {
   int storedPortCount_ = 1;  // PORTNUM as the profile holds it
   int startWindow_ = 1;
   int visibleFlag_ = 0;
+  bool creatingPanels_ = false;  // a panel's start-up message may run a loop meanwhile
 };

@@ -11,20 +11,16 @@ namespace {
 
 using End = CConnectionRecord::End;
 
-QString errorText(int error) {
-  return QString::fromUtf8(kSocketErrorText).arg(QString::fromUtf8(socketErrorWords(error))).arg(error);
-}
-
 QString endText(const CConnectionRecord& r) {
   switch (r.end) {
     case End::ClosedByCaller: return QString::fromUtf8(kClosedByCaller);
     case End::ClosedByDestination: return QString::fromUtf8(kClosedByDestination);
-    case End::ResetByCaller: return QString::fromUtf8(kResetByCaller) + errorText(r.error);
-    case End::ResetByDestination: return QString::fromUtf8(kResetByDestination) + errorText(r.error);
+    case End::ResetByCaller: return QString::fromUtf8(kResetByCaller) + socketErrorText(r.error);
+    case End::ResetByDestination: return QString::fromUtf8(kResetByDestination) + socketErrorText(r.error);
     case End::ConnectFailed:
       // Nothing was connected to: the destination's name had no address.
       if (r.connectedAddress.empty()) return QString::fromUtf8(kNameUnresolved).arg(r.error);
-      return QString::fromUtf8(kConnectFailed) + errorText(r.error);
+      return QString::fromUtf8(kConnectFailed) + socketErrorText(r.error);
     case End::Stopped: return QString::fromUtf8(kStopped);
     case End::IdleTimeout: return QString::fromUtf8(kIdleTimeout);
     case End::RefusedByFilter: return QString::fromUtf8(kRefusedByFilter);

@@ -7,3 +7,7 @@ const char* socketErrorWords(int wsaError) {
     if (entry.error == wsaError) return entry.words;
   return kPlainSocketError;
 }
+
+QString socketErrorText(int wsaError) {
+  return QString::fromUtf8(kSocketErrorText).arg(QString::fromUtf8(socketErrorWords(wsaError))).arg(wsaError);
+}

@@ -16,8 +16,11 @@ QString listenReason(const CTcpRepeater& repeater, bool on, const CListenBlock& 
   if (block.loopsToItself) return QString::fromUtf8(kLoopsToItself).arg(block.destination);
   if (block.loopsTo) return QString::fromUtf8(kLoopsToPort).arg(block.loopsTo).arg(block.destination);
   if (repeater.isListening()) return {};
-  return QString::fromUtf8(kCannotListen)
-      .arg(listenEndpoint(repeater))
-      .arg(QString::fromUtf8(socketErrorWords(repeater.startError())))
-      .arg(repeater.startError());
+  return QString::fromUtf8(kCannotListen).arg(listenEndpoint(repeater), socketErrorText(repeater.startError()));
+}
+
+bool retryMaySucceed(const CTcpRepeater& repeater, const CListenBlock& block) {
+  if (block.noHost || block.loopsTo || repeater.isListening()) return false;
+  const int error = repeater.startError();
+  return error == ws::WSAEADDRINUSE || error == ws::WSAEMFILE || error == ws::WSAENOBUFS;
 }

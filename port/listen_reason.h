@@ -18,6 +18,9 @@ struct CListenBlock {
 
 // Empty when the port is OFF or listening.
 QString listenReason(const CTcpRepeater& repeater, bool on, const CListenBlock& block);
+// Whether trying again (at the next start) may succeed: the port was taken,
+// or descriptors or memory ran short; never for a loop or a missing host.
+bool retryMaySucceed(const CTcpRepeater& repeater, const CListenBlock& block);
 
 // Where the repeater listens or tried to: "address:port".
 QString listenEndpoint(const CTcpRepeater& repeater);

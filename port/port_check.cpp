@@ -56,11 +56,14 @@ bool destinationAddress(const std::string& host, in_addr& out) {
 }
 
 // Whether a connect to address reaches a listener of this setting. A
-// connect to the wildcard address goes to the loopback one.
+// connect to the wildcard address goes to the loopback one, and a listener
+// bound to the wildcard address listens on every address.
 bool reachesListener(in_addr address, const CPortSetting& listener) {
   const uint32_t to = ntohl(address.s_addr) == INADDR_ANY ? INADDR_LOOPBACK : ntohl(address.s_addr);
   in_addr bound{};
-  if (listener.isListenBind && parseDottedIPv4(listener.ipListenBind.c_str(), bound)) return ntohl(bound.s_addr) == to;
+  if (listener.isListenBind && parseDottedIPv4(listener.ipListenBind.c_str(), bound) &&
+      ntohl(bound.s_addr) != INADDR_ANY)
+    return ntohl(bound.s_addr) == to;
   char dotted[INET_ADDRSTRLEN];
   const in_addr target{htonl(to)};
   return (to >> 24) == 127 || (inet_ntop(AF_INET, &target, dotted, sizeof dotted) && isLocalAddress(dotted));

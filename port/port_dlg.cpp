@@ -110,12 +110,14 @@ void CPortDlg::initPort() {
   forwardPortText = QString::number(setting.forwardPort);
   setCaption();
   updateData(false);
-  switchOnOff();  // the switch already shows the stored state
+  // The switch already shows the stored state. No port waits for a message
+  // about not listening at start: the mark, its tooltip and the log say it.
+  switchOnOff(false);
 }
 
-void CPortDlg::OnBnClickedOnOff() { switchOnOff(); }
+void CPortDlg::OnBnClickedOnOff() { switchOnOff(true); }
 
-void CPortDlg::switchOnOff() {
+void CPortDlg::switchOnOff(bool userClick) {
   updateData(true);
   if (setting.act == 1) {
     // A port beyond 65535 would wrap to another on the wire: refused like 0.
@@ -131,9 +133,12 @@ void CPortDlg::switchOnOff() {
   }
   applyState();
   saveProfile();
-  // Never from a socket handler: only a click and the start come here.
-  if (!notListening_.isEmpty())
-    showMessage(this, QString::fromUtf8(kNotListening).arg(setting.port).arg(notListening_));
+  // Never from a socket handler: only a click comes here.
+  if (userClick && !notListening_.isEmpty()) {
+    QString text = QString::fromUtf8(kNotListening).arg(setting.port).arg(notListening_);
+    if (retryMaySucceed(repeater, listenBlock_)) text += QString::fromUtf8(kRetryAtNextStart);
+    showMessage(this, text);
+  }
 }
 
 void CPortDlg::applyState() {
@@ -157,7 +162,7 @@ void CPortDlg::applyState() {
 void CPortDlg::updateListenReason() {
   listenBlock_.noHost = setting.forwardHost.empty();
   notListening_ = listenReason(repeater, setting.act != 0, listenBlock_);
-  setToolTip(notListening_);
+  setToolTip(notListening_.isEmpty() ? QString() : QString::fromUtf8(kNotListeningTip).arg(notListening_));
   failMark_->setVisible(!notListening_.isEmpty());
 }
 
@@ -165,7 +170,7 @@ void CPortDlg::updateListenReason() {
 // or another port's that is ON in the profile, would make one caller an
 // endless chain of connections: such a port does not start.
 CListenBlock CPortDlg::loopBlock() const {
-  std::map<int, CPortSetting> on = loadPortsOn(profilePath);
+  std::map<int, CPortSetting> on = loadPortsOn(profilePath, portCount);
   on[portIndex] = setting;  // as it is about to run, whatever the file holds yet
   CListenBlock block;
   const int target = relayLoopTarget(setting, on);
@@ -184,7 +189,7 @@ void CPortDlg::logListenState(bool wasListening) {
   } else if (repeater.isListening()) {
     eventLog->addListenEvent(Kind::ListenStarted, setting.port, destination_, listenEndpoint(repeater));
   } else {
-    eventLog->addListenEvent(Kind::CannotListen, setting.port, destination_, notListening_);
+    eventLog->addListenEvent(Kind::CannotListen, setting.port, destination_, toolTip());
   }
 }
 

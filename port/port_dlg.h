@@ -67,6 +67,7 @@ class CPortDlg : public QWidget,
   const QColor yellowBrush{255, 255, 180};
   const QColor greenBrush{180, 255, 180};
   int portIndex = 0;  // selects the section "TCP-PORT<portIndex>"
+  int portCount = 1;  // the panels of the main window, this one included
   std::string profilePath;
   CSettingDlg* settingDlg = nullptr;  // shared; owned by the main window
   CEventLog* eventLog = nullptr;      // shared; owned by the main window; null: none
@@ -82,7 +83,9 @@ class CPortDlg : public QWidget,
   void OnBnClickedOnOff();
   void OnBnClickedSetting();
   void OnBnClickedStatus();
-  void switchOnOff();
+  // Applies the switch; the user's own click also hears why a port that is
+  // ON does not listen.
+  void switchOnOff(bool userClick);
   void applyState();
   void loadProfile();
   void saveProfile();

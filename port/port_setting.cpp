@@ -113,9 +113,12 @@ bool writePortSetting(CProfile& profile, int portIndex, const CPortSetting& v) {
 }
 
 std::map<int, CPortSetting> readPortsOn(const CProfile& profile) {
+  return readPortsOn(profile, boundedPortCount(readSystemSetting(profile).portNum));
+}
+
+std::map<int, CPortSetting> readPortsOn(const CProfile& profile, int portCount) {
   std::map<int, CPortSetting> on;
-  const int count = boundedPortCount(readSystemSetting(profile).portNum);
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < portCount; ++i) {
     CPortSetting setting = readPortSetting(profile, i);
     if (setting.act == 1) on.emplace(i, std::move(setting));
   }
@@ -146,7 +149,9 @@ CSystemSetting loadSystemSetting(const std::string& path) {
   return readSystemSetting(loadOrEmpty(path));
 }
 
-std::map<int, CPortSetting> loadPortsOn(const std::string& path) { return readPortsOn(loadOrEmpty(path)); }
+std::map<int, CPortSetting> loadPortsOn(const std::string& path, int portCount) {
+  return readPortsOn(loadOrEmpty(path), portCount);
+}
 
 bool saveSystemSetting(const std::string& path, const CSystemSetting& setting) {
   return updateProfileFile(path, [&](CProfile& p) { return writeSystemSetting(p, setting); });

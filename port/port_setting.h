@@ -64,8 +64,10 @@ CPortSetting readPortSetting(const CProfile& profile, int portIndex);
 bool writePortSetting(CProfile& profile, int portIndex, const CPortSetting& setting);
 
 // The ports that are ON (ACT=1) among the first PORTNUM sections (PORTNUM
-// bounded to 1..MAX_PORTS), by index.
+// bounded to 1..MAX_PORTS), by index; or among the first portCount, for a
+// count about to be applied that the profile does not hold yet.
 std::map<int, CPortSetting> readPortsOn(const CProfile& profile);
+std::map<int, CPortSetting> readPortsOn(const CProfile& profile, int portCount);
 
 CSystemSetting readSystemSetting(const CProfile& profile);
 bool writeSystemSetting(CProfile& profile, const CSystemSetting& setting);
@@ -76,5 +78,5 @@ bool writeSystemSetting(CProfile& profile, const CSystemSetting& setting);
 CPortSetting loadPortSetting(const std::string& path, int portIndex);
 bool savePortSetting(const std::string& path, int portIndex, const CPortSetting& setting);
 CSystemSetting loadSystemSetting(const std::string& path);
-std::map<int, CPortSetting> loadPortsOn(const std::string& path);
+std::map<int, CPortSetting> loadPortsOn(const std::string& path, int portCount);
 bool saveSystemSetting(const std::string& path, const CSystemSetting& setting);

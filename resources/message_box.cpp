@@ -7,8 +7,12 @@
 
 namespace {
 
+// Set once, when the program starts to end; never cleared.
+bool gEnding = false;
+
 int runBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton escape) {
+  if (gEnding) return escape;
   QMessageBox box(icon, QString::fromUtf8(kMessageCaption), text, buttons, parent);
   box.setFont(dialogFont());
   box.setEscapeButton(escape);
@@ -20,6 +24,8 @@ int runBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
 void showMessage(QWidget* parent, const QString& text) {
   runBox(parent, QMessageBox::Warning, text, QMessageBox::Ok, QMessageBox::Ok);
 }
+
+void endMessages() { gEnding = true; }
 
 bool askQuestion(QWidget* parent, const QString& text) {
   const int answer = runBox(parent, QMessageBox::Question, text,

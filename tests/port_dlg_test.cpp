@@ -86,9 +86,10 @@ class PortDlgTest : public ::testing::Test {
 
   // Creates a panel as the main window does; its message, if any, is
   // answered with OK and returned.
-  CModalRecord create(int index = 0, CEventLog* log = nullptr) {
+  CModalRecord create(int index = 0, CEventLog* log = nullptr, int portCount = 1) {
     auto panel = std::make_unique<CPortDlg>(loop);
     panel->portIndex = index;
+    panel->portCount = portCount;
     panel->profilePath = path;
     panel->settingDlg = &settingDlg;
     panel->eventLog = log;
@@ -231,7 +232,9 @@ TEST_F(PortDlgTest, APortOnAtExitIsOnAgainAtTheNextStart) {
 }
 
 // ON but not listening: the panel keeps ON (tried again at the next start),
-// shows a mark and the reason, and says so at once when switched on.
+// shows a mark and the reason, and says so when the user switches it on; at
+// start-up it waits for nobody's click. Only a taken port may listen at the
+// next try, and only its message says it will be tried again.
 TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn) {
   uint16_t takenPort = 0;
   Fd taken = listenAny(takenPort);
@@ -244,26 +247,26 @@ TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn)
   struct Case {
     CPortSetting setting;
     QString reason;
+    bool retried;
   };
   const Case cases[] = {
-      {noHost, QString::fromUtf8("待ち受けていません: 転送先ホストが設定されていません")},
-      {inUse, QString::fromUtf8("0.0.0.0:%1 で待ち受けできません: アドレスは既に使用されています (エラー\u00a010048)")
-                  .arg(takenPort)},
-      {toItself, QString::fromUtf8("転送先がこのポート自身です (127.0.0.1:%1): 中継がループするため待ち受けません")
-                     .arg(toItself.port)}};
+      {noHost, QString::fromUtf8("転送先ホストが設定されていません"), false},
+      {inUse, QString::fromUtf8("0.0.0.0:%1: アドレスは既に使用されています (エラー 10048)").arg(takenPort), true},
+      {toItself, QString::fromUtf8("転送先がこのポート自身です (127.0.0.1:%1): 中継がループします").arg(toItself.port),
+       false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason.toStdString());
     panels.clear();
     store(c.setting);
-    const QString message = QString::fromUtf8("TCP:%1 は ON ですが、待ち受けていません。\n%2\n次回の起動時にもう一度試みます。")
+    const QString message = QString::fromUtf8("TCP:%1 は ON ですが、待ち受けていません。\n%2%3")
                                 .arg(c.setting.port)
-                                .arg(c.reason);
-    const CModalRecord atStart = create();
-    EXPECT_EQ(atStart.text, message);
+                                .arg(c.reason)
+                                .arg(c.retried ? QString::fromUtf8("\n次回の起動時にもう一度試みます。") : QString());
+    EXPECT_FALSE(create().seen);
     EXPECT_TRUE(isOn());
     EXPECT_EQ(stored().act, 1);
     EXPECT_FALSE(panel().repeater.isListening());
-    EXPECT_EQ(panel().toolTip(), c.reason);
+    EXPECT_EQ(panel().toolTip(), QString::fromUtf8("待ち受けていません: ") + c.reason);
     EXPECT_FALSE(failMark()->isHidden());
     EXPECT_FALSE(press(IDC_ON_OFF).seen);
     EXPECT_TRUE(isOff());
@@ -271,6 +274,32 @@ TEST_F(PortDlgTest, AnOnPortThatCannotListenLooksFailedAndSaysWhyWhenSwitchedOn)
     EXPECT_TRUE(failMark()->isHidden());
     EXPECT_EQ(press(IDC_ON_OFF).text, message);
     EXPECT_TRUE(isOn());
+  }
+}
+
+// The loop check at a port's start reads the ports of the count being
+// applied, whatever the profile still says, and takes a listen address of
+// 0.0.0.0 as the wildcard it is.
+TEST_F(PortDlgTest, TheLoopCheckSeesThePortsBeingAppliedAndTheWildcardAddress) {
+  struct Case {
+    int storedCount, appliedCount;
+    const char* listenBind;  // of the port the first one relays to; null: not bound
+    bool loop;
+  } cases[] = {{10, 5, nullptr, false}, {5, 10, nullptr, true}, {10, 10, "0.0.0.0", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.storedCount) + " stored, " + std::to_string(c.appliedCount) + " applied");
+    panels.clear();
+    CPortSetting target = relayTo(1);
+    target.isListenBind = c.listenBind ? 1 : 0;
+    if (c.listenBind) target.ipListenBind = c.listenBind;
+    store(target, 7);
+    CPortSetting first = relayTo(1);
+    first.forwardPort = target.port;
+    store(first, 0);
+    ASSERT_TRUE(saveSystemSetting(path, CSystemSetting{c.storedCount, 1}));
+    create(0, nullptr, c.appliedCount);
+    EXPECT_EQ(panel().repeater.isListening(), !c.loop);
+    EXPECT_EQ(panel().toolTip().contains(QString::fromUtf8("ループ")), c.loop);
   }
 }
 

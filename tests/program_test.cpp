@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -236,6 +237,19 @@ TEST_F(ProgramTest, TerminationWhileAPanelsMessageBoxIsOpenEndsCleanly) {
 
   EXPECT_EQ(quillex_->stop(SIGTERM, kExitMs), 0) << quillex_->output;
   expectSavedSections(readProfile(profilePath()), {1});
+}
+
+// A termination while the start-up waits on a port's message (a port ON
+// without a listen port) ends the program at once: the box closes, the
+// panels after it are made, and every section is saved.
+TEST_F(ProgramTest, TerminationDuringAStartUpMessageEndsAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(start(false, onPortProfile(5, listenPort, destinationPort) +
+                                           "[TCP-PORT1]\nACT=1\nPORT=0\nFORWARDPORT=9\n"));
+  ASSERT_TRUE(waitUntil([&] { return windowVisible("Quillex"); })) << "no message box";
+  const auto stopped = std::chrono::steady_clock::now();
+  EXPECT_EQ(quillex_->stop(SIGTERM, kExitMs), 0) << quillex_->output;
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
+  expectSavedSections(readProfile(profilePath()), {1, 0, 0, 0, 0});  // the refused switch-on is OFF
 }
 
 }  // namespace
