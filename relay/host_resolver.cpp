@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "relay/hosts_file.h"
+
 namespace {
 
 bool gLibraryReady = false;
@@ -104,8 +106,11 @@ CHostResolver::CHostResolver(CEventLoop& loop) : loop_(loop) {
   options.sock_state_cb_data = this;
   options.timeout = limits.timeoutMs;
   options.tries = limits.tries;
+  char nameServersOnly[] = "b";  // the hosts file was asked already
+  options.lookups = nameServersOnly;
   ares_channel channel = nullptr;
-  if (ares_init_options(&channel, &options, ARES_OPT_SOCK_STATE_CB | ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES) !=
+  if (ares_init_options(&channel, &options,
+                        ARES_OPT_SOCK_STATE_CB | ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_LOOKUPS) !=
       ARES_SUCCESS)
     return;
   channel_ = channel;
@@ -122,6 +127,12 @@ CHostResolver::~CHostResolver() {
 
 CHostResolver::RequestId CHostResolver::resolve(const std::string& host, Callback callback) {
   RequestId id = nextId_++;
+  // A name the hosts file lists is answered from it alone, an IPv6 address
+  // included: a name server's answer for it would be another host.
+  if (std::string listed; hostsFile::lookUp(host, listed)) {
+    callback(true, listed);
+    return 0;
+  }
   if (!channel_) {
     callback(false, std::string());
     return 0;

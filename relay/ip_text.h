@@ -4,6 +4,7 @@
 // IPv6 destination, bare or in brackets. No name is ever looked up here.
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netdb.h>
 
 #include <cstring>
@@ -16,19 +17,26 @@ inline bool isDottedIPv4(const std::string& text) {
   return parseDottedIPv4(text.c_str(), address);
 }
 
-// "::1", "[::1]", or with a scope: "fe80::1%eth0", "[fe80::1%2]". Numeric
-// parsing only: no name is ever looked up, so nothing here blocks.
+// "::1", "[::1]", or with a scope, a number or an interface's name, for any
+// address: "fe80::1%eth0", "[fe80::1%2]", "::1%lo". Numeric parsing only: no
+// name is ever looked up, so nothing here blocks.
 inline bool parseIPv6Literal(const std::string& text, sockaddr_in6& out) {
   const bool bracketed = text.size() > 2 && text.front() == '[' && text.back() == ']';
   const std::string bare = bracketed ? text.substr(1, text.size() - 2) : text;
-  addrinfo hints{};
-  hints.ai_family = AF_INET6;
-  hints.ai_flags = AI_NUMERICHOST;
-  addrinfo* found = nullptr;
-  if (bare.empty() || getaddrinfo(bare.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
-  std::memcpy(&out, found->ai_addr, sizeof out);
-  freeaddrinfo(found);
-  return true;
+  const size_t percent = bare.find('%');
+  out = sockaddr_in6{};
+  out.sin6_family = AF_INET6;
+  if (inet_pton(AF_INET6, bare.substr(0, percent).c_str(), &out.sin6_addr) != 1) return false;
+  if (percent == std::string::npos) return true;
+  const std::string scope = bare.substr(percent + 1);
+  if (scope.empty() || scope.size() > IF_NAMESIZE) return false;
+  if (scope.find_first_not_of("0123456789") == std::string::npos) {
+    const unsigned long long index = std::stoull(scope);
+    out.sin6_scope_id = uint32_t(index);
+    return index <= 0xffffffffull;
+  }
+  out.sin6_scope_id = if_nametoindex(scope.c_str());
+  return out.sin6_scope_id != 0;
 }
 
 // The literal as a connect takes it, without brackets and with its scope,

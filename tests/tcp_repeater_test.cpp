@@ -12,9 +12,11 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
+#include "relay/hosts_file.h"
 #include "tests/process_probe.h"
 #include "tests/relay_fixture.h"
 
@@ -354,11 +356,18 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
   names.answer("six.quillex.test", "::1");
   names.answer("both.quillex.test", "::1");
   names.answer("both.quillex.test", "127.0.0.1");
+  // A name the hosts file lists with an IPv6 address alone is that address,
+  // whatever the name server says.
+  TempDir hostsDir;
+  std::ofstream(hostsDir.path() + "/hosts") << "127.0.0.1 localhost\n::1 listed.quillex.test # only IPv6\n";
+  hostsFile::setPath(hostsDir.path() + "/hosts");
+  names.answer("listed.quillex.test", "127.0.0.1");
   struct Case {
     const char* host;
     bool overIPv6;
-  } cases[] = {{"::1", true},         {"[::1]", true},          {"::1%1", true},
-               {"[::1%1]", true},    {"six.quillex.test", true}, {"both.quillex.test", false}};
+  } cases[] = {{"::1", true},      {"[::1]", true},          {"::1%1", true},
+               {"[::1%1]", true},  {"::1%lo", true},         {"[::1%lo]", true},
+               {"six.quillex.test", true}, {"both.quillex.test", false}, {"LISTED.quillex.test", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
     CTcpRepeater& r = start(c.host, c.overIPv6 ? port6 : destinationPort);
@@ -369,7 +378,9 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
     EXPECT_EQ(r.connectionTable[0]->connectStream->peerAddress.substr(0, 3), c.overIPv6 ? "::1" : "127");
     r.stop();
   }
-  EXPECT_EQ(names.queries("::1%1") + names.queries("[::1%1]"), 0);  // a scoped literal is no name
+  EXPECT_EQ(names.queries("::1%1") + names.queries("[::1%1]") + names.queries("::1%lo"), 0);  // no names
+  EXPECT_EQ(names.queries("listed.quillex.test") + names.queries("LISTED.quillex.test"), 0);
+  hostsFile::setPath("");
   // An IPv4 bind address cannot reach an IPv6 destination: a failed connect.
   TraceCapture trace;
   CTcpRepeater& bound = start("::1", port6);

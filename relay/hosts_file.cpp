@@ -1,0 +1,82 @@
+#include "relay/hosts_file.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+#include <unordered_map>
+#include <utility>
+
+#include "relay/ip_text.h"
+
+namespace hostsFile {
+namespace {
+
+constexpr const char* kSystemPath = "/etc/hosts";
+
+struct CAddresses {
+  std::string ipv4, ipv6;  // the first of each family
+};
+
+// What the file said when last read, and how it looked then.
+struct CTable {
+  std::string path;
+  struct stat seen {};
+  std::unordered_map<std::string, CAddresses> byName;  // lower-case names
+};
+
+std::string gPath;
+CTable gTable;
+
+std::string lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return text;
+}
+
+void addLine(const std::string& line, std::unordered_map<std::string, CAddresses>& byName) {
+  std::istringstream words(line.substr(0, line.find('#')));
+  std::string address, name;
+  if (!(words >> address)) return;
+  sockaddr_in6 v6{};
+  const bool isV4 = isDottedIPv4(address);
+  if (!isV4 && !parseIPv6Literal(address, v6)) return;
+  while (words >> name) {
+    CAddresses& known = byName[lower(name)];
+    std::string& slot = isV4 ? known.ipv4 : known.ipv6;
+    if (slot.empty()) slot = address;
+  }
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_ino == b.st_ino && a.st_dev == b.st_dev && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+const CTable& table() {
+  const std::string path = gPath.empty() ? kSystemPath : gPath;
+  struct stat now {};
+  if (stat(path.c_str(), &now) != 0) now = {};
+  if (path == gTable.path && sameFile(now, gTable.seen)) return gTable;
+  CTable fresh;
+  fresh.path = path;
+  fresh.seen = now;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) addLine(line, fresh.byName);
+  gTable = std::move(fresh);
+  return gTable;
+}
+
+}  // namespace
+
+void setPath(const std::string& path) { gPath = path; }
+
+bool lookUp(const std::string& name, std::string& address) {
+  const CTable& t = table();
+  auto found = t.byName.find(lower(name));
+  if (found == t.byName.end()) return false;
+  address = found->second.ipv4.empty() ? found->second.ipv6 : found->second.ipv4;
+  return true;
+}
+
+}  // namespace hostsFile
