@@ -87,11 +87,12 @@ void CQuillexDlg::buildSystemMenu() {
   systemMenu_->addAction(QString::fromUtf8(IDS_ABOUTBOX), this, &CQuillexDlg::OnAbout);
   systemMenu_->addSeparator();
   systemMenu_->addAction(QString::fromUtf8(MENU_EVENT_LOG), this, &CQuillexDlg::OnEventLog);
+  exitSeparator_ = systemMenu_->addSeparator();
   exitAction_ = systemMenu_->addAction(QString::fromUtf8(TRAY_EXIT), this, &CQuillexDlg::OnTrayExit);
 }
 
 void CQuillexDlg::contextMenuEvent(QContextMenuEvent* event) {
-  exitAction_->setVisible(!CTrayIcon::available());
+  for (QAction* exit : {exitSeparator_, exitAction_}) exit->setVisible(!CTrayIcon::available());
   systemMenu_->popup(event->globalPos());
 }
 
@@ -206,6 +207,33 @@ void CQuillexDlg::destroyPortPanels() {
   panels_.clear();
 }
 
+// Beside the main window, so the log does not hide the panels it tells of:
+// on its right or left where the screen has room, else below or above it
+// (as wide as the screen allows), made lower when even that room is short.
+void CQuillexDlg::placeBeside(QWidget* window) {
+  QScreen* s = screen();
+  if (!s) return;
+  const QRect room = s->availableGeometry(), main = frameGeometry();
+  const QSize frame = window->frameGeometry().size() - window->size();
+  const QSize size = window->frameGeometry().size();
+  const int x = std::clamp(main.left(), room.left(), std::max(room.left(), room.right() + 1 - size.width()));
+  const int y = std::clamp(main.top(), room.top(), std::max(room.top(), room.bottom() + 1 - size.height()));
+  const int below = room.bottom() - main.bottom(), above = main.top() - room.top();
+  QPoint at;
+  if (room.right() - main.right() >= size.width()) {
+    at = QPoint(main.right() + 1, y);
+  } else if (main.left() - room.left() >= size.width()) {
+    at = QPoint(main.left() - size.width(), y);
+  } else if (below >= size.height() || (above < size.height() && below >= above)) {
+    window->resize(window->width(), std::min(window->height(), below - frame.height()));
+    at = QPoint(x, main.bottom() + 1);
+  } else {
+    window->resize(window->width(), std::min(window->height(), above - frame.height()));
+    at = QPoint(x, main.top() - window->height() - frame.height());
+  }
+  window->move(at);
+}
+
 void CQuillexDlg::centreOnScreen() {
   if (QScreen* s = screen()) move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 }
@@ -252,8 +280,10 @@ void CQuillexDlg::OnAbout() {
 }
 
 void CQuillexDlg::OnEventLog() {
-  if (!eventLogDlg_) eventLogDlg_ = new CEventLogDlg(*eventLog_, this);
+  const bool first = !eventLogDlg_;
+  if (first) eventLogDlg_ = new CEventLogDlg(*eventLog_, this);
   eventLogDlg_->show();
+  if (first) placeBeside(eventLogDlg_);  // shown, it knows its frame
   eventLogDlg_->raise();
   eventLogDlg_->activateWindow();
 }

@@ -64,6 +64,7 @@ class CQuillexDlg : public QDialog {
   void layoutPortPanels();
   void destroyPortPanels();
   void centreOnScreen();
+  void placeBeside(QWidget* window);
   bool anyPortOn();
 
   std::string profilePath_;
@@ -74,7 +75,10 @@ class CQuillexDlg : public QDialog {
   CEventLogDlg* eventLogDlg_ = nullptr;  // made when first asked for
   CTrayIcon* tray_ = nullptr;
   QMenu* systemMenu_ = nullptr;
-  QAction* exitAction_ = nullptr;  // in the window menu only while there is no notification area
+  // In the window menu, after a separator of their own, only while there is
+  // no notification area.
+  QAction* exitSeparator_ = nullptr;
+  QAction* exitAction_ = nullptr;
   QLabel* link_ = nullptr;
   int portCount_ = 1;        // panels laid out
   int storedPortCount_ = 1;  // PORTNUM as the profile holds it

@@ -1,6 +1,7 @@
 #include "dialogs/event_log.h"
 
 #include "dialogs/event_log_text.h"
+#include "resources/event_texts.h"
 
 namespace {
 
@@ -59,16 +60,7 @@ void CEventLog::setLive(bool live) {
 void CEventLog::flush() {
   frame_.stop();
   const uint64_t first = added_ > capacity_ ? added_ - capacity_ : 0;
-  if (first > firstShown_) {
-    const uint64_t gone = std::min(first, endShown_) - firstShown_;
-    if (gone > 0) {
-      beginRemoveRows(QModelIndex(), 0, int(gone) - 1);
-      firstShown_ += gone;
-      endRemoveRows();
-    }
-    // Events added and dropped again while no view was live are never shown.
-    if (firstShown_ < first) firstShown_ = endShown_ = first;
-  }
+  if (first > firstShown_) dropOldest(first);
   if (added_ > endShown_) {
     const int rows = rowCount();
     beginInsertRows(QModelIndex(), rows, rows + int(added_ - endShown_) - 1);
@@ -77,19 +69,41 @@ void CEventLog::flush() {
   }
 }
 
+// The rows of events before `first` go; the count row, below which they
+// stood, says how many went in all.
+void CEventLog::dropOldest(uint64_t first) {
+  const bool counted = firstShown_ > 0;
+  const uint64_t gone = std::min(first, endShown_) - firstShown_;
+  if (gone > 0) {
+    beginRemoveRows(QModelIndex(), firstEventRow(), firstEventRow() + int(gone) - 1);
+    firstShown_ += gone;
+    endRemoveRows();
+  }
+  // Events added and dropped again while no view was live are never shown.
+  if (firstShown_ < first) firstShown_ = endShown_ = first;
+  if (counted) {
+    emit dataChanged(index(0), index(0));
+  } else {
+    beginInsertRows(QModelIndex(), 0, 0);
+    endInsertRows();
+  }
+}
+
 int CEventLog::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : int(endShown_ - firstShown_);
+  return parent.isValid() ? 0 : firstEventRow() + int(endShown_ - firstShown_);
 }
 
 const CLogEvent* CEventLog::eventAt(int row) const {
-  const uint64_t number = firstShown_ + uint64_t(row);
+  const uint64_t number = firstShown_ + uint64_t(row - firstEventRow());
   // A row the ring has reused since is shown empty until the next frame drops it.
-  if (row < 0 || number >= endShown_ || number + 2 * capacity_ < added_ + 1) return nullptr;
+  if (row < firstEventRow() || number >= endShown_ || number + 2 * capacity_ < added_ + 1) return nullptr;
   return &ring_[size_t(number % (2 * capacity_))];
 }
 
 QVariant CEventLog::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole) return {};
+  if (index.row() < firstEventRow())
+    return QString::fromUtf8(kOlderEventsDropped).arg(firstShown_).arg(capacity_);
   const CLogEvent* event = eventAt(index.row());
   return event ? eventLogLine(*event) : QString();
 }

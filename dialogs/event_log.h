@@ -3,9 +3,10 @@
 // stopped, a port that cannot listen, and each connection as it ends (a
 // caller refused included). It keeps the latest `capacity` events and never
 // slows relaying: adding one copies a record into a slot of a ring, nothing
-// more. Lines are formatted only when a view shows them, and a view hears of
-// new rows at most once a display frame, and only while it is live (shown).
-// Safe to call from inside socket handlers: it never opens a window.
+// more. Once older events had to go, the first row says how many. Lines are
+// formatted only when a view shows them, and a view hears of new rows at most
+// once a display frame, and only while it is live (shown). Safe to call from
+// inside socket handlers: it never opens a window.
 
 #include <QAbstractListModel>
 #include <QTimer>
@@ -45,13 +46,18 @@ class CEventLog : public QAbstractListModel {
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  // The event a row shows, or null when it is gone.
+  // The event a row shows, or null when it is gone or the row is the count
+  // of the events dropped.
   const CLogEvent* eventAt(int row) const;
+  uint64_t droppedCount() const { return firstShown_; }
 
  private:
   CLogEvent& nextSlot();
   void eventAdded();
   void flush();
+  void dropOldest(uint64_t first);
+  // The first row is the count of the events dropped, once there are any.
+  int firstEventRow() const { return firstShown_ > 0 ? 1 : 0; }
 
   const uint64_t capacity_;
   // Twice the rows shown: a view may still show the oldest rows while newer

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 
-#include "dialogs/byte_count.h"
 #include "relay/tcp_repeater.h"
 #include "resources/copy_rows.h"
 #include "resources/resource_ids.h"
@@ -21,7 +20,8 @@ struct CColumn {
   int width;  // pixels
 };
 
-// The ten columns of the table, then the bytes relayed each way.
+// The ten columns of the table, then the bytes relayed each way; every
+// number as "%d" writes it, so a copied row reads the same in every column.
 constexpr std::array<CColumn, 12> kColumns = {{
     {"AcceptPeer", Qt::AlignLeft, 80},
     {"Port", Qt::AlignRight, 50},
@@ -46,7 +46,7 @@ std::array<QString, kColumns.size()> cellsOf(const CTcpStreamPair& pair) {
           QString::number(in.usedBuffPeak),            QString::fromStdString(out.getBindIp()),
           QString::number(out.bindPort),               QString::fromStdString(out.getPeerAddress()),
           QString::number(out.peerPort),               QString::number(out.usedBuffPeak),
-          byteCountText(out.sentBytes),                byteCountText(in.sentBytes)};
+          QString::number(out.sentBytes),              QString::number(in.sentBytes)};
 }
 
 }  // namespace

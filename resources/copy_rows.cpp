@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QTableView>
 #include <map>
 
 #include "resources/dialog_texts.h"
@@ -14,6 +15,13 @@ QString selectedRowsText(const QAbstractItemView* view) {
   for (const QModelIndex& index : view->selectionModel()->selectedIndexes())
     cells[index.row()][index.column()] = index.data(Qt::DisplayRole).toString();
   QStringList rows;
+  // A table's rows come below its headings, so the copy says what each column is.
+  if (qobject_cast<const QTableView*>(view) && !cells.empty()) {
+    QStringList headings;
+    for (const auto& [column, text] : cells.begin()->second)
+      headings << view->model()->headerData(column, Qt::Horizontal).toString();
+    rows << headings.join(QLatin1Char('\t'));
+  }
   for (const auto& [row, columns] : cells) {
     QStringList texts;
     for (const auto& [column, text] : columns) texts << text;

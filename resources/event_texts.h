@@ -30,6 +30,9 @@ constexpr const char* kConnectionLine = "%1 %2  %3 秒  上り %4 バイト  下
 constexpr const char* kListenStarted = "待ち受けを開始しました: %1 → %2";
 constexpr const char* kListenStopped = "待ち受けを停止しました";
 
+// The log's first line once it holds as many events as it keeps.
+constexpr const char* kOlderEventsDropped = "これより前の %1 件は削除されました (最新の %2 件を保持しています)";
+
 // A line of the log: its time, the port and the event.
 constexpr const char* kEventTimeFormat = "yyyy-MM-dd HH:mm:ss.zzz";
 constexpr const char* kEventLine = "%1  TCP:%2  %3";

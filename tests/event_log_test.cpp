@@ -87,37 +87,42 @@ int callerAt(const CEventLog& log, int row) {
   return event ? event->record.callerPort : -1;
 }
 
+// Once it holds its most, its first line says how many older ones went.
 TEST(EventLogTest, KeepsTheLatestAndTellsALiveViewOncePerFrame) {
   CEventLog log(3);
   addCallers(log, 1, 5);
   EXPECT_EQ(log.rowCount(), 0);  // no view is live: nothing shown yet
   log.setLive(true);
-  ASSERT_EQ(log.rowCount(), 3);
-  EXPECT_EQ(callerAt(log, 0), 3);
-  EXPECT_EQ(callerAt(log, 2), 5);
+  ASSERT_EQ(log.rowCount(), 4);
+  const auto firstLine = [&] { return log.data(log.index(0)).toString(); };
+  EXPECT_EQ(firstLine(), QString::fromUtf8("これより前の 2 件は削除されました (最新の 3 件を保持しています)"));
+  EXPECT_EQ(callerAt(log, 0), -1);
+  EXPECT_EQ(callerAt(log, 1), 3);
+  EXPECT_EQ(callerAt(log, 3), 5);
 
   QSignalSpy inserted(&log, &QAbstractItemModel::rowsInserted);
   QSignalSpy removed(&log, &QAbstractItemModel::rowsRemoved);
   addCallers(log, 6, 2);
-  EXPECT_EQ(log.rowCount(), 3);  // until the frame
+  EXPECT_EQ(log.rowCount(), 4);  // until the frame
   ASSERT_TRUE(QTest::qWaitFor([&] { return inserted.count() > 0; }, 5000));
   EXPECT_EQ(inserted.count(), 1);
   EXPECT_EQ(removed.count(), 1);
-  EXPECT_EQ(callerAt(log, 0), 5);
-  EXPECT_EQ(callerAt(log, 2), 7);
+  EXPECT_EQ(callerAt(log, 1), 5);
+  EXPECT_EQ(callerAt(log, 3), 7);
+  EXPECT_TRUE(firstLine().startsWith(QString::fromUtf8("これより前の 4 件")));
 
   // Closed, the rows wait; shown again, they catch up at once.
   log.setLive(false);
   addCallers(log, 8, 2);
-  EXPECT_EQ(callerAt(log, 0), 5);
+  EXPECT_EQ(callerAt(log, 1), 5);
   log.setLive(true);
-  EXPECT_EQ(callerAt(log, 0), 7);
+  EXPECT_EQ(callerAt(log, 1), 7);
   log.setLive(false);
   addCallers(log, 10, 20);
   log.setLive(true);
-  ASSERT_EQ(log.rowCount(), 3);
-  EXPECT_EQ(callerAt(log, 0), 27);
-  EXPECT_EQ(callerAt(log, 2), 29);
+  ASSERT_EQ(log.rowCount(), 4);
+  EXPECT_EQ(callerAt(log, 1), 27);
+  EXPECT_EQ(callerAt(log, 3), 29);
 }
 
 TEST(EventLogDlgTest, FollowsNewLinesUnlessScrolledUpAndCopiesTheSelection) {
@@ -140,16 +145,30 @@ TEST(EventLogDlgTest, FollowsNewLinesUnlessScrolledUpAndCopiesTheSelection) {
 
   bar->setValue(70);
   const int reading = topCaller();
-  addCallers(log, 105, 150);  // the oldest 55 lines go
-  ASSERT_TRUE(QTest::qWaitFor([&] { return callerAt(log, 0) == 55; }, 5000));
+  addCallers(log, 105, 150);  // the oldest 55 lines go, and a line says so
+  ASSERT_TRUE(QTest::qWaitFor([&] { return callerAt(log, 1) == 55; }, 5000));
   EXPECT_TRUE(QTest::qWaitFor([&] { return topCaller() == reading; }, 5000)) << topCaller() << " " << reading;
   EXPECT_LT(bar->value(), bar->maximum());
 
-  lines->selectionModel()->select(log.index(0), QItemSelectionModel::Select);
   lines->selectionModel()->select(log.index(1), QItemSelectionModel::Select);
+  lines->selectionModel()->select(log.index(2), QItemSelectionModel::Select);
   QTest::keyClick(lines, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QGuiApplication::clipboard()->text(),
-            eventLogLine(*log.eventAt(0)) + QLatin1Char('\n') + eventLogLine(*log.eventAt(1)));
+            eventLogLine(*log.eventAt(1)) + QLatin1Char('\n') + eventLogLine(*log.eventAt(2)));
+
+  // A line wider than the window, short ones after it, is read by scrolling
+  // sideways, not cut.
+  CConnectionRecord wide = record(End::ClosedByCaller);
+  wide.callerPort = 1;
+  bar->setValue(bar->maximum());
+  log.addConnection(8080, std::make_shared<const QString>(QString(300, QLatin1Char('w'))), wide);
+  addCallers(log, 2, 2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return callerAt(log, log.rowCount() - 1) == 3; }, 5000));
+  QScrollBar* across = lines->horizontalScrollBar();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return across->maximum() > 0; }, 5000));
+  const QModelIndex wideRow = log.index(log.rowCount() - 3);
+  EXPECT_LE(lines->fontMetrics().horizontalAdvance(eventLogLine(*log.eventAt(wideRow.row()))),
+            lines->visualRect(wideRow).width());
 }
 
 }  // namespace

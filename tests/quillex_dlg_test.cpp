@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
@@ -168,18 +169,24 @@ TEST_F(MainWindowTest, ClosingWithoutANotificationAreaMinimisesInsteadOfHiding) 
 }
 
 // The event log comes after the window menu's own entries and opens beside the
-// main window, not modal.
+// main window, not modal; without a notification area "終了" follows, after
+// a separator of its own.
 TEST_F(MainWindowTest, WindowMenuHoldsPropertiesVersionAndThenTheEventLog) {
   CQuillexDlg& w = open();
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), w.mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(&w, &click);
+  w.systemMenu()->close();
   QStringList texts;
-  for (QAction* action : w.systemMenu()->actions()) texts << (action->isSeparator() ? "-" : action->text());
-  EXPECT_EQ(texts.mid(0, 6), (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX),
-                                          "-", QString::fromUtf8("通信ログ")}));
+  for (QAction* action : w.systemMenu()->actions())
+    if (action->isVisible()) texts << (action->isSeparator() ? "-" : action->text());
+  EXPECT_EQ(texts, (QStringList{"-", QString::fromUtf8(IDS_PROPERTIES), "-", QString::fromUtf8(IDS_ABOUTBOX), "-",
+                                QString::fromUtf8("通信ログ"), "-", QString::fromUtf8("終了")}));
   w.systemMenu()->actions()[5]->trigger();
   CEventLogDlg* log = w.eventLogDialog();
   ASSERT_TRUE(log && log->isVisible());
   EXPECT_EQ(log->windowTitle(), QString::fromUtf8("通信ログ"));
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_FALSE(log->frameGeometry().intersects(w.frameGeometry())) << "over the panels";
 }
 
 // Why a port does not listen shows on hover even while another window is active.
