@@ -17,6 +17,8 @@
 #include <thread>
 
 #include "relay/hosts_file.h"
+#include "relay/line_sink.h"
+#include "relay/trace.h"
 #include "tests/process_probe.h"
 #include "tests/relay_fixture.h"
 
@@ -669,6 +671,38 @@ TEST_F(RepeaterTest, TwoHundredConcurrentConnectionsEachGetTheirOwnBytes) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(*std::max_element(counts.counts.begin(), counts.counts.end()), kConnections);
   ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
+}
+
+// A trace output that runs out of memory on the line that accepts a caller,
+// once: the caller was taken from the queue by then.
+class CFailingAcceptLine : public CLineSink {
+ public:
+  void write(const char* data, size_t size) override {
+    if (!failed_ && std::string(data, size).find("接続を受け付けました") != std::string::npos) {
+      failed_ = true;
+      throw std::bad_alloc();
+    }
+  }
+
+ private:
+  bool failed_ = false;
+};
+
+// Memory that runs out once a caller was accepted closes that caller only;
+// the caller queued behind it is relayed.
+TEST_F(RepeaterTest, MemoryRefusedAfterAnAcceptClosesOnlyThatCaller) {
+  CTcpRepeater& r = start();
+  Fd first = connectTo(portOf(r)), second = connectTo(portOf(r));
+  CFailingAcceptLine failing;
+  trace::setOutput(&failing);
+  trace::setEnabled(true);
+  ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() == 1; }));
+  trace::setEnabled(false);
+  trace::setOutput(nullptr);
+  EXPECT_TRUE(atEndOfStream(first.get(), 5000));
+  Fd server = acceptOne(destination.get(), 5000);
+  ASSERT_TRUE(server);
+  EXPECT_TRUE(echoes(loop, second.get(), server.get(), "still", "served"));
 }
 
 // Takes every free descriptor number below a lowered limit, and gives them
