@@ -4,7 +4,7 @@
 # keys). Two runs:
 #   ten ports, four ON, one filtering callers, one carrying two live
 #   connections, one that cannot listen (another program holds its port):
-#   its message, the main window, tray menu, connection status (as opened
+#   its message when switched on, the main window, tray menu, connection status (as opened
 #   and widened), the event log, About and the refusal of the system
 #   properties (a message box);
 #   one port, OFF, with a long destination and both address lists: main
@@ -219,8 +219,11 @@ FORWARDHOST=127.0.0.1
 FORWARDPORT=25
 EOF
 
-# The port that cannot listen says so at once, over the main window.
+# The port that cannot listen starts without a word (its mark says it);
+# switched off and on again by the user, it says why.
 main=$(wait_window "$title")
+click_panel "$main" 16 146 5 2  # TCP:15432's switch, OFF
+click_panel "$main" 16 146 5 2  # and ON again
 shoot "$(wait_message_box)" not-listening
 xdotool key Return
 

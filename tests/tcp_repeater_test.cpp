@@ -554,6 +554,26 @@ TEST_F(RepeaterTest, IdleTimeoutEndsOnlySilentPairsAndKeepaliveIsOnBothSockets) 
   EXPECT_TRUE(atEndOfStream(client.get(), 1000));
 }
 
+// Writes the bytes at one end while the other reads nothing for pauseMs
+// (and then looks), then reads them as the loop relays; true when every
+// byte arrived in order.
+bool arrivesAfterAPause(CEventLoop& loop, int from, int to, const std::vector<char>& bytes, int pauseMs,
+                        const std::function<void()>& whilePaused) {
+  std::thread writer([&] { writeAll(from, bytes.data(), bytes.size()); });
+  pumpFor(loop, pauseMs);
+  whilePaused();
+  std::vector<char> got(bytes.size());
+  std::atomic<bool> read{false};
+  std::thread reader([&] {
+    readExact(to, got.data(), got.size(), 10000);
+    read = true;
+  });
+  pumpUntil(loop, [&] { return read.load(); });
+  reader.join();
+  writer.join();
+  return got == bytes;
+}
+
 // Bytes on their way to a reader that pauses, in the relay's buffer or only
 // in the system's queue, keep a pair from being idle: everything arrives,
 // and only then does a silence of the idle timeout end the pair.
@@ -575,20 +595,10 @@ TEST_F(RepeaterTest, AnIdleTimeoutNeverCutsBytesOnTheirWay) {
     ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() > heard; }));
     Fd server = acceptOne(slow.get(), 5000);
     ASSERT_TRUE(server);
-    const std::vector<char> sent = pattern(size, 7);
-    std::thread writer([&] { writeAll(client.get(), sent.data(), sent.size()); });
-    pumpFor(loop, 1500);  // the reader pauses longer than the idle timeout
-    EXPECT_TRUE(log.records.empty()) << "cut while bytes were on their way";
-    std::vector<char> got(size);
-    std::atomic<bool> read{false};
-    std::thread reader([&] {
-      readExact(server.get(), got.data(), got.size(), 10000);
-      read = true;
-    });
-    pumpUntil(loop, [&] { return read.load(); });
-    reader.join();
-    writer.join();
-    EXPECT_TRUE(got == sent);
+    // The reader pauses longer than the idle timeout.
+    EXPECT_TRUE(arrivesAfterAPause(loop, client.get(), server.get(), pattern(size, 7), 1500, [&] {
+      EXPECT_TRUE(log.records.empty()) << "cut while bytes were on their way";
+    }));
     ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 1; }, 3000));
     EXPECT_EQ(log.records[0].end, CConnectionRecord::End::IdleTimeout);
     EXPECT_EQ(log.records[0].bytesUp, size);
@@ -606,21 +616,9 @@ TEST_F(RepeaterTest, KeepaliveNeverEndsAPeerThatAnswersButDoesNotRead) {
   };
   CTcpRepeater& r = start();
   auto [client, server] = relayedConnection(r);
-  const std::vector<char> sent = pattern(size_t(8) << 20, 3);
-  std::thread writer([&] { writeAll(server.get(), sent.data(), sent.size()); });
-  const int scheduleMs = CAsyncSocket::keepAliveFor(1).giveUpMs();
-  pumpFor(loop, scheduleMs + 1500);
-  EXPECT_TRUE(log.records.empty()) << "a paused reader was cut";
-  std::vector<char> got(sent.size());
-  std::atomic<bool> read{false};
-  std::thread reader([&] {
-    readExact(client.get(), got.data(), got.size(), 10000);
-    read = true;
-  });
-  pumpUntil(loop, [&] { return read.load(); });
-  reader.join();
-  writer.join();
-  EXPECT_TRUE(got == sent);
+  const int pauseMs = CAsyncSocket::keepAliveFor(1).giveUpMs() + 1500;
+  EXPECT_TRUE(arrivesAfterAPause(loop, server.get(), client.get(), pattern(size_t(8) << 20, 3), pauseMs,
+                                 [&] { EXPECT_TRUE(log.records.empty()) << "a paused reader was cut"; }));
   EXPECT_TRUE(log.records.empty());
 }
 
