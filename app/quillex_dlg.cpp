@@ -209,29 +209,36 @@ void CQuillexDlg::destroyPortPanels() {
 
 // Beside the main window, so the log does not hide the panels it tells of:
 // on its right or left where the screen has room, else below or above it
-// (as wide as the screen allows), made lower when even that room is short.
+// (as wide as the screen allows), made lower when even that room is short;
+// always on the screen.
 void CQuillexDlg::placeBeside(QWidget* window) {
   QScreen* s = screen();
   if (!s) return;
   const QRect room = s->availableGeometry(), main = frameGeometry();
   const QSize frame = window->frameGeometry().size() - window->size();
   const QSize size = window->frameGeometry().size();
-  const int x = std::clamp(main.left(), room.left(), std::max(room.left(), room.right() + 1 - size.width()));
-  const int y = std::clamp(main.top(), room.top(), std::max(room.top(), room.bottom() + 1 - size.height()));
-  const int below = room.bottom() - main.bottom(), above = main.top() - room.top();
-  QPoint at;
+  const auto onScreen = [&](QPoint at) {
+    at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() + 1 - window->width() - frame.width())));
+    at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() + 1 - window->height() - frame.height())));
+    return at;
+  };
   if (room.right() - main.right() >= size.width()) {
-    at = QPoint(main.right() + 1, y);
-  } else if (main.left() - room.left() >= size.width()) {
-    at = QPoint(main.left() - size.width(), y);
-  } else if (below >= size.height() || (above < size.height() && below >= above)) {
-    window->resize(window->width(), std::min(window->height(), below - frame.height()));
-    at = QPoint(x, main.bottom() + 1);
-  } else {
-    window->resize(window->width(), std::min(window->height(), above - frame.height()));
-    at = QPoint(x, main.top() - window->height() - frame.height());
+    window->move(onScreen(QPoint(main.right() + 1, main.top())));
+    return;
   }
-  window->move(at);
+  if (main.left() - room.left() >= size.width()) {
+    window->move(onScreen(QPoint(main.left() - size.width(), main.top())));
+    return;
+  }
+  const int below = room.bottom() - main.bottom(), above = main.top() - room.top();
+  const bool useBelow = below >= size.height() || (above < size.height() && below >= above);
+  // Never lower than a few lines of the log.
+  const int lowest = 6 * fontMetrics().height();
+  const int space = std::max((useBelow ? below : above) - frame.height(), lowest);
+  window->setMinimumHeight(std::min(window->minimumHeight(), space));
+  window->resize(window->width(), std::min(window->height(), space));
+  const int top = useBelow ? main.bottom() + 1 : main.top() - window->height() - frame.height();
+  window->move(onScreen(QPoint(main.left(), top)));
 }
 
 void CQuillexDlg::centreOnScreen() {
