@@ -101,8 +101,9 @@ void CTcpSockStream::commitSendBuffer(int size) {
   if (sRemainCount > usedBuffPeak) usedBuffPeak = sRemainCount;
 }
 
+// The flush that follows stamps the activity (bytes a send left waiting
+// count as activity of their own), so a received chunk costs no stamp.
 void CTcpSockStream::relayReceived(int count) {
-  noteActivity();
   pairSocket->commitSendBuffer(count);
   if (pairSocket->state == STATE_CONNECTED) pairSocket->writeSendBuffer2Socket();
 }
