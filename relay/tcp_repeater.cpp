@@ -316,7 +316,13 @@ void CTcpRepeater::pairTimedOut(int index) {
 // Until the idle deadline (after the last bytes received or sent) or the
 // next look for a gone peer, whichever comes first.
 int64_t CTcpRepeater::nextLookMs(const CTcpStreamPair& pair) {
-  int64_t next = keepAliveSeconds_ > 0 ? CAsyncSocket::keepAliveFor(keepAliveSeconds_).interval * 1000 : INT64_MAX;
+  int64_t next = INT64_MAX;
+  if (keepAliveSeconds_ > 0) {
+    // On the interval's grid of the loop's clock: the looks of every pair
+    // fall due together, one wake-up for all of them.
+    const int64_t period = CAsyncSocket::keepAliveFor(keepAliveSeconds_).interval * 1000;
+    next = period - loop_.nowMs() % period;
+  }
   if (idleTimeoutMs_ > 0) {
     const int64_t last = std::max(pair.acceptStream->lastActivityMs, pair.connectStream->lastActivityMs);
     next = std::min(next, last + idleTimeoutMs_ - loop_.nowMs());
