@@ -71,24 +71,30 @@ CXSession::~CXSession() {
   if (server_) server_->stop(SIGTERM);
 }
 
+// Each test process tries its own display numbers, and the next ones when a
+// number is taken: servers that scan from :0 at the same moment (-displayfd
+// alone) could end up with one number and cut each other's clients off.
 bool CXSession::startServer() {
-  // -displayfd picks a free display, so parallel tests get their own.
-  server_ = std::make_unique<CChildProcess>(
-      findProgram("Xvfb"),
-      std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-  bool up = waitUntil(
-      [&] {
-        readOutput(*server_, 20);
-        return displayNumber(server_->output).has_value() || !server_->running();
-      },
-      kStartMs);
-  std::optional<std::string> number = displayNumber(server_->output);
-  if (!up || !number) {
-    log_ = "Xvfb did not start: " + server_->output;
-    return false;
+  static int sessions = 0;
+  const int first = 100 + int(getpid() % 400) * 20 + (sessions++ % 20);
+  for (int display = first; display < first + 20; ++display) {
+    server_ = std::make_unique<CChildProcess>(
+        findProgram("Xvfb"), std::vector<std::string>{":" + std::to_string(display), "-displayfd", "1", "-screen",
+                                                      "0", "1024x768x24", "-nolisten", "tcp"});
+    bool up = waitUntil(
+        [&] {
+          readOutput(*server_, 20);
+          return displayNumber(server_->output).has_value() || !server_->running();
+        },
+        kStartMs);
+    std::optional<std::string> number = displayNumber(server_->output);
+    if (up && number && server_->running()) {
+      display_ = ":" + *number;
+      return true;
+    }
+    log_ += "Xvfb did not start on :" + std::to_string(display) + ": " + server_->output + "\n";
   }
-  display_ = ":" + *number;
-  return true;
+  return false;
 }
 
 // trayer owns the notification-area selection before it maps its panel, so
