@@ -121,6 +121,7 @@ class CHeadlessRunner {
 
  private:
   bool readProfile(CProfile& profile, const char* consequence) const;
+  void sayUnreadable(int error, const char* consequence) const;
   void lookAgain();
   void reload(const CProfileLook& look);
   void reloadPorts(const CProfile& profile);
@@ -147,8 +148,12 @@ class CHeadlessRunner {
 bool CHeadlessRunner::readProfile(CProfile& profile, const char* consequence) const {
   int error = 0;
   if (readProfileFile(profilePath_, profile, &error)) return true;
-  say(out_, "Quillex: cannot read the profile " + profilePath_ + ": " + std::strerror(error) + consequence);
+  sayUnreadable(error, consequence);
   return false;
+}
+
+void CHeadlessRunner::sayUnreadable(int error, const char* consequence) const {
+  say(out_, "Quillex: cannot read the profile " + profilePath_ + ": " + std::strerror(error) + consequence);
 }
 
 std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
@@ -229,8 +234,7 @@ void CHeadlessRunner::reload(const CProfileLook& look) {
     return;
   }
   if (look.state == CProfileLook::State::Unreadable) {
-    say(out_, "Quillex: cannot read the profile " + profilePath_ + ": " + std::strerror(look.error) +
-                  "; every port goes on as it was");
+    sayUnreadable(look.error, "; every port goes on as it was");
     return;
   }
   reloadPorts(look.profile);

@@ -49,7 +49,6 @@ class CEventLog : public QAbstractListModel {
   // The event a row shows, or null when it is gone or the row is the count
   // of the events dropped.
   const CLogEvent* eventAt(int row) const;
-  uint64_t droppedCount() const { return firstShown_; }
 
  private:
   CLogEvent& nextSlot();

@@ -4,7 +4,6 @@
 #include <strings.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>

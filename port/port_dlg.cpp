@@ -162,7 +162,7 @@ void CPortDlg::applyState() {
 void CPortDlg::updateListenReason() {
   listenBlock_.noHost = setting.forwardHost.empty();
   notListening_ = listenReason(repeater, setting.act != 0, listenBlock_);
-  setToolTip(notListening_.isEmpty() ? QString() : QString::fromUtf8(kNotListeningTip).arg(notListening_));
+  setToolTip(notListeningLine());
   failMark_->setVisible(!notListening_.isEmpty());
 }
 
@@ -181,6 +181,10 @@ CListenBlock CPortDlg::loopBlock() const {
   return block;
 }
 
+QString CPortDlg::notListeningLine() const {
+  return notListening_.isEmpty() ? QString() : QString::fromUtf8(kNotListeningTip).arg(notListening_);
+}
+
 void CPortDlg::logListenState(bool wasListening) {
   if (!eventLog) return;
   using Kind = CLogEvent::Kind;
@@ -189,7 +193,7 @@ void CPortDlg::logListenState(bool wasListening) {
   } else if (repeater.isListening()) {
     eventLog->addListenEvent(Kind::ListenStarted, setting.port, destination_, listenEndpoint(repeater));
   } else {
-    eventLog->addListenEvent(Kind::CannotListen, setting.port, destination_, toolTip());
+    eventLog->addListenEvent(Kind::CannotListen, setting.port, destination_, notListeningLine());
   }
 }
 

@@ -94,6 +94,8 @@ class CPortDlg : public QWidget,
   void showCount();
   void updateListenReason();
   CListenBlock loopBlock() const;
+  // "待ち受けていません: " and why, for the tooltip and the log; empty when fine.
+  QString notListeningLine() const;
   void logListenState(bool wasListening);
   void connectHandlers();
 

@@ -69,15 +69,13 @@ bool endpointText(const sockaddr_storage& sa, std::string& address, unsigned& po
   return true;
 }
 
-// The outputs are left as they were when the call fails.
-bool readEndpoint(int fd, int (*query)(int, sockaddr*, socklen_t*), std::string& address, unsigned& port) {
-  sockaddr_storage sa{};
-  socklen_t length = sizeof sa;
-  if (query(fd, reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
-    ws::setLastErrorFromErrno();
-    return false;
-  }
-  return endpointText(sa, address, port);
+// The socket's end that query (getpeername or getsockname) names.
+bool queryEndpoint(int fd, int (*query)(int, sockaddr*, socklen_t*), sockaddr_storage& out) {
+  out = sockaddr_storage{};
+  socklen_t length = sizeof out;
+  if (query(fd, reinterpret_cast<sockaddr*>(&out), &length) == 0) return true;
+  ws::setLastErrorFromErrno();
+  return false;
 }
 
 // The destination as a socket address: a dotted IPv4 literal, else an IPv6
@@ -312,33 +310,26 @@ bool CAsyncSocket::ShutDown(int how) {
   return ws::shutdown(m_hSocket.get(), how) == 0;
 }
 
+// The outputs are left as they were when the call fails.
 bool CAsyncSocket::GetPeerName(std::string& address, unsigned& port) {
-  if (bool(m_hSocket) && peerKnown_) {
-    sockaddr_storage peer{};
-    std::memcpy(&peer, &peer_, sizeof peer_);
-    return endpointText(peer, address, port);
-  }
-  return readEndpoint(m_hSocket.get(), getpeername, address, port);
+  sockaddr_storage sa;
+  return peerSockAddr(sa) && endpointText(sa, address, port);
 }
 
 bool CAsyncSocket::GetSockName(std::string& address, unsigned& port) {
-  return readEndpoint(m_hSocket.get(), getsockname, address, port);
+  sockaddr_storage sa;
+  return localSockAddr(sa) && endpointText(sa, address, port);
 }
 
 bool CAsyncSocket::peerSockAddr(sockaddr_storage& out) {
+  if (!bool(m_hSocket) || !peerKnown_) return queryEndpoint(m_hSocket.get(), getpeername, out);
   out = sockaddr_storage{};
-  if (bool(m_hSocket) && peerKnown_) {
-    std::memcpy(&out, &peer_, sizeof peer_);
-    return true;
-  }
-  socklen_t length = sizeof out;
-  return getpeername(m_hSocket.get(), reinterpret_cast<sockaddr*>(&out), &length) == 0;
+  std::memcpy(&out, &peer_, sizeof peer_);
+  return true;
 }
 
 bool CAsyncSocket::localSockAddr(sockaddr_storage& out) const {
-  out = sockaddr_storage{};
-  socklen_t length = sizeof out;
-  return getsockname(m_hSocket.get(), reinterpret_cast<sockaddr*>(&out), &length) == 0;
+  return queryEndpoint(m_hSocket.get(), getsockname, out);
 }
 
 CAsyncSocket::KeepAlive CAsyncSocket::keepAliveFor(int idleSeconds) {
