@@ -1,10 +1,9 @@
 #include "app/debug_console.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "relay/platform/descriptor.h"
+#include "relay/platform/paths.h"
 #include "relay/trace.h"
 #include "resources/app_texts.h"
 
@@ -14,17 +13,13 @@ constexpr size_t kChunkBytes = 64 * 1024;
 }  // namespace
 
 bool CTraceWindow::captureStandardOutput() {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
-  readFd_.reset(fds[0]);
-  const CUniqueFd writeEnd(fds[1]);  // standard output becomes its only writer
+  CUniqueFd writeEnd;  // standard output becomes its only writer
   // Writing never waits for the window: the writer and the reader are the
   // same thread, so a full pipe drops trace text instead of freezing.
-  fcntl(writeEnd.get(), F_SETFL, O_NONBLOCK);
-  fcntl(writeEnd.get(), F_SETPIPE_SZ, 1 << 20);
+  if (!platform::makePipe(readFd_, writeEnd, true, true)) return false;
+  platform::growPipe(writeEnd.get(), 1 << 20);
   std::fflush(stdout);
-  dup2(writeEnd.get(), STDOUT_FILENO);
-  fcntl(readFd_.get(), F_SETFL, O_NONBLOCK);
+  platform::replaceStandardOutput(writeEnd.get());
   notifier_ = std::make_unique<QSocketNotifier>(readFd_.get(), QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &CTraceWindow::readPipe);
   setReadOnly(true);
@@ -41,7 +36,7 @@ bool CTraceWindow::captureStandardOutput() {
 // readable again, and relaying gets its turn in between.
 void CTraceWindow::readPipe() {
   char chunk[kChunkBytes];
-  const ssize_t n = read(readFd_.get(), chunk, sizeof chunk);
+  const long n = platform::readSome(readFd_.get(), chunk, sizeof chunk);
   if (n > 0) appendTrace(QByteArrayView(chunk, n));
 }
 
@@ -55,11 +50,11 @@ std::unique_ptr<CTraceWindow> bindStandardStreams(bool debugMode) {
   if (!debugMode) {
     // Nothing is reported when the null device cannot be opened: the trace
     // is off anyway.
-    [[maybe_unused]] const bool quietOut = std::freopen("/dev/null", "w", stdout) != nullptr;
-    [[maybe_unused]] const bool quietIn = std::freopen("/dev/null", "r", stdin) != nullptr;
+    [[maybe_unused]] const bool quietOut = std::freopen(platform::nullDevice(), "w", stdout) != nullptr;
+    [[maybe_unused]] const bool quietIn = std::freopen(platform::nullDevice(), "r", stdin) != nullptr;
     return nullptr;
   }
-  if (isatty(STDOUT_FILENO)) return nullptr;
+  if (platform::isTerminal(platform::standardOutput())) return nullptr;
   auto window = std::make_unique<CTraceWindow>();
   if (!window->captureStandardOutput()) return nullptr;
   window->show();

@@ -11,7 +11,7 @@
 #include <QStringDecoder>
 #include <memory>
 
-#include "relay/unique_fd.h"
+#include "relay/platform/unique_fd.h"
 
 // A window showing what the program writes to standard output.
 class CTraceWindow : public QPlainTextEdit {

@@ -1,11 +1,6 @@
 #include "app/headless_runner.h"
 
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -21,10 +16,14 @@
 #include "port/repeater_setup.h"
 #include "relay/event_loop.h"
 #include "relay/line_output.h"
+#include "relay/platform/descriptor.h"
+#include "relay/platform/errors.h"
+#include "relay/platform/files.h"
+#include "relay/platform/signals.h"
 #include "relay/signal_events.h"
 #include "relay/tcp_repeater.h"
 #include "relay/trace.h"
-#include "relay/unique_fd.h"
+#include "relay/platform/unique_fd.h"
 
 namespace {
 
@@ -59,8 +58,7 @@ struct CProfileLook {
 
 CProfileLook lookAt(const std::string& path) {
   CProfileLook look;
-  struct stat st{};
-  if (stat(path.c_str(), &st) != 0 && errno == ENOENT)
+  if (platform::fileIsMissing(path))
     look.state = CProfileLook::State::Missing;
   else if (!readProfileFile(path, look.profile, &look.error))
     look.state = CProfileLook::State::Unreadable;
@@ -153,7 +151,7 @@ bool CHeadlessRunner::readProfile(CProfile& profile, const char* consequence) co
 }
 
 void CHeadlessRunner::sayUnreadable(int error, const char* consequence) const {
-  say(out_, "Quillex: cannot read the profile " + profilePath_ + ": " + std::strerror(error) + consequence);
+  say(out_, "Quillex: cannot read the profile " + profilePath_ + ": " + platform::systemErrorText(error) + consequence);
 }
 
 std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
@@ -296,24 +294,25 @@ void CHeadlessRunner::explainNoPortOn() const {
                 "FORWARDPORT=80\n"
                 "\n"
                 "then send SIGHUP (kill -HUP " +
-                std::to_string(getpid()) + ") or start Quillex again.");
+                std::to_string(platform::processId()) + ") or start Quillex again.");
 }
 
 }  // namespace
 
-int runHeadless(const std::string& profilePath, const CHeadlessOptions& options) {
+int runHeadless(const std::string& profilePath, const CHeadlessOptions& options, CMemoryReserve* reserve) {
   CEventLoop loop;
+  loop.setMemoryReserve(reserve);
   // Neither output may ever hold the loop up: a reader that stops reading
   // costs lines, never relaying.
-  CLineOutput errors(STDERR_FILENO, &connectionLogDroppedLine);
-  CLineOutput traceOutput(STDOUT_FILENO, &trace::droppedLine);
+  CLineOutput errors(platform::standardError(), &connectionLogDroppedLine);
+  CLineOutput traceOutput(platform::standardOutput(), &trace::droppedLine);
   errors.attach(&loop);
   traceOutput.attach(&loop);
   trace::setOutput(&traceOutput);
   CServiceNotifier notifier(&loop);
   CHeadlessRunner runner(loop, profilePath, options, errors, notifier);
-  CSignalEvents signals(loop, [&](int signal) {
-    if (signal == SIGHUP)
+  CSignalEvents signals(loop, [&](CSignalEvents::Signal signal) {
+    if (signal == CSignalEvents::Signal::HangUp)
       runner.requestReload();
     else
       loop.quit();

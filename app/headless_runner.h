@@ -11,5 +11,8 @@ struct CHeadlessOptions {
   bool connectionLog = true;  // one line per connection end on standard error
 };
 
-// Returns the process exit code.
-int runHeadless(const std::string& profilePath, const CHeadlessOptions& options = {});
+class CMemoryReserve;
+
+// Returns the process exit code. reserve: the process's (made in main), which
+// the relay gives up when memory runs out; null where none is held.
+int runHeadless(const std::string& profilePath, const CHeadlessOptions& options, CMemoryReserve* reserve);

@@ -1,9 +1,7 @@
 // Program entry: start-up and the main window, or the headless relay.
 #include <QApplication>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <unistd.h>
+#include <optional>
 #include <vector>
 
 #include "app/command_line.h"
@@ -17,6 +15,11 @@
 #include "relay/async_socket.h"
 #include "relay/event_loop.h"
 #include "relay/line_output.h"
+#include "relay/memory_reserve.h"
+#include "relay/platform/descriptor.h"
+#include "relay/platform/errors.h"
+#include "relay/platform/paths.h"
+#include "relay/platform/signals.h"
 #include "relay/signal_events.h"
 #include "relay/trace.h"
 #include "resources/app_icon.h"
@@ -31,20 +34,20 @@ namespace {
 constexpr int kTraceDrainAtExitMs = 200;
 
 // An unreadable profile is reported by the runner itself.
-int runHeadlessFromArguments(int argc, char** argv, const CCommandLine& command) {
+int runHeadlessFromArguments(int argc, char** argv, const CCommandLine& command, CMemoryReserve& reserve) {
   for (int i = 1; i < argc; ++i)
     if (isDebugSwitch(argv[i])) trace::setEnabled(true);
   traceStartBanner(trace::enabled());
   CHeadlessOptions options;
   options.connectionLog = !command.quiet;
-  return runHeadless(command.profilePath.empty() ? locateProfile() : command.profilePath, options);
+  return runHeadless(command.profilePath.empty() ? locateProfile() : command.profilePath, options, &reserve);
 }
 
 // In debug mode an interrupt is ignored and a termination is a close
 // request (the window hides, the relay goes on); otherwise a termination
 // ends the program as "終了" does, every port saved and stopped.
-void onSignal(CQuillexDlg& window, bool debugMode, int signal) {
-  if (debugMode && signal == SIGINT) return;
+void onSignal(CQuillexDlg& window, bool debugMode, CSignalEvents::Signal signal) {
+  if (debugMode && signal == CSignalEvents::Signal::Interrupt) return;
   if (debugMode) {
     window.close();
     return;
@@ -59,17 +62,17 @@ bool refuseUnreadableProfile(const std::string& path) {
   CProfile profile;
   int error = 0;
   if (path.empty() || readProfileFile(path, profile, &error)) return true;
-  const std::string problem = path + ": " + std::strerror(error);
+  const std::string problem = path + ": " + platform::systemErrorText(error);
   std::fprintf(stderr, "Quillex: cannot read the profile %s\n", problem.c_str());
   showMessage(nullptr, QString::fromUtf8(MSG_PROFILE_UNREADABLE).arg(QString::fromLocal8Bit(problem.c_str())));
   return false;
 }
 
 void changeToProgramDirectory() {
-  const std::string dir = executableDirectory();
+  const std::string dir = platform::executableDirectory();
   // A failed change leaves the directory as it was; the line names the
   // program's directory either way.
-  [[maybe_unused]] const int failed = dir.empty() ? 0 : chdir(dir.c_str());
+  if (!dir.empty()) platform::changeDirectory(dir);
   QTRACE("CurrentDir=%s", dir.c_str());  // no line break, kept as the trace has it
 }
 
@@ -78,14 +81,16 @@ void changeToProgramDirectory() {
 int main(int argc, char** argv) {
   // A reader that goes away (a closed pipe on the trace) must never end the
   // relay; a failed write is enough.
-  std::signal(SIGPIPE, SIG_IGN);
+  platform::ignoreBrokenPipe();
   const CCommandLine command = parseCommandLine(argc, argv);
   if (const int code = commandLineExitCode(command, command.headless); code >= 0) return code;
   if (const int code = checkChosenBackend(command.headless); code >= 0) return code;
-  if (command.headless) return runHeadlessFromArguments(argc, argv, command);
+  // Memory that runs short ends no connection for it.
+  CMemoryReserve memoryReserve;
+  if (command.headless) return runHeadlessFromArguments(argc, argv, command, memoryReserve);
 
   std::vector<char*> arguments(argv, argv + argc);  // Qt takes its own options out of argv
-  CSignalEvents::blockSignals();
+  platform::blockProcessSignals();
   QApplication app(argc, argv);
   // Only now are Qt's own options out of argv: what is left unknown is listed
   // below like any other argument, and the program starts.
@@ -102,16 +107,17 @@ int main(int argc, char** argv) {
     showMessage(nullptr, QString::fromUtf8(IDS_SOCKETS_FAILED));
     return 1;
   }
+  loop.setMemoryReserve(&memoryReserve);
   CQtLoopAdapter adapter(loop);
 
   CStartupOptions options = listArguments(int(arguments.size()), arguments.data(), stdout);
   std::unique_ptr<CTraceWindow> traceWindow = bindStandardStreams(options.debugMode);
   // A terminal that stops scrolling or a trace window that falls behind
   // costs trace lines, never relaying.
-  CLineOutput traceOutput(STDOUT_FILENO, &trace::droppedLine);
+  CLineOutput traceOutput(platform::standardOutput(), &trace::droppedLine);
   traceOutput.attach(&loop);
   trace::setOutput(&traceOutput);
-  if (options.debugMode) std::signal(SIGQUIT, SIG_IGN);
+  if (options.debugMode) platform::ignoreQuitKey();
   traceStartBanner(options.debugMode);
   changeToProgramDirectory();
 
@@ -121,13 +127,13 @@ int main(int argc, char** argv) {
     // is heard from the start: the window's start-up may show a message,
     // which then closes, and the ending follows once the window is made.
     CQuillexDlg* window = nullptr;
-    int heardWhileMaking = 0;
-    CSignalEvents signalEvents(loop, [&](int signal) {
+    std::optional<CSignalEvents::Signal> heardWhileMaking;
+    CSignalEvents signalEvents(loop, [&](CSignalEvents::Signal signal) {
       QMetaObject::invokeMethod(
           &app,
           [&, signal] {
             if (window) return onSignal(*window, options.debugMode, signal);
-            if (options.debugMode && signal == SIGINT) return;
+            if (options.debugMode && signal == CSignalEvents::Signal::Interrupt) return;
             heardWhileMaking = signal;
             if (options.debugMode) return;
             endMessages();
@@ -144,7 +150,7 @@ int main(int argc, char** argv) {
       code = exitCode;
       QCoreApplication::exit(exitCode);
     });
-    if (heardWhileMaking) onSignal(made, options.debugMode, heardWhileMaking);
+    if (heardWhileMaking) onSignal(made, options.debugMode, *heardWhileMaking);
     if (!ended) code = app.exec();
     window = nullptr;
     setMainWindow(nullptr);

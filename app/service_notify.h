@@ -1,7 +1,6 @@
 #pragma once
-// Tells a service manager how the relay is doing: datagrams to the socket
-// named in $NOTIFY_SOCKET (a path, or "@name" in the abstract namespace), as
-// the manager's notify protocol asks. Plain POSIX, no library.
+// Tells a service manager how the relay is doing, through the manager's
+// notify socket (relay/platform/service_manager.h). No library.
 //
 // Nothing here ever waits for the manager: a manager that does not read its
 // socket fills it, and then the latest state waits here (one datagram, the
@@ -13,7 +12,7 @@
 #include <string_view>
 
 #include "relay/event_loop.h"
-#include "relay/unique_fd.h"
+#include "relay/platform/unique_fd.h"
 
 class CServiceNotifier : private CEventHandler {
  public:

@@ -1,6 +1,5 @@
 #include "dialogs/setting_dlg.h"
 
-#include <arpa/inet.h>
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -14,6 +13,7 @@
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
 #include "relay/limits.h"
+#include "relay/platform/net.h"
 #include "resources/dialog_texts.h"
 #include "resources/ip_address_edit.h"
 #include "resources/main_window_ref.h"

@@ -1,16 +1,13 @@
 #include "port/port_check.h"
 
-#include <netinet/in.h>
-#include <strings.h>
-#include <sys/socket.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 
 #include "relay/ip_text.h"
 #include "relay/limits.h"
-#include "relay/unique_fd.h"
+#include "relay/platform/socket.h"
 #include "resources/port_texts.h"
 
 namespace {
@@ -26,6 +23,12 @@ std::string formatted(const char* format, Args... args) {
   std::string text(size_t(length), '\0');
   std::snprintf(text.data(), text.size() + 1, format, args...);
   return text;
+}
+
+// ASCII letters compared without case, as names are.
+bool sameLetters(const std::string& a, const char* b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  return a.size() == std::strlen(b) && std::equal(a.begin(), a.end(), b, [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // What the panel lets pass but a server cannot honour; empty when nothing.
@@ -45,7 +48,7 @@ std::string unusableSetting(const CPortSetting& s) {
 // The IPv4 address a destination names without a lookup: a dotted literal,
 // "localhost", or an IPv4-mapped IPv6 literal.
 bool destinationAddress(const std::string& host, in_addr& out) {
-  if (strcasecmp(host.c_str(), "localhost") == 0 || strcasecmp(host.c_str(), "localhost.") == 0)
+  if (sameLetters(host, "localhost") || sameLetters(host, "localhost."))
     return parseDottedIPv4("127.0.0.1", out);
   sockaddr_in6 v6{};
   if (parseDottedIPv4(host.c_str(), out)) return true;
@@ -122,10 +125,6 @@ bool isLocalAddress(const std::string& dottedAddress) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   if (!parseDottedIPv4(dottedAddress.c_str(), sa.sin_addr)) return false;
-  CUniqueFd probe(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!probe) return true;  // cannot tell; let the connects say
-  int one = 1;
-  // Checks the address without taking a port.
-  setsockopt(probe.get(), IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
-  return bind(probe.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  // Cannot tell: let the connects say.
+  return platform::checkLocalAddress(reinterpret_cast<sockaddr*>(&sa), sizeof sa) != platform::CAddressCheck::NotLocal;
 }

@@ -1,73 +1,20 @@
 #include "port/profile_location.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-
+#include "relay/platform/errors.h"
+#include "relay/platform/paths.h"
 #include "relay/trace.h"
 
-namespace {
-
-std::string joinPath(const std::string& dir, const std::string& name) {
-  if (!dir.empty() && dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
-std::string homeDirectory() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  const passwd* entry = ::getpwuid(::getuid());
-  return entry && entry->pw_dir ? entry->pw_dir : "";
-}
-
-std::string envOrEmpty(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-}  // namespace
-
-std::string executableDirectory() {
-  char buffer[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) {
-    // Without /proc the working directory is the best guess left.
-    return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string(".");
-  }
-  const std::string exe(buffer, static_cast<size_t>(n));
-  const size_t slash = exe.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : exe.substr(0, slash);
-}
-
 std::string chooseProfileDirectory(const std::string& exeDir, bool exeDirWritable,
-                                   const std::string& xdgConfigHome, const std::string& home) {
-  if (exeDirWritable) return exeDir;
-  if (!xdgConfigHome.empty() && xdgConfigHome.front() == '/')
-    return joinPath(xdgConfigHome, "quillex");
-  if (!home.empty()) return joinPath(joinPath(home, ".config"), "quillex");
-  return exeDir;
-}
-
-bool makeDirectories(const std::string& dir) {
-  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-    const std::string part = dir.substr(0, slash);
-    if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) break;
-  }
-  struct stat st {};
-  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+                                   const std::string& userConfigDir) {
+  return exeDirWritable || userConfigDir.empty() ? exeDir : userConfigDir;
 }
 
 std::string locateProfile() {
-  const std::string exeDir = executableDirectory();
-  const bool writable = ::access(exeDir.c_str(), W_OK | X_OK) == 0;
+  const std::string exeDir = platform::executableDirectory();
   const std::string dir =
-      chooseProfileDirectory(exeDir, writable, envOrEmpty("XDG_CONFIG_HOME"), homeDirectory());
-  if (dir != exeDir && !makeDirectories(dir))
-    QTRACE("Profile directory not created: %s: %s\n", dir.c_str(), std::strerror(errno));
-  return joinPath(dir, PROFILE_FILE_NAME);
+      chooseProfileDirectory(exeDir, platform::isWritableDirectory(exeDir), platform::userConfigDirectory());
+  if (dir != exeDir && !platform::makeDirectories(dir))
+    QTRACE("Profile directory not created: %s: %s\n", dir.c_str(),
+           platform::systemErrorText(platform::lastSystemError()));
+  return platform::joinPath(dir, PROFILE_FILE_NAME);
 }

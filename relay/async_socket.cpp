@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "relay/ip_text.h"
-#include "relay/unique_fd.h"
+#include "relay/platform/unique_fd.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "relay/event_loop.h"
 #include "relay/limits.h"
-#include "relay/unique_fd.h"
+#include "relay/platform/unique_fd.h"
 #include "relay/winsock_errors.h"
 
 class CAsyncSocket;

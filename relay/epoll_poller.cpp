@@ -8,7 +8,7 @@
 
 #include "relay/poller.h"
 #include "relay/readiness.h"
-#include "relay/unique_fd.h"
+#include "relay/platform/unique_fd.h"
 
 namespace {
 

@@ -1,13 +1,14 @@
 #include "relay/event_loop.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+
+#include "relay/buffer_pool.h"
+#include "relay/own_endpoints.h"
+#include "relay/platform/clock.h"
+#include "relay/platform/descriptor.h"
+#include "relay/platform/errors.h"
 
 #ifndef QUILLEX_DEFAULT_POLLER
 #define QUILLEX_DEFAULT_POLLER "epoll"
@@ -17,13 +18,7 @@ namespace {
 
 constexpr int kMaxEvents = 256;
 
-int64_t monotonicUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
-int64_t monotonicMs() { return monotonicUs() / 1000; }
+int64_t monotonicMs() { return platform::monotonicUs() / 1000; }
 
 bool kindNamed(const char* name, CPoller::Kind& kind) {
   if (std::strcmp(name, "poll") == 0)
@@ -60,7 +55,7 @@ class CEventLoop::CWakeHandler : public CEventHandler {
   explicit CWakeHandler(int fd) : fd_(fd) {}
   void handleEvents(uint32_t) override {
     char drained[64];
-    while (read(fd_, drained, sizeof drained) > 0) {
+    while (platform::readSome(fd_, drained, sizeof drained) > 0) {
     }
   }
 
@@ -83,15 +78,23 @@ const char* CEventLoop::unknownBackendChosen() {
 
 CEventLoop::CEventLoop(CPoller::Kind backend)
     : backend_(backend), poller_(CPoller::create(backend)), events_(kMaxEvents) {
-  int fds[2];
-  if (!poller_->ok() || pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return;
-  wakeRead_.reset(fds[0]);
-  wakeWrite_.reset(fds[1]);
-  wakeHandler_ = std::make_unique<CWakeHandler>(fds[0]);
-  wakeRegistration_ = add(fds[0], ready::kReadable, wakeHandler_.get());
+  if (!poller_->ok() || !platform::makePipe(wakeRead_, wakeWrite_, true, true)) return;
+  wakeHandler_ = std::make_unique<CWakeHandler>(wakeRead_.get());
+  wakeRegistration_ = add(wakeRead_.get(), ready::kReadable, wakeHandler_.get());
 }
 
-CEventLoop::~CEventLoop() = default;
+// What waits to be destroyed may still give buffers back to the pool.
+CEventLoop::~CEventLoop() { disposed_.clear(); }
+
+CBufferPool& CEventLoop::bufferPool() {
+  if (!bufferPool_) bufferPool_ = std::make_unique<CBufferPool>(*this);
+  return *bufferPool_;
+}
+
+COwnEndpoints& CEventLoop::ownEndpoints() {
+  if (!ownEndpoints_) ownEndpoints_ = std::make_unique<COwnEndpoints>();
+  return *ownEndpoints_;
+}
 
 void CEventLoop::setDescriptorWatcher(CDescriptorWatcher* watcher) {
   watcher_ = watcher;
@@ -102,7 +105,7 @@ void CEventLoop::setDescriptorWatcher(CDescriptorWatcher* watcher) {
 
 CEventLoop::Registration CEventLoop::add(int fd, uint32_t interest, CEventHandler* handler) {
   if (fd < 0 || !handler) {
-    errno = EINVAL;
+    platform::setLastSystemError(platform::CLoopError::InvalidArgument);
     return 0;
   }
   size_t index;
@@ -117,9 +120,9 @@ CEventLoop::Registration CEventLoop::add(int fd, uint32_t interest, CEventHandle
   if (nextGeneration_ == 0) nextGeneration_ = 1;
   const Registration token = tokenOf(generation, index);
   if (!poller_->add(fd, interest, token)) {
-    const int error = errno;
+    const int error = platform::lastSystemError();
     freeSlots_.push_back(uint32_t(index));
-    errno = error;
+    platform::setLastSystemError(error);
     return 0;
   }
   slots_[index] = Slot{handler, fd, generation, interest};
@@ -143,7 +146,7 @@ bool CEventLoop::isRegistered(Registration registration) const { return slotOf(r
 bool CEventLoop::modify(Registration registration, uint32_t interest) {
   Slot* slot = slotOf(registration);
   if (!slot) {
-    errno = ENOENT;
+    platform::setLastSystemError(platform::CLoopError::NotRegistered);
     return false;
   }
   if (!poller_->modify(slot->fd, interest, registration)) return false;
@@ -243,8 +246,8 @@ void CEventLoop::dispose(std::unique_ptr<CDisposable> object) {
 
 void CEventLoop::wake() {
   const char one = 1;
-  ssize_t r = ::write(wakeWrite_.get(), &one, 1);
-  (void)r;  // a full pipe means a wake-up is pending already
+  // A full pipe means a wake-up is pending already.
+  platform::writeSome(wakeWrite_.get(), &one, 1);
 }
 
 void CEventLoop::quit() {
@@ -259,8 +262,8 @@ void CEventLoop::run() {
 
 int CEventLoop::dispatchWhileBusy(int64_t maxUs) {
   int dispatched = 0;
-  const int64_t start = monotonicUs();
-  for (int n = runOnce(0); n > 0 && !quit_; n = monotonicUs() - start < maxUs ? runOnce(0) : 0) dispatched += n;
+  const int64_t start = platform::monotonicUs();
+  for (int n = runOnce(0); n > 0 && !quit_; n = platform::monotonicUs() - start < maxUs ? runOnce(0) : 0) dispatched += n;
   return dispatched;
 }
 

@@ -16,7 +16,11 @@
 #include "relay/poller.h"
 #include "relay/readiness.h"
 #include "relay/timer_queue.h"
-#include "relay/unique_fd.h"
+#include "relay/platform/unique_fd.h"
+
+class CBufferPool;
+class CMemoryReserve;
+class COwnEndpoints;
 
 class CEventHandler {
  public:
@@ -108,6 +112,15 @@ class CEventLoop {
   // object over has closed what could still call it.
   void dispose(std::unique_ptr<CDisposable> object);
 
+  // What the streams and repeaters on this loop share, made on first use:
+  // their send-buffer pool and the record of the relay's own endpoints.
+  CBufferPool& bufferPool();
+  COwnEndpoints& ownEndpoints();
+  // The process's memory reserve, which the buffer pool gives up and holds
+  // again; null (the default) where the process holds none.
+  void setMemoryReserve(CMemoryReserve* reserve) { memoryReserve_ = reserve; }
+  CMemoryReserve* memoryReserve() const { return memoryReserve_; }
+
   // Safe from a signal handler or another thread.
   void wake();
 
@@ -172,4 +185,8 @@ class CEventLoop {
   uint64_t batch_ = 0;
   bool dispatching_ = false;
   bool quit_ = false;
+  CMemoryReserve* memoryReserve_ = nullptr;
+  // Last, so they go first: the pool's timer is one of the loop's.
+  std::unique_ptr<CBufferPool> bufferPool_;
+  std::unique_ptr<COwnEndpoints> ownEndpoints_;
 };

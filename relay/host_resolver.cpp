@@ -1,8 +1,6 @@
 #include "relay/host_resolver.h"
 
 #include <ares.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 #include <sstream>
 
 #include "relay/hosts_file.h"
+#include "relay/platform/net.h"
 
 namespace {
 

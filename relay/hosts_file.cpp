@@ -1,18 +1,16 @@
 #include "relay/hosts_file.h"
 
-#include <sys/stat.h>
-
 #include <fstream>
 #include <sstream>
 #include <unordered_map>
 #include <utility>
 
 #include "relay/ip_text.h"
+#include "relay/platform/files.h"
+#include "relay/platform/paths.h"
 
 namespace hostsFile {
 namespace {
-
-constexpr const char* kSystemPath = "/etc/hosts";
 
 struct CAddresses {
   std::string ipv4, ipv6;  // the first of each family
@@ -21,7 +19,7 @@ struct CAddresses {
 // What the file said when last read, and how it looked then.
 struct CTable {
   std::string path;
-  struct stat seen {};
+  platform::CFileStamp seen;
   std::unordered_map<std::string, CAddresses> byName;  // lower-case names
 };
 
@@ -48,16 +46,10 @@ void addLine(const std::string& line, std::unordered_map<std::string, CAddresses
   }
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_ino == b.st_ino && a.st_dev == b.st_dev && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
 const CTable& table() {
-  const std::string path = gPath.empty() ? kSystemPath : gPath;
-  struct stat now {};
-  if (stat(path.c_str(), &now) != 0) now = {};
-  if (path == gTable.path && sameFile(now, gTable.seen)) return gTable;
+  const std::string path = gPath.empty() ? platform::systemHostsFile() : gPath;
+  const platform::CFileStamp now = platform::fileStamp(path);
+  if (path == gTable.path && now == gTable.seen) return gTable;
   CTable fresh;
   fresh.path = path;
   fresh.seen = now;

@@ -3,12 +3,10 @@
 // one form of callers, listeners, bind addresses and the filter), and an
 // IPv6 destination, bare or in brackets. No name is ever looked up here.
 
-#include <arpa/inet.h>
-#include <net/if.h>
-#include <netdb.h>
-
 #include <cstring>
 #include <string>
+
+#include "relay/platform/net.h"
 
 inline bool parseDottedIPv4(const char* text, in_addr& out) { return inet_pton(AF_INET, text, &out) == 1; }
 

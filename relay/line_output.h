@@ -17,7 +17,8 @@
 
 #include "relay/event_loop.h"
 #include "relay/line_sink.h"
-#include "relay/unique_fd.h"
+#include "relay/platform/output.h"
+#include "relay/platform/unique_fd.h"
 
 class CLineOutput : public CLineSink, private CEventHandler {
  public:
@@ -43,15 +44,13 @@ class CLineOutput : public CLineSink, private CEventHandler {
   size_t queuedBytes() const { return used_; }
 
  private:
-  enum class Kind { File, NonBlocking, Socket };  // File: a regular file or a device
+  using Kind = platform::COutputKind;
 
   void handleEvents(uint32_t events) override;
   // Writes what waits, as far as the descriptor takes it without waiting.
   void flush();
-  // Copies the next piece to write into chunk (PIPE_BUF bytes); its length.
+  // Copies the next piece to write into chunk (kAtomicWriteBytes); its length.
   size_t takeChunk(char* chunk) const;
-  // Bytes written at once, or -1 when the descriptor is gone for good.
-  ssize_t writeNow(const char* data, size_t size);
   void append(const char* data, size_t size);
   void appendDroppedLine();
   bool fits(size_t size) const { return capacity_ - used_ >= size; }

@@ -1,60 +1,57 @@
 #include "relay/memory_reserve.h"
 
-#include <sys/mman.h>
-
 #include <cstddef>
-#include <new>
 
-namespace memory {
+#include "relay/platform/memory.h"
+
 namespace {
 
 // Enough for thousands of connections' objects and lines while buffers are short.
 constexpr size_t kReserveBytes = size_t(16) << 20;
 
-void* gReserve = nullptr;
-bool gShort = false;
-bool gInstalled = false;
-std::new_handler gPrevious = nullptr;
+// The new-handler takes no argument: the one reserve it gives up.
+CMemoryReserve* gInstalled = nullptr;
+
+}  // namespace
+
+CMemoryReserve::CMemoryReserve() {
+  hold();
+  if (gInstalled) return;  // a second one holds memory but leaves the handler to the first
+  gInstalled = this;
+  previous_ = std::set_new_handler(&onOutOfMemory);
+}
+
+CMemoryReserve::~CMemoryReserve() {
+  if (gInstalled == this) {
+    std::set_new_handler(previous_);
+    gInstalled = nullptr;
+  }
+  if (reserve_) platform::releaseAddressSpace(reserve_, kReserveBytes);
+}
 
 // Called by a failing operator new: give the reserve up and let it try
 // again; with nothing left to give, what was there before decides.
-void onOutOfMemory() {
-  if (releaseReserve()) return;
-  if (gPrevious) {
-    gPrevious();
+void CMemoryReserve::onOutOfMemory() {
+  if (gInstalled->release()) return;
+  if (gInstalled->previous_) {
+    gInstalled->previous_();
     return;
   }
   throw std::bad_alloc();
 }
 
-}  // namespace
-
-bool holdReserve() {
-  if (gReserve) return true;
-  // Address space only: never touched, so it costs no memory, but it counts
-  // against an address-space limit as the allocations it stands for will.
-  void* reserve = mmap(nullptr, kReserveBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (reserve == MAP_FAILED) return false;
-  gReserve = reserve;
-  gShort = false;
+bool CMemoryReserve::hold() {
+  if (reserve_) return true;
+  reserve_ = platform::reserveAddressSpace(kReserveBytes);
+  if (!reserve_) return false;
+  short_ = false;
   return true;
 }
 
-bool releaseReserve() {
-  if (!gReserve) return false;
-  munmap(gReserve, kReserveBytes);
-  gReserve = nullptr;
-  gShort = true;
+bool CMemoryReserve::release() {
+  if (!reserve_) return false;
+  platform::releaseAddressSpace(reserve_, kReserveBytes);
+  reserve_ = nullptr;
+  short_ = true;
   return true;
 }
-
-bool isShort() { return gShort; }
-
-void installNewHandler() {
-  if (gInstalled) return;
-  gInstalled = true;
-  holdReserve();
-  gPrevious = std::set_new_handler(&onOutOfMemory);
-}
-
-}  // namespace memory

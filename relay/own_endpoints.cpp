@@ -1,9 +1,5 @@
 #include "relay/own_endpoints.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -11,9 +7,8 @@
 #include <unordered_map>
 
 #include "relay/ip_text.h"
-#include "relay/unique_fd.h"
+#include "relay/platform/socket.h"
 
-namespace ownEndpoints {
 namespace {
 
 // An address with its port; IPv4 is kept as IPv6 maps it, so an IPv6
@@ -48,13 +43,6 @@ struct CRecord {
 // How long a record outlives its pair: the relay accepts its own connection
 // in a later turn of its loop, far sooner than this.
 constexpr auto kReleasedLife = std::chrono::seconds(10);
-
-std::unordered_multimap<int, CEndpoint> gListeners;  // by port; an all-zero address listens on every address
-std::unordered_map<uint64_t, CRecord> gRecords;
-std::unordered_multimap<CConnection, uint64_t, CHash> gByConnection;
-std::unordered_map<CEndpoint, int, CHash> gLocalEnds;  // how many records have each local end
-std::deque<std::pair<std::chrono::steady_clock::time_point, uint64_t>> gReleased;  // oldest first
-uint64_t gNextKey = 1;
 
 bool endpointOf(const sockaddr_storage& sa, CEndpoint& out) {
   out = CEndpoint{};
@@ -119,39 +107,7 @@ bool isHostAddress(const CEndpoint& e) {
     std::memcpy(&v6.sin6_addr, e.address.data(), 16);
     length = sizeof v6;
   }
-  CUniqueFd probe(socket(sa.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  return probe && bind(probe.get(), reinterpret_cast<sockaddr*>(&sa), length) == 0;
-}
-
-// Whether a listener of the relay would accept a connection to `to`.
-bool reachesListener(const CEndpoint& to) {
-  auto [first, last] = gListeners.equal_range(to.port);
-  bool wildcard = false;
-  for (auto it = first; it != last; ++it) {
-    if (it->second.address == to.address) return true;
-    wildcard = wildcard || it->second.address == kAny;
-  }
-  return wildcard && (isLoopback(to) || isHostAddress(to));
-}
-
-void forget(std::unordered_map<uint64_t, CRecord>::iterator record) {
-  const CConnection& c = record->second.connection;
-  auto [first, last] = gByConnection.equal_range(c);
-  for (auto it = first; it != last; ++it)
-    if (it->second == record->first) {
-      gByConnection.erase(it);
-      break;
-    }
-  if (auto local = gLocalEnds.find(c.local); local != gLocalEnds.end() && --local->second == 0) gLocalEnds.erase(local);
-  gRecords.erase(record);
-}
-
-void dropExpired() {
-  const auto now = std::chrono::steady_clock::now();
-  while (!gReleased.empty() && now - gReleased.front().first >= kReleasedLife) {
-    if (auto record = gRecords.find(gReleased.front().second); record != gRecords.end()) forget(record);
-    gReleased.pop_front();
-  }
+  return platform::checkLocalAddress(reinterpret_cast<sockaddr*>(&sa), length) == platform::CAddressCheck::Local;
 }
 
 CEndpoint listenerEndpoint(const std::string& address, int port) {
@@ -163,54 +119,98 @@ CEndpoint listenerEndpoint(const std::string& address, int port) {
 
 }  // namespace
 
-void addListener(const std::string& address, int port) { gListeners.emplace(port, listenerEndpoint(address, port)); }
+struct COwnEndpoints::CState {
+  std::unordered_multimap<int, CEndpoint> listeners;  // by port; an all-zero address listens on every address
+  std::unordered_map<uint64_t, CRecord> records;
+  std::unordered_multimap<CConnection, uint64_t, CHash> byConnection;
+  std::unordered_map<CEndpoint, int, CHash> localEnds;  // how many records have each local end
+  std::deque<std::pair<std::chrono::steady_clock::time_point, uint64_t>> released;  // oldest first
+  uint64_t nextKey = 1;
 
-void removeListener(const std::string& address, int port) {
+  // Whether a listener of the relay would accept a connection to `to`.
+  bool reachesListener(const CEndpoint& to) {
+    auto [first, last] = listeners.equal_range(to.port);
+    bool wildcard = false;
+    for (auto it = first; it != last; ++it) {
+      if (it->second.address == to.address) return true;
+      wildcard = wildcard || it->second.address == kAny;
+    }
+    return wildcard && (isLoopback(to) || isHostAddress(to));
+  }
+
+  void forget(std::unordered_map<uint64_t, CRecord>::iterator record) {
+    const CConnection& c = record->second.connection;
+    auto [first, last] = byConnection.equal_range(c);
+    for (auto it = first; it != last; ++it)
+      if (it->second == record->first) {
+        byConnection.erase(it);
+        break;
+      }
+    if (auto local = localEnds.find(c.local); local != localEnds.end() && --local->second == 0) localEnds.erase(local);
+    records.erase(record);
+  }
+
+  void dropExpired() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!released.empty() && now - released.front().first >= kReleasedLife) {
+      if (auto record = records.find(released.front().second); record != records.end()) forget(record);
+      released.pop_front();
+    }
+  }
+};
+
+COwnEndpoints::COwnEndpoints() : state_(std::make_unique<CState>()) {}
+COwnEndpoints::~COwnEndpoints() = default;
+
+void COwnEndpoints::addListener(const std::string& address, int port) {
+  state_->listeners.emplace(port, listenerEndpoint(address, port));
+}
+
+void COwnEndpoints::removeListener(const std::string& address, int port) {
   const CEndpoint e = listenerEndpoint(address, port);
-  auto [first, last] = gListeners.equal_range(port);
+  auto [first, last] = state_->listeners.equal_range(port);
   for (auto it = first; it != last; ++it)
     if (it->second == e) {
-      gListeners.erase(it);
+      state_->listeners.erase(it);
       return;
     }
 }
 
-bool isListeningPort(int port) { return gListeners.count(port) != 0; }
+bool COwnEndpoints::isListeningPort(int port) const { return state_->listeners.count(port) != 0; }
 
-uint64_t addOutgoing(CAsyncSocket& socket, const std::string& destination, int port) {
-  dropExpired();
+uint64_t COwnEndpoints::addOutgoing(CAsyncSocket& socket, const std::string& destination, int port) {
+  state_->dropExpired();
   CConnection c;
   sockaddr_storage local{};
-  if (!endpointOf(destination, port, c.remote) || !reachesListener(c.remote = connectedTo(c.remote)) ||
+  if (!endpointOf(destination, port, c.remote) || !state_->reachesListener(c.remote = connectedTo(c.remote)) ||
       !socket.localSockAddr(local) || !endpointOf(local, c.local))
     return 0;
-  const uint64_t key = gNextKey++;
-  gRecords.emplace(key, CRecord{c});
-  gByConnection.emplace(c, key);
-  ++gLocalEnds[c.local];
+  const uint64_t key = state_->nextKey++;
+  state_->records.emplace(key, CRecord{c});
+  state_->byConnection.emplace(c, key);
+  ++state_->localEnds[c.local];
   return key;
 }
 
-void releaseOutgoing(uint64_t key) {
-  auto record = gRecords.find(key);
-  if (record == gRecords.end() || record->second.released) return;
+void COwnEndpoints::releaseOutgoing(uint64_t key) {
+  auto record = state_->records.find(key);
+  if (record == state_->records.end() || record->second.released) return;
   record->second.released = true;
-  gReleased.emplace_back(std::chrono::steady_clock::now(), key);
-  dropExpired();
+  state_->released.emplace_back(std::chrono::steady_clock::now(), key);
+  state_->dropExpired();
 }
 
-bool isOutgoing(CAsyncSocket& accepted) {
-  if (gRecords.empty()) return false;
+bool COwnEndpoints::isOutgoing(CAsyncSocket& accepted) {
+  if (state_->records.empty()) return false;
   CConnection c;
   sockaddr_storage caller{}, local{};
   // Only a caller whose address and port are a recorded local end costs a look at its local end.
-  if (!accepted.peerSockAddr(caller) || !endpointOf(caller, c.local) || !gLocalEnds.count(c.local) ||
+  if (!accepted.peerSockAddr(caller) || !endpointOf(caller, c.local) || !state_->localEnds.count(c.local) ||
       !accepted.localSockAddr(local) || !endpointOf(local, c.remote))
     return false;
-  auto match = gByConnection.find(c);
-  if (match == gByConnection.end()) return false;
-  forget(gRecords.find(match->second));
+  auto match = state_->byConnection.find(c);
+  if (match == state_->byConnection.end()) return false;
+  state_->forget(state_->records.find(match->second));
   return true;
 }
 
-}  // namespace ownEndpoints

@@ -5,8 +5,11 @@
 // stands for. Level-triggered: a descriptor that stays ready is reported at
 // every wait.
 //
-// A backend for another system (kqueue, WSAPoll, IOCP) is one more file
-// beside epoll_poller.cpp and poll_poller.cpp.
+// A readiness seam: a backend says when a descriptor can be read or
+// written, and the socket then makes the call itself. A backend of another
+// system that reports readiness (kqueue, WSAPoll) is one more file beside
+// epoll_poller.cpp and poll_poller.cpp; a completion-based one (I/O
+// completion ports) does not fit this seam and is not promised.
 
 #include <cstdint>
 #include <memory>

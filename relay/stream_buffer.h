@@ -1,6 +1,6 @@
 #pragma once
 // A stream's send buffer, held only while bytes wait in it: the memory comes
-// from a pool of the relay's one thread when bytes arrive and goes back when
+// from its loop's pool (relay/buffer_pool.h) when bytes arrive and goes back when
 // they are all sent, so an idle connection holds no buffer at all and a busy
 // one takes the same, already touched, memory again and again. What the
 // pool keeps and nobody takes for a while goes back to the system.

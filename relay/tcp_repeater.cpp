@@ -6,7 +6,6 @@
 
 #include "relay/ip_text.h"
 #include "relay/limits.h"
-#include "relay/memory_reserve.h"
 #include "relay/own_endpoints.h"
 #include "relay/trace.h"
 
@@ -32,7 +31,7 @@ CTcpStreamPair::~CTcpStreamPair() { retire(); }
 
 void CTcpStreamPair::retire() {
   timer.cancel();
-  ownEndpoints::releaseOutgoing(std::exchange(ownEndpoint, 0));
+  if (ownEndpoints) ownEndpoints->releaseOutgoing(std::exchange(ownEndpoint, 0));
   closeBoth();
 }
 
@@ -47,12 +46,10 @@ void CTcpStreamPair::closeBoth() {
   }
 }
 
-CTcpRepeater::CTcpRepeater(CEventLoop& loop) : listenSocket(loop), loop_(loop) {
-  memory::installNewHandler();  // memory that runs short ends no connection for it
-}
+CTcpRepeater::CTcpRepeater(CEventLoop& loop) : listenSocket(loop), loop_(loop) {}
 
 CTcpRepeater::~CTcpRepeater() {
-  if (listening_) ownEndpoints::removeListener(listenedAddress_, listenPort);
+  if (listening_) loop_.ownEndpoints().removeListener(listenedAddress_, listenPort);
   resolver_.reset();
   connectionTable.clear();  // each pair closes both streams and tells nobody
 }
@@ -106,7 +103,7 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
   }
   listening_ = true;
   listenedAddress_ = isListenBind ? ipListenBind : std::string();
-  ownEndpoints::addListener(listenedAddress_, listenPort);
+  loop_.ownEndpoints().addListener(listenedAddress_, listenPort);
   QTRACE("CTcpRepeater::start()-Listen() OK! Port=%d\n", listenPort);
 }
 
@@ -117,7 +114,7 @@ void CTcpRepeater::stop() {
     removeConnection(int(i));
   }
   listenSocket.Close();
-  if (listening_) ownEndpoints::removeListener(listenedAddress_, listenPort);
+  if (listening_) loop_.ownEndpoints().removeListener(listenedAddress_, listenPort);
   listening_ = false;
 }
 
@@ -164,7 +161,7 @@ bool CTcpRepeater::acceptCaller(std::unique_ptr<CTcpSockStream>& client, bool& t
   unsigned port = 0;
   client->GetPeerName(address, port);
   // The relay calling itself is refused before the filter is asked.
-  const bool loop = ownEndpoints::isOutgoing(*client);
+  const bool loop = loop_.ownEndpoints().isOutgoing(*client);
   if (loop || (ipFilter && ipFilter->checkAddress(address) == 0)) {
     client.reset();  // closes without a shutdown
     QTRACE("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), int(port));
@@ -222,8 +219,10 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
   const int err = connected ? 0 : ws::WSAGetLastError();
   // The local end is known once the connect began; the relay may accept it
   // itself only in a later turn of the loop.
-  if (ownEndpoints::isListeningPort(forwardPort))
-    pair->ownEndpoint = ownEndpoints::addOutgoing(*pair->connectStream, address, forwardPort);
+  if (loop_.ownEndpoints().isListeningPort(forwardPort)) {
+    pair->ownEndpoints = &loop_.ownEndpoints();
+    pair->ownEndpoint = pair->ownEndpoints->addOutgoing(*pair->connectStream, address, forwardPort);
+  }
   if (keepAliveSeconds_ > 0 && (connected || err == ws::WSAEWOULDBLOCK) &&
       !pair->connectStream->SetKeepAlive(keepAliveSeconds_))
     QTRACE("Error:CTcpRepeater::notifyOnAccept()-SetKeepAlive() err=%d\n", ws::WSAGetLastError());

@@ -26,6 +26,7 @@ struct CTcpStreamPair : CDisposable {
   std::unique_ptr<CTcpSockStream> connectStream;
   CHostResolver::RequestId pendingLookup = 0;  // name resolution under way
   uint64_t ownEndpoint = 0;  // the outgoing stream's local end, when it goes to one of the relay's ports
+  COwnEndpoints* ownEndpoints = nullptr;  // its record's keeper, the loop's
   CTimer timer;  // the connect timeout, then the idle timeout
   std::chrono::steady_clock::time_point acceptedAt;
   std::string connectAddress;  // the address the outgoing stream connects to

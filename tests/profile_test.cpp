@@ -16,6 +16,7 @@
 #include "port/port_setting.h"
 #include "port/profile_file.h"
 #include "port/profile_location.h"
+#include "relay/platform/paths.h"
 #include "relay/trace.h"
 #include "tests/loopback.h"
 
@@ -345,23 +346,25 @@ TEST(ProfileRobustness, RandomBytesReadSafelyAndSaneValues) {
 }
 
 TEST(ProfileLocation, BesideTheProgramOrInTheUsersConfigDirectory) {
-  EXPECT_EQ(chooseProfileDirectory("/opt/q", true, "/x", "/home/u"), "/opt/q");
-  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "/x/", "/home/u"), "/x/quillex");
-  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "", "/home/u"), "/home/u/.config/quillex");
-  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "relative", "/home/u"),
-            "/home/u/.config/quillex");
-  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "", ""), "/opt/q");
+  EXPECT_EQ(chooseProfileDirectory("/opt/q", true, "/x/quillex"), "/opt/q");
+  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "/x/quillex"), "/x/quillex");
+  EXPECT_EQ(chooseProfileDirectory("/opt/q", false, ""), "/opt/q");
+  // An empty or relative XDG_CONFIG_HOME is ignored, as the base directory convention says.
+  EXPECT_EQ(platform::userConfigDirectoryFrom("/x/", "/home/u"), "/x/quillex");
+  EXPECT_EQ(platform::userConfigDirectoryFrom("", "/home/u"), "/home/u/.config/quillex");
+  EXPECT_EQ(platform::userConfigDirectoryFrom("relative", "/home/u"), "/home/u/.config/quillex");
+  EXPECT_EQ(platform::userConfigDirectoryFrom("", ""), "");
 
   const fs::path exe = fs::read_symlink("/proc/self/exe");
   EXPECT_EQ(locateProfile(), (exe.parent_path() / "Quillex.ini").string());
 
   loopback::TempDir temp;
   const std::string nested = temp.path() + "/a/b/quillex";
-  EXPECT_TRUE(makeDirectories(nested));
-  EXPECT_TRUE(makeDirectories(nested));  // existing is fine
+  EXPECT_TRUE(platform::makeDirectories(nested));
+  EXPECT_TRUE(platform::makeDirectories(nested));  // existing is fine
   EXPECT_EQ(fs::status(nested).permissions(), fs::perms::owner_all);
   writeFile(temp.path() + "/file", "x");
-  EXPECT_FALSE(makeDirectories(temp.path() + "/file/sub"));
+  EXPECT_FALSE(platform::makeDirectories(temp.path() + "/file/sub"));
 }
 
 }  // namespace

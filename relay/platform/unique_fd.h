@@ -2,7 +2,7 @@
 // Owns one descriptor and closes it on destruction, so no descriptor the
 // program opens is left to a hand-written close. Move-only.
 
-#include <unistd.h>
+#include "relay/platform/descriptor.h"
 
 #include <utility>
 
@@ -26,7 +26,7 @@ class CUniqueFd {
   // Closes the held descriptor (if any) and takes fd; the close's result,
   // which only a caller that wrote through the descriptor needs.
   int reset(int fd = -1) {
-    int result = fd_ >= 0 ? ::close(fd_) : 0;
+    int result = fd_ >= 0 ? platform::closeDescriptor(fd_) : 0;
     fd_ = fd;
     return result;
   }

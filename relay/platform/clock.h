@@ -1,0 +1,10 @@
+#pragma once
+// The monotonic clock the loop's timers and the pairs' stamps read.
+
+#include <cstdint>
+
+namespace platform {
+
+int64_t monotonicUs();
+
+}  // namespace platform
