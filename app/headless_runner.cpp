@@ -141,6 +141,7 @@ class CHeadlessRunner {
   bool reloadPending_ = false;
   int64_t reloadAskedMs_ = 0;
   CProfileLook lastLook_;
+  CTimer settleTimer_{[this] { lookAgain(); }};
 };
 
 bool CHeadlessRunner::readProfile(CProfile& profile, const char* consequence) const {
@@ -202,7 +203,7 @@ void CHeadlessRunner::requestReload() {
   reloadPending_ = true;
   reloadAskedMs_ = loop_.nowMs();
   lastLook_ = lookAt(profilePath_);
-  loop_.addTimer(kSettleMs, [this] { lookAgain(); });
+  loop_.schedule(settleTimer_, kSettleMs);
 }
 
 // A file that is still being written (an editor or script writing it in
@@ -212,7 +213,7 @@ void CHeadlessRunner::lookAgain() {
   if (!look.sameAs(lastLook_)) {
     if (loop_.nowMs() - reloadAskedMs_ < kSettleLimitMs) {
       lastLook_ = std::move(look);
-      loop_.addTimer(kSettleMs, [this] { lookAgain(); });
+      loop_.schedule(settleTimer_, kSettleMs);
       return;
     }
     say(out_, "Quillex: the profile " + profilePath_ + " kept changing for " + std::to_string(kSettleLimitMs / 1000) +

@@ -43,5 +43,5 @@ class CBufferPool {
   CEventLoop& loop_;
   std::unordered_map<size_t, CSizeClass> classes_;
   size_t keptBytes_ = 0;
-  CTimer timer_{[](CTimer&, void* pool) { static_cast<CBufferPool*>(pool)->onTimer(); }, this};
+  CTimer timer_{[this] { onTimer(); }};
 };

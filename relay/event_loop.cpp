@@ -193,30 +193,11 @@ void CEventLoop::schedule(CTimer& timer, int64_t delayMs) {
   if (!poller_->wakeBy(timers_.earliest()) && !dispatching_) wake();
 }
 
-// An owned timer's tag is its id.
-CEventLoop::TimerId CEventLoop::addTimer(int64_t delayMs, std::function<void()> callback) {
-  TimerId id = nextTimer_++;
-  auto owned = std::make_unique<OwnedTimer>();
-  owned->timer.tag = intptr_t(id);
-  owned->callback = std::move(callback);
-  CTimer& timer = owned->timer;
-  ownedTimers_.emplace(id, std::move(owned));
-  schedule(timer, delayMs);
-  return id;
-}
-
-void CEventLoop::cancelTimer(TimerId id) { ownedTimers_.erase(id); }
-
 void CEventLoop::runDueTimers() {
   if (timers_.empty()) return;
   const int64_t now = nowMs();
   while (CTimer* due = timers_.popDue(now)) {
-    if (due->callback) {
-      due->callback(*due, due->owner);  // may destroy the timer: nothing of it is touched after
-    } else {
-      auto owned = ownedTimers_.extract(TimerId(due->tag));
-      if (!owned.empty()) owned.mapped()->callback();
-    }
+    if (due->callback) due->callback();  // may destroy the timer: nothing of it is touched after
     destroyDisposed();
   }
   if (!timers_.empty()) poller_->wakeBy(timers_.earliest());

@@ -51,7 +51,6 @@ class CDescriptorWatcher {
 
 class CEventLoop {
  public:
-  using TimerId = uint64_t;
   // Names one registration; 0 is none. A registration that ended never
   // matches again, even when its descriptor number comes back.
   using Registration = uint64_t;
@@ -87,12 +86,10 @@ class CEventLoop {
   void forget(Registration registration);
   bool isRegistered(Registration registration) const;
 
-  // One-shot timers, run from the loop. A timer its owner embeds costs no
-  // allocation; addTimer keeps one of its own for the callback.
+  // One-shot timers, run from the loop: each owner embeds its timers, so
+  // arming one allocates nothing and a timer goes with its owner.
   void schedule(CTimer& timer, int64_t delayMs);
   void cancel(CTimer& timer) { timers_.cancel(timer); }
-  TimerId addTimer(int64_t delayMs, std::function<void()> callback);
-  void cancelTimer(TimerId id);
   // Monotonic milliseconds; read once per dispatched batch, so a handler may
   // ask for every byte it moves without a system call.
   int64_t nowMs();
@@ -148,10 +145,6 @@ class CEventLoop {
     uint32_t generation = 0;  // 0 while the slot is free
     uint32_t interest = 0;
   };
-  struct OwnedTimer {
-    CTimer timer;
-    std::function<void()> callback;
-  };
   class CWakeHandler;
 
   Slot* slotOf(Registration registration);
@@ -175,8 +168,6 @@ class CEventLoop {
   uint32_t nextGeneration_ = 1;
   CDescriptorWatcher* watcher_ = nullptr;
   CTimerQueue timers_;
-  std::unordered_map<TimerId, std::unique_ptr<OwnedTimer>> ownedTimers_;
-  TimerId nextTimer_ = 1;
   int64_t batchClockMs_ = 0;
   bool batchClockValid_ = false;
   std::vector<std::function<void()>> deferred_, running_;

@@ -119,7 +119,7 @@ CHostResolver::CHostResolver(CEventLoop& loop) : loop_(loop) {
 CHostResolver::~CHostResolver() {
   destroying_ = true;
   requests_.clear();
-  if (timer_) loop_.cancelTimer(timer_);
+  timer_.cancel();
   if (channel_) ares_destroy(channel_);
   for (auto& [fd, watch] : watches_) loop_.remove(watch->registration);
 }
@@ -201,16 +201,14 @@ void CHostResolver::process(int readFd, int writeFd) {
   armTimer();
 }
 
+void CHostResolver::onTimer() { process(ARES_SOCKET_BAD, ARES_SOCKET_BAD); }
+
 // The channel has no timer of its own: ask it when it next needs a look.
 void CHostResolver::armTimer() {
-  if (timer_) loop_.cancelTimer(timer_);
-  timer_ = 0;
+  timer_.cancel();
   timeval buffer{};
   timeval* wait = ares_timeout(channel_, nullptr, &buffer);
   if (!wait) return;
   int64_t ms = int64_t(wait->tv_sec) * 1000 + wait->tv_usec / 1000;
-  timer_ = loop_.addTimer(ms, [this] {
-    timer_ = 0;
-    process(ARES_SOCKET_BAD, ARES_SOCKET_BAD);
-  });
+  loop_.schedule(timer_, ms);
 }

@@ -53,6 +53,7 @@ class CHostResolver {
   void ask(void* tag);  // one query for the tag's family
   void complete(RequestId id, bool ok, const std::string& address);
   void process(int readFd, int writeFd);
+  void onTimer();
   void armTimer();
 
   CEventLoop& loop_;
@@ -60,6 +61,6 @@ class CHostResolver {
   std::map<int, std::unique_ptr<Watch>> watches_;
   std::map<RequestId, Callback> requests_;
   RequestId nextId_ = 1;
-  CEventLoop::TimerId timer_ = 0;
+  CTimer timer_{[this] { onTimer(); }};
   bool destroying_ = false;
 };

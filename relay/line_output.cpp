@@ -133,14 +133,10 @@ void CLineOutput::watch(bool on) {
   if (kind_ == Kind::File) {
     // A file is always "writable": the loop tries it again after a while instead.
     if (!on) {
-      loop_->cancelTimer(std::exchange(retryTimer_, 0));
+      retryTimer_.cancel();
       return;
     }
-    retryTimer_ = loop_->addTimer(kFileRetryMs, [this] {
-      retryTimer_ = 0;
-      watching_ = false;
-      flush();
-    });
+    loop_->schedule(retryTimer_, kFileRetryMs);
     return;
   }
   if (on) {

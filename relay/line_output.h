@@ -76,6 +76,10 @@ class CLineOutput : public CLineSink, private CEventHandler {
   bool broken_ = false;        // the reader is gone: nothing is queued any more
   CEventLoop* loop_ = nullptr;
   CEventLoop::Registration registration_ = 0;
-  CEventLoop::TimerId retryTimer_ = 0;  // a file that was full, tried again when it fires
+  // A file that was full, tried again when it fires.
+  CTimer retryTimer_{[this] {
+    watching_ = false;
+    flush();
+  }};
   bool watching_ = false;
 };

@@ -197,9 +197,7 @@ void CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client, int& index)
   added.acceptStream->index = added.connectStream->index = index;
   added.acceptStream->setBufferSize(kbytes);
   added.connectStream->setBufferSize(kbytes);
-  added.timer.callback = &CTcpRepeater::onPairTimer;
-  added.timer.owner = this;
-  added.timer.tag = index;
+  added.timer.callback = [this, index] { pairTimedOut(int(index)); };
   if (connectTimeoutMs_ > 0) loop_.schedule(added.timer, connectTimeoutMs_);
 }
 
@@ -292,10 +290,6 @@ void CTcpRepeater::startIdleWatch(CTcpStreamPair& pair) {
     for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()})
       stream->lastActivityMs = loop_.nowMs();
   loop_.schedule(pair.timer, nextLookMs(pair));
-}
-
-void CTcpRepeater::onPairTimer(CTimer& timer, void* repeater) {
-  static_cast<CTcpRepeater*>(repeater)->pairTimedOut(int(timer.tag));
 }
 
 // Bytes move without timer work; the timer looks only when it is due.

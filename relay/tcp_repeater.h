@@ -123,7 +123,6 @@ class CTcpRepeater : public CTcpSockStreamParent {
   void tellObserver(const CConnectionRecord& record);
   CConnectionRecord endRecord(const CTcpStreamPair& pair, CConnectionRecord::End end, int err) const;
   void reportRefused(const std::string& address, int port, CConnectionRecord::End end);
-  static void onPairTimer(CTimer& timer, void* repeater);
   void pairTimedOut(int index);
   void startIdleWatch(CTcpStreamPair& pair);
   int64_t nextLookMs(const CTcpStreamPair& pair);

@@ -9,19 +9,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class CTimerQueue;
 
 class CTimer {
  public:
-  // Runs once the timer is due and no longer armed; it may re-arm or destroy
-  // the timer. A plain function of the owner's: a timer costs no object of
-  // its own and no virtual call.
-  using Callback = void (*)(CTimer& timer, void* owner);
+  // Runs once the timer is due and no longer armed; it may re-arm the timer,
+  // or destroy it and touch nothing of it after. An owner's member call
+  // ([this] or [this, index]) is held without an allocation.
+  using Callback = std::function<void()>;
 
   CTimer() = default;
-  CTimer(Callback callback, void* owner, intptr_t tag = 0) : callback(callback), owner(owner), tag(tag) {}
+  explicit CTimer(Callback callback) : callback(std::move(callback)) {}
   ~CTimer();
   CTimer(const CTimer&) = delete;
   CTimer& operator=(const CTimer&) = delete;
@@ -30,9 +31,7 @@ class CTimer {
   void cancel();
   int64_t deadlineMs() const { return deadline_; }
 
-  Callback callback = nullptr;
-  void* owner = nullptr;
-  intptr_t tag = 0;  // the owner's own: which of its timers this is
+  Callback callback;
 
  private:
   friend class CTimerQueue;

@@ -25,10 +25,12 @@ TEST(EventLoopTest, TimersRunOnceInDeadlineOrderAndCanBeCancelled) {
   CEventLoop loop;
   ASSERT_TRUE(loop.ok());
   std::vector<int> fired;
-  loop.addTimer(30, [&] { fired.push_back(30); });
-  loop.addTimer(10, [&] { fired.push_back(10); });
-  CEventLoop::TimerId cancelled = loop.addTimer(20, [&] { fired.push_back(20); });
-  loop.cancelTimer(cancelled);
+  CTimer late([&] { fired.push_back(30); }), early([&] { fired.push_back(10); }),
+      cancelled([&] { fired.push_back(20); });
+  loop.schedule(late, 30);
+  loop.schedule(early, 10);
+  loop.schedule(cancelled, 20);
+  cancelled.cancel();
   ASSERT_TRUE(pumpUntil(loop, [&] { return fired.size() == 2; }, 2000));
   EXPECT_EQ(fired, (std::vector<int>{10, 30}));
   EXPECT_LT(pumpFor(loop, 50), 2);  // nothing left armed
@@ -43,7 +45,7 @@ TEST(TimerQueueTest, PopsInDeadlineOrderThroughMovesCancelsAndDestruction) {
   std::mt19937 random(7);
   for (int step = 0; step < 5000; ++step) {
     const intptr_t i = intptr_t(random() % timers.size());
-    if (!timers[i]) timers[i] = std::make_unique<CTimer>(nullptr, nullptr, i);
+    if (!timers[i]) timers[i] = std::make_unique<CTimer>();
     switch (random() % 3) {
       case 0: queue.schedule(*timers[i], model[i] = int64_t(random() % 1000)); break;
       case 1: queue.cancel(*timers[i]); model.erase(i); break;
@@ -52,11 +54,12 @@ TEST(TimerQueueTest, PopsInDeadlineOrderThroughMovesCancelsAndDestruction) {
   }
   int64_t last = -1;
   while (CTimer* due = queue.popDue(1000)) {
-    ASSERT_EQ(model.count(due->tag), 1u);
-    EXPECT_EQ(due->deadlineMs(), model[due->tag]);
+    const intptr_t i = std::find_if(timers.begin(), timers.end(), [&](auto& t) { return t.get() == due; }) - timers.begin();
+    ASSERT_EQ(model.count(i), 1u);
+    EXPECT_EQ(due->deadlineMs(), model[i]);
     EXPECT_GE(due->deadlineMs(), last);
     last = due->deadlineMs();
-    model.erase(due->tag);
+    model.erase(i);
     EXPECT_FALSE(due->armed());
   }
   EXPECT_TRUE(model.empty());
@@ -121,7 +124,8 @@ TEST(EventLoopBackendTest, EveryBackendServesAllRemovesAtOnceAndReportsHangUps) 
 
 TEST(EventLoopTest, QuitFromATimerEndsRun) {
   CEventLoop loop;
-  loop.addTimer(5, [&] { loop.quit(); });
+  CTimer quit([&] { loop.quit(); });
+  loop.schedule(quit, 5);
   loop.run();  // returns, or the test times out
   SUCCEED();
 }

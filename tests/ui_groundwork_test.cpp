@@ -260,7 +260,8 @@ TEST(QtLoopAdapterTest, TheReactorRunsInsideQtsLoopAndInsideModalDialogs) {
   ASSERT_EQ(::write(fds[1], "a", 1), 1);
   EXPECT_TRUE(QTest::qWaitFor([&] { return reader.batches == 1; }, 5000));
   bool fired = false;
-  loop.addTimer(1, [&] { fired = true; });
+  CTimer timer([&] { fired = true; });
+  loop.schedule(timer, 1);
   EXPECT_TRUE(QTest::qWaitFor([&] { return fired; }, 5000));
 
   // While a modal box runs its own loop, the reactor still dispatches.
