@@ -109,6 +109,38 @@ int socketError(int wsaError) {
   return ws::SOCKET_ERROR;
 }
 
+int pendingError(int fd) {  // SO_ERROR, which reading clears
+  int err = 0;
+  socklen_t length = sizeof err;
+  getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length);
+  return err;
+}
+
+// The looks decideRead asks for; code receives the error a look found,
+// which is also left as the last error.
+Seen lookForError(int fd, int& code) {
+  int err = pendingError(fd);
+  if (err == 0) return Seen::NoError;
+  code = ws::fromErrno(err);
+  ws::WSASetLastError(code);
+  return Seen::Error;
+}
+
+Seen peekOne(int fd, int& code) {
+  char byte;
+  ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n > 0) return Seen::Data;
+  if (n == 0) return Seen::End;
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return Seen::Nothing;
+  code = ws::setLastErrorFromErrno();
+  return Seen::Error;
+}
+
+Seen readableNow(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 ? Seen::Data : Seen::Nothing;
+}
+
 }  // namespace
 
 CAsyncSocket::CAsyncSocket(CEventLoop& loop) : loop_(&loop) {}
@@ -154,7 +186,7 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
     if (bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return failFromErrno();
   }
   attachHandle(fd.release());
-  selected_ = events;
+  select(events);
   phase_ = Phase::Created;
   bound_ = bindToAddress;
   return true;
@@ -196,7 +228,7 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected) {
   }
   connected.Close();
   connected.attachHandle(fd);
-  connected.selected_ = selected_;
+  connected.select(selected_);
   connected.rememberPeer(caller);  // accept has told the caller's address already
   // TCP_NODELAY comes from the listener.
   if (!connected.registerWithLoop(Phase::Connected)) {
@@ -258,7 +290,7 @@ int CAsyncSocket::Receive(void* buffer, int length, int flags) {
     // End of stream: nothing more will be read. The interest follows once the
     // handler is done, if the socket is still there then.
     ws::WSASetLastError(0);
-    peerDone_ = true;
+    readState_ = ReadState::Ended;
   }
   return int(n);
 }
@@ -288,10 +320,9 @@ void CAsyncSocket::Close() {
   m_hSocket.reset();
   phase_ = Phase::Unopened;
   selected_ = 0;
+  readState_ = ReadState::Paused;
   wantWrite_ = false;
-  peerDone_ = false;
   sendShut_ = false;
-  parked_ = false;
   bound_ = false;
   peerKnown_ = false;
 }
@@ -369,9 +400,18 @@ int CAsyncSocket::unsentBytes() const {
 
 bool CAsyncSocket::AsyncSelect(long events) {
   if (!m_hSocket) return fail(ws::WSAENOTSOCK);
-  selected_ = events;
-  updateInterest();
+  const bool parked = readState_ == ReadState::Parked;
+  select(events);
+  if (parked && readState_ == ReadState::Reading)
+    registerWithLoop(phase_);  // back on the loop to read what was left
+  else
+    updateInterest();
   return true;
+}
+
+void CAsyncSocket::select(long events) {
+  selected_ = events;
+  readState_ = selectReading(readState_, (events & FD_READ) != 0);
 }
 
 uint32_t CAsyncSocket::wantedInterest() const {
@@ -384,8 +424,8 @@ uint32_t CAsyncSocket::wantedInterest() const {
       uint32_t interest = 0;
       // Reading paused or the peer done: a half-closed socket would report
       // readable on every wait, so it is not watched for reading at all.
-      if (!peerDone_ && (selected_ & FD_READ)) interest |= kReadInterest;
-      if (!peerDone_ && (selected_ & FD_OOB)) interest |= ready::kUrgent;
+      if (readState_ == ReadState::Reading) interest |= kReadInterest;
+      if (readState_ != ReadState::Ended && (selected_ & FD_OOB)) interest |= ready::kUrgent;
       if (wantWrite_ && (selected_ & FD_WRITE)) interest |= ready::kWritable;
       return interest;
     }
@@ -394,13 +434,8 @@ uint32_t CAsyncSocket::wantedInterest() const {
   }
 }
 
+// A parked socket has no registration: AsyncSelect brings it back.
 void CAsyncSocket::updateInterest() {
-  if (parked_) {
-    if (!(selected_ & FD_READ)) return;
-    parked_ = false;
-    registerWithLoop(phase_);
-    return;
-  }
   if (registration_ == 0) return;
   uint32_t interest = wantedInterest();
   if (interest == registered_) return;
@@ -426,7 +461,7 @@ void CAsyncSocket::handleEvents(uint32_t events) {
 void CAsyncSocket::handleConnecting(uint32_t events) {
   if (!(events & (ready::kWritable | kHangUpEvents))) return;
   // Writable without an error or a hang-up means connected.
-  int err = (events & kHangUpEvents) ? pendingError() : 0;
+  int err = (events & kHangUpEvents) ? pendingError(m_hSocket.get()) : 0;
   if (err == 0 && (events & kHangUpEvents)) err = ECONNREFUSED;
   if (err != 0) {
     // A failed connect reports hang-up forever: stop watching it.
@@ -473,15 +508,8 @@ void CAsyncSocket::discardUrgentByte() {
   (void)r;
 }
 
-int CAsyncSocket::pendingError() const {
-  int err = 0;
-  socklen_t length = sizeof err;
-  getsockopt(m_hSocket.get(), SOL_SOCKET, SO_ERROR, &err, &length);
-  return err;
-}
-
 void CAsyncSocket::reportClose(int nErrorCode) {
-  peerDone_ = true;
+  readState_ = ReadState::Ended;
   if (nErrorCode == 0) {
     // The interest follows in handleConnected, if the socket is still there.
     if (selected_ & FD_CLOSE) OnClose(0);
@@ -497,76 +525,56 @@ void CAsyncSocket::reportClose(int nErrorCode) {
 }
 
 void CAsyncSocket::deliverReadable(uint32_t events) {
-  if (events & ready::kError) {
-    int err = pendingError();
-    if (err != 0) {
-      int code = ws::fromErrno(err);
-      ws::WSASetLastError(code);
-      reportClose(code);
+  const int fd = m_hSocket.get();
+  Seen seen = Seen::NotLooked;
+  int code = 0;  // the error a look found
+  for (;;) {
+    ReadAction action = decideRead(readState_, sendShut_, events, seen);
+    if (action == ReadAction::LookForError) {
+      seen = lookForError(fd, code);
+    } else if (action == ReadAction::Peek) {
+      seen = peekOne(fd, code);
+    } else if (action == ReadAction::LookReadable) {
+      // Only a receive earlier in this batch can have made the event stale.
+      seen = lastReceiveBatch_ == loop_->batch() ? readableNow(fd) : Seen::Data;
+    } else {
+      carryOut(action, code);
       return;
     }
   }
-  bool reading = !peerDone_ && (selected_ & FD_READ);
-  if (!reading) {
-    if (events & ready::kHangUp) deliverHangUpWhileNotReading();
-    return;
-  }
-  if (events & (ready::kPeerClosed | ready::kHangUp)) {
-    deliverPeerState(events);
-    return;
-  }
-  // A read earlier in this batch may have consumed what the event announced.
-  if (lastReceiveBatch_ == loop_->batch()) {
-    pollfd p{m_hSocket.get(), POLLIN, 0};
-    if (poll(&p, 1, 0) <= 0) return;
-  }
-  OnReceive(0);
 }
 
-// The peer has closed or hung up: data still waiting comes first, and the
-// close is reported only once nothing is left to read.
-void CAsyncSocket::deliverPeerState(uint32_t events) {
-  char byte;
-  ssize_t n = recv(m_hSocket.get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  if (n > 0) {
-    OnReceive(0);
-  } else if (n == 0) {
-    ws::WSASetLastError(0);
-    reportClose(0);
-  } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-    reportClose(ws::setLastErrorFromErrno());
-  } else if (events & ready::kHangUp) {
-    reportClose(ws::WSAECONNRESET);
-  }
-}
-
-// A hang-up is reported whatever the interest. Unless this side shut down
-// its own sending, it means the connection was reset. After such a shutdown
-// it is the peer's end of stream: with the end already seen nothing is left
-// to hear; with reading paused and bytes still unread the socket leaves the
-// loop until reading resumes, so the bytes come first and nothing spins.
-void CAsyncSocket::deliverHangUpWhileNotReading() {
-  if (!sendShut_) {
-    reportClose(ws::WSAECONNRESET);
-    return;
-  }
-  if (peerDone_) {
-    detachFromLoop();
-    return;
-  }
-  char byte;
-  ssize_t n = recv(m_hSocket.get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  if (n > 0) {
-    detachFromLoop();
-    parked_ = true;
-  } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-    reportClose(ws::setLastErrorFromErrno());
-  } else {
-    // The end with nothing left unread: reported even while reading is
-    // paused; the interest follows in handleConnected.
-    ws::WSASetLastError(0);
-    peerDone_ = true;
-    OnClose(0);
+void CAsyncSocket::carryOut(ReadAction action, int code) {
+  switch (action) {
+    case ReadAction::Deliver:
+      OnReceive(0);
+      return;
+    case ReadAction::ReportEnd:
+      ws::WSASetLastError(0);
+      reportClose(0);
+      return;
+    case ReadAction::ReportEndWhilePaused:
+      // Reported though closes are not selected while reading is paused; the
+      // interest follows in handleConnected.
+      ws::WSASetLastError(0);
+      readState_ = ReadState::Ended;
+      OnClose(0);
+      return;
+    case ReadAction::ReportError:
+      reportClose(code);
+      return;
+    case ReadAction::ReportReset:
+      reportClose(ws::WSAECONNRESET);
+      return;
+    case ReadAction::Park:
+      detachFromLoop();
+      readState_ = ReadState::Parked;
+      return;
+    case ReadAction::Detach:
+      detachFromLoop();
+      return;
+    default:
+      return;
   }
 }
 

@@ -16,6 +16,7 @@
 #include "relay/event_loop.h"
 #include "relay/limits.h"
 #include "relay/platform/unique_fd.h"
+#include "relay/read_side.h"
 #include "relay/winsock_errors.h"
 
 class CAsyncSocket;
@@ -103,11 +104,11 @@ class CAsyncSocket : private CEventHandler {
   void handleEvents(uint32_t events) override;
   void handleConnecting(uint32_t events);
   void handleConnected(uint32_t events);
+  // Asks decideRead what the readiness means and carries its answer out.
   void deliverReadable(uint32_t events);
-  void deliverPeerState(uint32_t events);
-  void deliverHangUpWhileNotReading();
+  void carryOut(ReadAction action, int code);
   void reportClose(int nErrorCode);
-  int pendingError() const;  // SO_ERROR, which reading clears
+  void select(long events);
   void detachFromLoop();
   bool switchToIPv6();
   void deferInitialSend();
@@ -121,10 +122,9 @@ class CAsyncSocket : private CEventHandler {
   CEventLoop* loop_;
   Phase phase_ = Phase::Unopened;
   long selected_ = 0;
+  ReadState readState_ = ReadState::Paused;  // nothing selected yet
   bool wantWrite_ = false;      // OnSend is owed once the socket is writable
-  bool peerDone_ = false;       // end of stream or close already reported
   bool sendShut_ = false;       // ShutDown ended this side's sending
-  bool parked_ = false;         // off the loop until reading resumes (see deliverReadable)
   bool bound_ = false;          // Create bound it to a given address
   bool peerKnown_ = false;      // peer_ holds the remote end, so no getpeername is needed
   union {

@@ -45,24 +45,6 @@ sockaddr_in loopbackAddress(uint16_t port) {
 
 }  // namespace
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-Fd::~Fd() {
-  if (fd_ >= 0) close(fd_);
-}
-
-int Fd::release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 Fd listenAny(uint16_t& port, int backlog) {
   Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in sa = loopbackAddress(0);

@@ -8,25 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "relay/platform/unique_fd.h"
+
 class CEventLoop;
 
 namespace loopback {
 
-// A descriptor closed on destruction.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(other.release()) {}
-  Fd& operator=(Fd&& other) noexcept;
-  ~Fd();
-  int get() const { return fd_; }
-  int release();
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
+// The far ends hold their descriptors as the relay does.
+using Fd = CUniqueFd;
 
 // A listener on 127.0.0.1 with a port the kernel chose.
 Fd listenAny(uint16_t& port, int backlog = 64);

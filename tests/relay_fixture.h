@@ -1,12 +1,14 @@
 #pragma once
-// A live repeater on 127.0.0.1 relaying to a destination the test owns; names
-// are answered by a fake name server, so no test needs the network.
+// Live repeaters on 127.0.0.1 relaying to a destination the test owns, each
+// started from a port's settings record as the product starts it; names are
+// answered by a fake name server, so no test needs the network.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
+#include "port/port_setting.h"
+#include "port/repeater_setup.h"
 #include "relay/event_loop.h"
 #include "relay/tcp_repeater.h"
 #include "tests/fake_name_server.h"
@@ -28,31 +30,57 @@ class CEndLog : public CConnectionObserver {
 
 class RelayFixture : public ::testing::Test {
  protected:
+  // A running port: the record outlives its repeater, which reads the
+  // filter through it.
+  struct CPort {
+    CPort(CEventLoop& loop, const CPortSetting& s) : setting(s), repeater(loop) {}
+    CPortSetting setting;
+    CTcpRepeater repeater;
+  };
+
   void SetUp() override {
     CHostResolver::setNameServer("127.0.0.1", names.port());
     destination = loopback::listenAny(destinationPort);
     ASSERT_TRUE(destination);
   }
   void TearDown() override {
-    repeaters.clear();
+    ports.clear();
     CHostResolver::setNameServer("", 0);
   }
 
-  // A started repeater listening on 127.0.0.1 with a kernel-chosen port.
-  CTcpRepeater& start(const std::string& host, int port, CIpFilter* filter = nullptr, CCountLog* log = nullptr) {
-    repeaters.push_back(std::make_unique<CTcpRepeater>(loop));
-    CTcpRepeater& r = *repeaters.back();
-    r.setListener(log ? log : &counts);
-    r.setBufferSize(128);
-    r.setListenBind(1, "127.0.0.1");
-    r.setConnectBind(0, "");
-    r.setIpFilter(filter);
-    if (configure) configure(r);
-    r.start(0, host, port);
-    EXPECT_TRUE(r.isListening());
-    return r;
+  // A record that listens on 127.0.0.1 with a kernel-chosen port and relays
+  // to host and port (0: the test's destination).
+  CPortSetting portSetting(const std::string& host = "127.0.0.1", int port = 0) const {
+    CPortSetting s;
+    s.act = 1;
+    s.forwardHost = host;
+    s.forwardPort = port != 0 ? port : destinationPort;
+    s.bufferSize = DEFAULT_BUFFER_KBYTES;
+    s.isListenBind = 1;
+    s.ipListenBind = "127.0.0.1";
+    return s;
   }
-  CTcpRepeater& start(const std::string& host = "127.0.0.1") { return start(host, destinationPort); }
+
+  // Started as a panel starts its port: listener and observer first, then
+  // the record (null listener: the fixture's counts).
+  CTcpRepeater& start(const CPortSetting& s, CTcpRepeaterListener* listener = nullptr,
+                      CConnectionObserver* observer = nullptr) {
+    CPort& port = *ports.emplace_back(std::make_unique<CPort>(loop, s));
+    port.repeater.setListener(listener ? listener : &counts);
+    port.repeater.setConnectionObserver(observer);
+    applyPortSetting(port.repeater, port.setting);
+    EXPECT_TRUE(port.repeater.isListening());
+    return port.repeater;
+  }
+  CTcpRepeater& start(const std::string& host = "127.0.0.1", int port = 0) { return start(portSetting(host, port)); }
+
+  // The record a repeater of this fixture runs on.
+  CPortSetting& settingOf(const CTcpRepeater& r) {
+    for (const auto& port : ports)
+      if (&port->repeater == &r) return port->setting;
+    ADD_FAILURE() << "not started by the fixture";
+    return ports.front()->setting;
+  }
 
   static uint16_t portOf(CTcpRepeater& r) {
     std::string address;
@@ -68,20 +96,19 @@ class RelayFixture : public ::testing::Test {
   }
 
   // Connects a client and accepts its relayed connection at the destination.
-  std::pair<loopback::Fd, loopback::Fd> relayedConnection(CTcpRepeater& r) {
+  std::pair<CUniqueFd, CUniqueFd> relayedConnection(CTcpRepeater& r, int receiveBuffer = 0) {
     size_t heard = counts.counts.size();
-    loopback::Fd client = loopback::connectTo(portOf(r));
+    CUniqueFd client = loopback::connectTo(portOf(r), receiveBuffer);
     EXPECT_TRUE(loopback::pumpUntil(loop, [&] { return counts.counts.size() > heard; }));
-    loopback::Fd server = loopback::acceptOne(destination.get(), 5000);
+    CUniqueFd server = loopback::acceptOne(destination.get(), 5000);
     EXPECT_TRUE(server);
     return {std::move(client), std::move(server)};
   }
 
   CFakeNameServer names;
   CEventLoop loop;
-  loopback::Fd destination;
+  CUniqueFd destination;
   uint16_t destinationPort = 0;
   CCountLog counts;
-  std::vector<std::unique_ptr<CTcpRepeater>> repeaters;
-  std::function<void(CTcpRepeater&)> configure;  // runs before each start
+  std::vector<std::unique_ptr<CPort>> ports;
 };

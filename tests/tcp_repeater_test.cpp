@@ -96,10 +96,10 @@ TEST_F(RepeaterTest, CountRisesOnlyAsEachOutgoingConnectCompletes) {
 }
 
 TEST_F(RepeaterTest, RefusedCallerLeavesOnlyATraceLine) {
-  CIpFilter filter;
-  filter.mode = CIpFilter::FILTER_INDIVIDUAL;  // empty allowed list refuses all
+  CPortSetting refusing = portSetting();
+  refusing.filter.mode = CIpFilter::FILTER_INDIVIDUAL;  // empty allowed list refuses all
   TraceCapture trace;
-  CTcpRepeater& r = start("127.0.0.1", destinationPort, &filter);
+  CTcpRepeater& r = start(refusing);
   Fd client = connectTo(portOf(r));
   ASSERT_TRUE(pumpUntil(loop, [&] { return trace.count("★★接続を拒否★★ PeerAddress=127.0.0.1, port=") == 1; }));
   EXPECT_TRUE(atEndOfStream(client.get(), 5000));
@@ -107,7 +107,7 @@ TEST_F(RepeaterTest, RefusedCallerLeavesOnlyATraceLine) {
   EXPECT_TRUE(counts.counts.empty());
   EXPECT_FALSE(acceptOne(destination.get(), 0));
 
-  filter.mode = CIpFilter::FILTER_LOCALHOST;  // the live filter is read per caller
+  settingOf(r).filter.mode = CIpFilter::FILTER_LOCALHOST;  // the live filter is read per caller
   auto [c, s] = relayedConnection(r);
   EXPECT_TRUE(s);
 }
@@ -150,7 +150,7 @@ TEST_F(RepeaterTest, NameThatDoesNotResolveClosesTheClientWithInvalidArgument) {
 TEST_F(RepeaterTest, SlowNameServerDoesNotHoldUpAnotherPort) {
   names.hold("slow.quillex.test");
   CCountLog slowCounts;
-  CTcpRepeater& slow = start("slow.quillex.test", destinationPort, nullptr, &slowCounts);
+  CTcpRepeater& slow = start(portSetting("slow.quillex.test"), &slowCounts);
   Fd waiting = connectTo(portOf(slow));
   ASSERT_TRUE(pumpUntil(loop, [&] { return names.queries("slow.quillex.test") > 0; }));
   CTcpRepeater& fast = start();
@@ -230,7 +230,8 @@ TEST_F(RepeaterTest, StopVisitsEverySlotAndFreesThePort) {
   r.stop();
   EXPECT_TRUE(counts.counts.empty());
 
-  r.start(port, "127.0.0.1", destinationPort);  // the same port again, at once
+  settingOf(r).port = port;  // the same port again, at once
+  applyPortSetting(r, settingOf(r));
   EXPECT_TRUE(r.isListening());
   position = 0;
   EXPECT_EQ(r.getNextConnection(position), nullptr);
@@ -243,8 +244,9 @@ TEST_F(RepeaterTest, HalfCloseIsPassedOnOnlyWhenAskedFor) {
   const std::vector<char> request = pattern(100 * 1024, 7), answer = pattern(64 * 1024, 8);
   for (bool halfClose : {true, false}) {
     SCOPED_TRACE(halfClose ? "HALFCLOSE=1" : "HALFCLOSE absent");
-    CTcpRepeater& r = start();
-    r.setHalfClose(halfClose);
+    CPortSetting s = portSetting();
+    s.halfClose = halfClose;
+    CTcpRepeater& r = start(s);
     auto [client, server] = relayedConnection(r);
     std::string gotRequest, gotAnswer;
     std::atomic<bool> done{false};
@@ -301,11 +303,9 @@ TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
   using End = CConnectionRecord::End;
   uint16_t closedPort = 0;
   { Fd gone = listenAny(closedPort); }
-  CTcpRepeater& r = start();
-  CTcpRepeater& unreachable = start("127.0.0.1", closedPort);
-  for (CTcpRepeater* each : {&r, &unreachable}) each->setConnectionObserver(&log);
+  CTcpRepeater& r = start(portSetting(), &log, &log);
+  CTcpRepeater& unreachable = start(portSetting("127.0.0.1", closedPort), &log, &log);
   current = &r;
-  r.setListener(&log);
   const auto heard = [&](size_t n) { return pumpUntil(loop, [&] { return log.records.size() == n; }); };
 
   auto [c1, s1] = relayedConnection(r);
@@ -319,7 +319,6 @@ TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
   s3 = Fd();
   ASSERT_TRUE(heard(3));
   current = &unreachable;
-  unreachable.setListener(&log);
   Fd c4 = connectTo(portOf(unreachable));
   ASSERT_TRUE(heard(4));
   EXPECT_EQ(log.readKinds, 4 * std::string("acceptSocketconnectSocket").size());
@@ -385,8 +384,10 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
   hostsFile::setPath("");
   // An IPv4 bind address cannot reach an IPv6 destination: a failed connect.
   TraceCapture trace;
-  CTcpRepeater& bound = start("::1", port6);
-  bound.setConnectBind(1, "127.0.0.1");
+  CPortSetting bind = portSetting("::1", port6);
+  bind.isConnectBind = 1;
+  bind.ipConnectBind = "127.0.0.1";
+  CTcpRepeater& bound = start(bind);
   Fd client = connectTo(portOf(bound));
   ASSERT_TRUE(pumpUntil(loop, [&] { return atEndOfStream(client.get(), 0); }));
   EXPECT_EQ(trace.count("CONNECT FAILE! hostname=::1, port=" + std::to_string(port6) + " err=10047\n"), 1u);
@@ -417,12 +418,9 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
     CEndLog log;
     const uint16_t first = freePort(), second = c.throughAnother ? freePort() : first;
     for (uint16_t port : std::set<uint16_t>{first, second}) {
-      repeaters.push_back(std::make_unique<CTcpRepeater>(loop));
-      CTcpRepeater& r = *repeaters.back();
-      r.setListenBind(1, "127.0.0.1");
-      r.setConnectionObserver(&log);
-      r.start(port, c.host, port == first ? second : first);
-      ASSERT_TRUE(r.isListening());
+      CPortSetting s = portSetting(c.host, port == first ? second : first);
+      s.port = port;
+      start(s, nullptr, &log);
     }
     Fd caller = connectTo(first);
     if (c.caller == SendsAndCloses) {
@@ -441,7 +439,7 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
     EXPECT_LE(log.records.size(), 3u) << "one caller, one refused loop";
     EXPECT_EQ(trace.count("★★接続を拒否★★ PeerAddress=127.0.0.1"), 1u);
     caller = Fd();
-    repeaters.clear();
+    ports.clear();
     EXPECT_EQ(openDescriptors(getpid()), baseline);
   }
 }
@@ -458,12 +456,9 @@ TEST_F(RepeaterTest, ACallerThatSharesAnOutgoingLocalEndIsNoLoop) {
   inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
   ASSERT_EQ(bind(other.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
   ASSERT_EQ(listen(other.get(), 16), 0);
-  repeaters.push_back(std::make_unique<CTcpRepeater>(loop));
-  CTcpRepeater& r = *repeaters.back();
-  r.setListener(&counts);
-  r.setListenBind(1, "127.0.0.1");
-  r.start(port, "127.0.0.2", port);
-  ASSERT_TRUE(r.isListening());
+  CPortSetting s = portSetting("127.0.0.2", port);
+  s.port = port;
+  start(s);
   Fd first = connectTo(port);
   ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts == std::vector<int>{1}; }));
   Fd far = acceptOne(other.get(), 5000);
@@ -499,11 +494,9 @@ TEST_F(RepeaterTest, ConnectTimeoutFailsAsTheSystemTimeoutDoes) {
     SCOPED_TRACE(host);
     TraceCapture trace;
     CEndLog log;
-    configure = [&](CTcpRepeater& r) {
-      r.setConnectionObserver(&log);
-      r.setTimeouts(1, 0, 0);
-    };
-    CTcpRepeater& r = start(host, silentPort);
+    CPortSetting s = portSetting(host, silentPort);
+    s.connectTimeout = 1;
+    CTcpRepeater& r = start(s, nullptr, &log);
     Fd caller = connectTo(portOf(r));
     const auto began = std::chrono::steady_clock::now();
     ASSERT_TRUE(pumpUntil(loop, [&] { return atEndOfStream(caller.get(), 0); }, 4000));
@@ -522,12 +515,11 @@ TEST_F(RepeaterTest, ConnectTimeoutFailsAsTheSystemTimeoutDoes) {
 // armed cost no wake-up before they are due. Keepalive is on both sockets.
 TEST_F(RepeaterTest, IdleTimeoutEndsOnlySilentPairsAndKeepaliveIsOnBothSockets) {
   CEndLog log;
-  configure = [&](CTcpRepeater& r) {
-    r.setConnectionObserver(&log);
-    r.setHalfClose(1);
-    r.setTimeouts(0, 1, 45);
-  };
-  CTcpRepeater& r = start();
+  CPortSetting s = portSetting();
+  s.halfClose = 1;
+  s.idleTimeout = 1;
+  s.keepAlive = 45;
+  CTcpRepeater& r = start(s, nullptr, &log);
   auto [client, server] = relayedConnection(r);
   for (int i = 0; i < 3; ++i) {  // 1.5 s with a byte every half second
     pumpFor(loop, 500);
@@ -578,15 +570,13 @@ TEST_F(RepeaterTest, AnIdleTimeoutNeverCutsBytesOnTheirWay) {
   for (size_t size : {size_t(2) << 20, size_t(12) << 10}) {
     SCOPED_TRACE(size);
     CEndLog log;
-    configure = [&](CTcpRepeater& r) {
-      r.setBufferSize(4);
-      r.setConnectionObserver(&log);
-      r.setTimeouts(0, 1, 0);
-    };
     uint16_t slowPort = 0;
     Fd slow = listenAny(slowPort);
     setReceiveBuffer(slow.get(), 4096);  // its callers inherit a small window
-    CTcpRepeater& r = start("127.0.0.1", slowPort);
+    CPortSetting s = portSetting("127.0.0.1", slowPort);
+    s.bufferSize = 4;
+    s.idleTimeout = 1;
+    CTcpRepeater& r = start(s, nullptr, &log);
     const size_t heard = counts.counts.size();
     Fd client = connectTo(portOf(r));
     ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() > heard; }));
@@ -599,7 +589,7 @@ TEST_F(RepeaterTest, AnIdleTimeoutNeverCutsBytesOnTheirWay) {
     ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 1; }, 3000));
     EXPECT_EQ(log.records[0].end, CConnectionRecord::End::IdleTimeout);
     EXPECT_EQ(log.records[0].bytesUp, size);
-    repeaters.clear();
+    ports.clear();
   }
 }
 
@@ -607,11 +597,9 @@ TEST_F(RepeaterTest, AnIdleTimeoutNeverCutsBytesOnTheirWay) {
 // than keepalive's whole schedule stays connected, and gets every byte.
 TEST_F(RepeaterTest, KeepaliveNeverEndsAPeerThatAnswersButDoesNotRead) {
   CEndLog log;
-  configure = [&](CTcpRepeater& r) {
-    r.setConnectionObserver(&log);
-    r.setTimeouts(0, 0, 1);
-  };
-  CTcpRepeater& r = start();
+  CPortSetting s = portSetting();
+  s.keepAlive = 1;
+  CTcpRepeater& r = start(s, nullptr, &log);
   auto [client, server] = relayedConnection(r);
   const int pauseMs = CAsyncSocket::keepAliveFor(1).giveUpMs() + 1500;
   EXPECT_TRUE(arrivesAfterAPause(loop, server.get(), client.get(), pattern(size_t(8) << 20, 3), pauseMs,
@@ -621,9 +609,10 @@ TEST_F(RepeaterTest, KeepaliveNeverEndsAPeerThatAnswersButDoesNotRead) {
 
 TEST_F(RepeaterTest, PortInUseIsReportedAsNotListening) {
   CTcpRepeater& first = start();
+  CPortSetting s = portSetting();
+  s.port = portOf(first);
   CTcpRepeater second(loop);
-  second.setListenBind(1, "127.0.0.1");
-  second.start(portOf(first), "127.0.0.1", destinationPort);
+  applyPortSetting(second, s);
   EXPECT_FALSE(second.isListening());
   EXPECT_EQ(second.startError(), ws::WSAEADDRINUSE);
   second.stop();

@@ -1,4 +1,4 @@
-// Streams paired by a one-pair test parent, over real sockets on 127.0.0.1.
+// Streams paired by a repeater, over real sockets on 127.0.0.1.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -8,20 +8,13 @@
 #include <atomic>
 #include <thread>
 
-#include "relay/event_loop.h"
-#include "relay/tcp_sock_stream.h"
-#include "tests/loopback.h"
-#include "tests/mini_relay.h"
+#include "tests/relay_fixture.h"
 
 using namespace loopback;
 
 namespace {
 
 constexpr size_t kMiB = 1024 * 1024;
-
-bool contains(const std::vector<std::string>& calls, const std::string& call) {
-  return std::find(calls.begin(), calls.end(), call) != calls.end();
-}
 
 long cpuMillis() {
   rusage usage{};
@@ -45,67 +38,75 @@ class Transfer {
   std::thread thread_;
 };
 
-class StreamTest : public ::testing::Test {
+// Every end, and what both streams of the table's first pair still held
+// when it was heard, just before the pair went.
+class CRemainsAtEnd : public CEndLog {
+ public:
+  void connectionEnded(const CConnectionRecord& record) override {
+    CEndLog::connectionEnded(record);
+    const CTcpStreamPair& pair = *repeater->connectionTable.at(0);
+    remainUp = pair.connectStream->sRemainCount;
+    remainDown = pair.acceptStream->sRemainCount;
+  }
+  CTcpRepeater* repeater = nullptr;
+  unsigned remainUp = 0, remainDown = 0;
+};
+
+// Each test's one pair of streams, made by a repeater started as the
+// product starts one. A pair whose destination is "slow.quillex.test"
+// connects only once the test releases the name.
+class StreamTest : public RelayFixture {
  protected:
   void SetUp() override {
-    destination = listenAny(destinationPort);
-    ASSERT_TRUE(destination);
-  }
-  void TearDown() override {
-    relay.reset();
+    RelayFixture::SetUp();
+    names.hold("slow.quillex.test");
   }
 
-  CMiniRelay& startRelay(int kbytes) {
-    relay = std::make_unique<CMiniRelay>(loop, destinationPort, kbytes);
-    EXPECT_TRUE(relay->start());
+  CTcpRepeater& startRelay(int kbytes, const std::string& host = "127.0.0.1") {
+    CPortSetting s = portSetting(host);
+    s.bufferSize = kbytes;
+    relay = ends.repeater = &start(s, nullptr, &ends);
     return *relay;
   }
-
-  // Connects a client through the relay; the pair exists afterwards.
-  Fd connectClient(int receiveBuffer = 0) {
-    Fd client = connectTo(relay->port(), receiveBuffer);
-    EXPECT_TRUE(pumpUntil(loop, [&] { return relay->acceptStream != nullptr; }));
-    return client;
-  }
-
-  // Waits until the outgoing stream is connected and accepts its far side.
-  Fd acceptServer() {
-    EXPECT_TRUE(pumpUntil(loop, [&] {
-      return relay->connectStream && relay->connectStream->state == CTcpSockStream::STATE_CONNECTED;
-    }));
-    return acceptOne(destination.get(), 5000);
-  }
+  CTcpStreamPair& pair() { return *relay->connectionTable.at(0); }
+  bool pairGone() const { return relay->connectionTable.empty(); }
 
   // A relay whose pair is connected: the client and the destination's end.
-  std::pair<Fd, Fd> connectedPair(int kbytes, int socketSendBuffer = 0) {
-    startRelay(kbytes).socketSendBuffer = socketSendBuffer;
-    Fd client = connectClient();
-    return {std::move(client), acceptServer()};
+  // A small socketSendBuffer (on both relay sockets) forces partial sends.
+  std::pair<Fd, Fd> connectedPair(int kbytes, int socketSendBuffer = 0, int clientReceiveBuffer = 0) {
+    auto fds = relayedConnection(startRelay(kbytes), clientReceiveBuffer);
+    if (socketSendBuffer)
+      for (CTcpSockStream* s : {pair().acceptStream.get(), pair().connectStream.get()})
+        setSendBuffer(s->m_hSocket.get(), socketSendBuffer);
+    return fds;
   }
 
   // A client whose ten bytes wait in the outgoing stream, not yet connected.
-  Fd clientWithTenBytesWaiting(CMiniRelay& r) {
-    r.connectAtAccept = false;
-    Fd client = connectClient();
+  Fd clientWithTenBytesWaiting() {
+    startRelay(128, "slow.quillex.test");
+    Fd client = connectTo(portOf(*relay));
+    EXPECT_TRUE(pumpUntil(loop, [&] { return pairs(*relay) == 1; }));
     EXPECT_TRUE(writeAll(client.get(), "0123456789", 10));
     return client;
   }
 
+  void connectOutgoing() {
+    EXPECT_TRUE(pumpUntil(loop, [&] { return names.releaseOne("slow.quillex.test", "127.0.0.1"); }));
+  }
+
   // Connects the outgoing stream, waits for the pair to go and returns what
   // the destination received before its end of stream.
-  std::string connectAndCollect(CMiniRelay& r) {
-    r.connectOutgoing();
-    EXPECT_TRUE(pumpUntil(loop, [&] { return r.acceptStream == nullptr; }));
+  std::string connectAndCollect() {
+    connectOutgoing();
+    EXPECT_TRUE(pumpUntil(loop, [&] { return pairGone(); }));
     Fd server = acceptOne(destination.get(), 5000);
     std::string got;
     EXPECT_TRUE(readToEnd(server.get(), got, 5000));
     return got;
   }
 
-  CEventLoop loop;
-  Fd destination;
-  uint16_t destinationPort = 0;
-  std::unique_ptr<CMiniRelay> relay;
+  CTcpRepeater* relay = nullptr;
+  CRemainsAtEnd ends;
 };
 
 TEST_F(StreamTest, BulkBothWaysArrivesIntactThroughPartialSendsAndFullBuffers) {
@@ -127,7 +128,7 @@ TEST_F(StreamTest, BulkBothWaysArrivesIntactThroughPartialSendsAndFullBuffers) {
   EXPECT_TRUE(gotDown == down);
   EXPECT_GT(trace.count("SEND BLOCK kind="), 0u);
   EXPECT_GT(trace.count("Error:CTcpSockStream::OnReceive() SendBuffer FULL PairSocket\n"), 0u);
-  EXPECT_EQ(relay->connectStream->usedBuffPeak, 16u * 1024);
+  EXPECT_EQ(pair().connectStream->usedBuffPeak, 16u * 1024);
 }
 
 TEST_F(StreamTest, DestinationThatDoesNotReadHoldsTheSenderBackWithoutSpinning) {
@@ -138,7 +139,7 @@ TEST_F(StreamTest, DestinationThatDoesNotReadHoldsTheSenderBackWithoutSpinning) 
   const std::vector<char> data = pattern(2 * kMiB, 3);
   std::vector<char> got(data.size());
   Transfer send([&] { return writeAll(client.get(), data.data(), data.size()); });
-  CTcpSockStream* out = relay->connectStream;
+  CTcpSockStream* out = pair().connectStream.get();
   ASSERT_TRUE(pumpUntil(loop, [&] { return out->sRemainCount == unsigned(out->sendBufferSize); }));
   EXPECT_EQ(out->usedBuffPeak, 64u * 1024);
 
@@ -157,45 +158,38 @@ TEST_F(StreamTest, DestinationThatDoesNotReadHoldsTheSenderBackWithoutSpinning) 
 }
 
 TEST_F(StreamTest, ClientCloseWithBytesPendingWaitsForTheFlush) {
-  CMiniRelay& r = startRelay(128);
   TraceCapture trace;
-  Fd client = clientWithTenBytesWaiting(r);
+  Fd client = clientWithTenBytesWaiting();
   client = Fd();
-  ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream->closePending == 1; }));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return pair().acceptStream->closePending == 1; }));
   EXPECT_EQ(trace.count("■■■■■CTcpSockStream::OnClose() SendRemain=10\n"), 1u);
-  EXPECT_FALSE(contains(r.calls, "close acceptSocket"));
+  EXPECT_TRUE(ends.records.empty());
 
-  EXPECT_EQ(connectAndCollect(r), "0123456789");
-  EXPECT_TRUE(contains(r.calls, "close acceptSocket"));
+  EXPECT_EQ(connectAndCollect(), "0123456789");
+  ASSERT_EQ(ends.records.size(), 1u);
+  EXPECT_EQ(ends.records[0].end, CConnectionRecord::End::ClosedByCaller);
   EXPECT_EQ(trace.count("☆☆☆☆CTcpSockStream::OnSend() Close Pendig End \n"), 1u);
 }
 
 TEST_F(StreamTest, SecondCloseWithBytesInBothBuffersClosesThePairAtOnce) {
   setReceiveBuffer(destination.get(), 4096);
-  CMiniRelay& r = startRelay(4096);
-  r.socketSendBuffer = 4096;
-  Fd client = connectClient(4096);
-  Fd server = acceptServer();
+  auto [client, server] = connectedPair(4096, 4096, 4096);
   ASSERT_TRUE(server);
-  unsigned remainUp = 0, remainDown = 0;
-  r.beforeTeardown = [&] {
-    remainUp = r.connectStream->sRemainCount;
-    remainDown = r.acceptStream->sRemainCount;
-  };
 
   const std::vector<char> data = pattern(2 * kMiB, 4);
   {
     Transfer send([&] { return writeAll(client.get(), data.data(), data.size()) && shutdown(client.get(), SHUT_WR) == 0; });
-    ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream->closePending == 1; }));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return pair().acceptStream->closePending == 1; }));
   }
-  EXPECT_GT(r.connectStream->sRemainCount, 0u);
+  EXPECT_GT(pair().connectStream->sRemainCount, 0u);
   {
     Transfer send([&] { return writeAll(server.get(), data.data(), data.size()) && shutdown(server.get(), SHUT_WR) == 0; });
-    ASSERT_TRUE(pumpUntil(loop, [&] { return contains(r.calls, "close connectSocket"); }));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return pairGone(); }));
   }
-  EXPECT_GT(remainUp, 0u);
-  EXPECT_GT(remainDown, 0u);
-  EXPECT_EQ(r.connectStream, nullptr);
+  ASSERT_EQ(ends.records.size(), 1u);
+  EXPECT_EQ(ends.records[0].end, CConnectionRecord::End::ClosedByDestination);
+  EXPECT_GT(ends.remainUp, 0u);
+  EXPECT_GT(ends.remainDown, 0u);
 }
 
 TEST_F(StreamTest, SendOneMebibyteThenCloseDeliversEveryByte) {
@@ -222,8 +216,10 @@ TEST_F(StreamTest, ResetTearsThePairDownThroughNotifyOnError) {
   ASSERT_TRUE(server);
   resetOnClose(client.get());
   client = Fd();
-  ASSERT_TRUE(pumpUntil(loop, [&] { return relay->acceptStream == nullptr; }));
-  EXPECT_TRUE(contains(relay->calls, "error acceptSocket 10054"));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return pairGone(); }));
+  ASSERT_EQ(ends.records.size(), 1u);
+  EXPECT_EQ(ends.records[0].end, CConnectionRecord::End::ResetByCaller);
+  EXPECT_EQ(ends.records[0].error, 10054);
   EXPECT_TRUE(atEndOfStream(server.get(), 5000));
 }
 
@@ -245,17 +241,18 @@ TEST_F(StreamTest, UrgentDataOnlyTracesAndNormalDataKeepsFlowing) {
 
 // Bytes sent while the outgoing side still connects wait in its buffer.
 TEST_F(StreamTest, TraceOfAWholeConnectionLifeWithBytesSentWhileConnecting) {
-  CMiniRelay& r = startRelay(128);
-  r.connectAtAccept = false;
+  startRelay(128, "slow.quillex.test");
   TraceCapture trace;
-  Fd client = connectClient();
+  Fd client = connectTo(portOf(*relay));
   ASSERT_TRUE(pumpUntil(loop, [&] { return trace.count("ONSEND START kind = acceptSocket") == 1; }));
   ASSERT_TRUE(writeAll(client.get(), std::string(100, 'u').data(), 100));
-  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 100; }));
-  EXPECT_EQ(r.connectStream->state, CTcpSockStream::STATE_CONNECTING);
-  r.connectOutgoing();
-  Fd server = acceptServer();
-  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 0; }));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return pair().connectStream->sRemainCount == 100; }));
+  EXPECT_EQ(pair().connectStream->state, CTcpSockStream::STATE_CONNECTING);
+  const int callerPort = localPort(client.get());
+  connectOutgoing();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return pair().connectStream->state == CTcpSockStream::STATE_CONNECTED; }));
+  Fd server = acceptOne(destination.get(), 5000);
+  ASSERT_TRUE(pumpUntil(loop, [&] { return pair().connectStream->sRemainCount == 0; }));
   char up[100];
   ASSERT_TRUE(readExact(server.get(), up, 100, 5000));
   EXPECT_EQ(std::string(up, 100), std::string(100, 'u'));
@@ -264,13 +261,17 @@ TEST_F(StreamTest, TraceOfAWholeConnectionLifeWithBytesSentWhileConnecting) {
   Transfer receive([&] { return readExact(client.get(), down, 50, 5000); });
   ASSERT_TRUE(pumpUntil(loop, [&] { return receive.done(); }));
   client = Fd();
-  ASSERT_TRUE(pumpUntil(loop, [&] { return r.acceptStream == nullptr; }));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return pairGone(); }));
 
   EXPECT_EQ(trace.text(),
             "CTcpSockStream::CTcpSockStream() STREAM を生成\n"
+            "接続を受け付けました。PeerAddress=127.0.0.1, port=" + std::to_string(callerPort) + "\n"
             "CTcpSockStream::CTcpSockStream() STREAM を生成\n"
             "★★★★★ONSEND START kind = acceptSocket, nErrorCode=0\n"
             "CTcpSockStream::writeSendBuffer2Socket() sRemainCount=0\n"
+            "CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=slow.quillex.test, port=" +
+                std::to_string(destinationPort) + " \n"
+            "CTcpRepeater::notifyOnConnect()\n"
             "★★★★★ONSEND START kind = connectSocket, nErrorCode=0\n"
             "CTcpSockStream::writeSendBuffer2Socket() sRemainCount=100\n"
             "★SEND reqSize=100, sendSize=100\n"
@@ -278,25 +279,26 @@ TEST_F(StreamTest, TraceOfAWholeConnectionLifeWithBytesSentWhileConnecting) {
             "CTcpSockStream::writeSendBuffer2Socket() sRemainCount=50\n"
             "★SEND reqSize=50, sendSize=50\n"
             "●--●SEND BUFFER SendSize=50\n"
+            "CTcpRepeater::notifyOnClose()\n"
             "CTcpSockStream::~CTcpSockStream() STREAM を破棄\n"
             "CTcpSockStream::~CTcpSockStream() STREAM を破棄\n");
-  EXPECT_EQ(r.calls, (std::vector<std::string>{"accept", "connect connectSocket", "close acceptSocket"}));
+  ASSERT_EQ(ends.records.size(), 1u);
+  EXPECT_EQ(ends.records[0].end, CConnectionRecord::End::ClosedByCaller);
 }
 
 TEST_F(StreamTest, EndOfStreamIsAnOrderlyCloseThatKeepsPendingBytes) {
-  CMiniRelay& r = startRelay(128);
   TraceCapture trace;
-  Fd client = clientWithTenBytesWaiting(r);
-  ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectStream->sRemainCount == 10; }));
+  Fd client = clientWithTenBytesWaiting();
+  ASSERT_TRUE(pumpUntil(loop, [&] { return pair().connectStream->sRemainCount == 10; }));
   client = Fd();
   // The end of stream reaches the stream through a receive of 0 bytes.
-  pollfd p{r.acceptStream->m_hSocket.get(), POLLRDHUP, 0};
+  pollfd p{pair().acceptStream->m_hSocket.get(), POLLRDHUP, 0};
   ASSERT_EQ(poll(&p, 1, 5000), 1);
-  r.acceptStream->OnReceive(0);
+  pair().acceptStream->OnReceive(0);
   EXPECT_EQ(trace.count("SIZE ZERO Error:CTcpSockStream::OnReceive() err=0\n"), 1u);
-  ASSERT_NE(r.acceptStream, nullptr);
-  EXPECT_EQ(r.acceptStream->closePending, 1);
-  EXPECT_EQ(connectAndCollect(r), "0123456789");
+  ASSERT_FALSE(pairGone());
+  EXPECT_EQ(pair().acceptStream->closePending, 1);
+  EXPECT_EQ(connectAndCollect(), "0123456789");
 }
 
 }  // namespace
