@@ -1,21 +1,12 @@
 #include "relay/async_socket.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <linux/sockios.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "relay/ip_text.h"
+#include "relay/platform/errors.h"
+#include "relay/platform/socket.h"
 #include "relay/platform/unique_fd.h"
 
 namespace {
@@ -37,7 +28,7 @@ struct Liveness {
 };
 
 void openSpareFd() {
-  if (!gSpareFd) gSpareFd.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  if (!gSpareFd) gSpareFd.reset(platform::openSpareDescriptor());
 }
 
 // With no descriptor left, a waiting caller stays queued and a level-triggered
@@ -46,14 +37,8 @@ void openSpareFd() {
 void shedOneCaller(int listenFd) {
   if (!gSpareFd) return;
   gSpareFd.reset();
-  CUniqueFd(accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));  // accepted and closed at once
+  CUniqueFd(platform::acceptCaller(listenFd, nullptr));  // accepted and closed at once
   openSpareFd();
-}
-
-// Relayed bytes must not wait for an acknowledgement of earlier ones.
-void setNoDelay(int fd) {
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
 // Dotted IPv4 text, or IPv6 text for a connection to an IPv6 destination.
@@ -69,12 +54,10 @@ bool endpointText(const sockaddr_storage& sa, std::string& address, unsigned& po
   return true;
 }
 
-// The socket's end that query (getpeername or getsockname) names.
-bool queryEndpoint(int fd, int (*query)(int, sockaddr*, socklen_t*), sockaddr_storage& out) {
-  out = sockaddr_storage{};
-  socklen_t length = sizeof out;
-  if (query(fd, reinterpret_cast<sockaddr*>(&out), &length) == 0) return true;
-  ws::setLastErrorFromErrno();
+// The socket's end that query (peerAddress or localAddress) names.
+bool queryEndpoint(int fd, bool (*query)(int, sockaddr_storage&), sockaddr_storage& out) {
+  if (query(fd, out)) return true;
+  ws::setLastErrorFromSystem();
   return false;
 }
 
@@ -99,8 +82,8 @@ bool fail(int wsaError) {
   return false;
 }
 
-bool failFromErrno() {
-  ws::setLastErrorFromErrno();
+bool failFromSystem() {
+  ws::setLastErrorFromSystem();
   return false;
 }
 
@@ -109,37 +92,28 @@ int socketError(int wsaError) {
   return ws::SOCKET_ERROR;
 }
 
-int pendingError(int fd) {  // SO_ERROR, which reading clears
-  int err = 0;
-  socklen_t length = sizeof err;
-  getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length);
-  return err;
-}
-
 // The looks decideRead asks for; code receives the error a look found,
 // which is also left as the last error.
 Seen lookForError(int fd, int& code) {
-  int err = pendingError(fd);
+  int err = platform::pendingSocketError(fd);
   if (err == 0) return Seen::NoError;
-  code = ws::fromErrno(err);
+  code = ws::fromSystemError(err);
   ws::WSASetLastError(code);
   return Seen::Error;
 }
 
 Seen peekOne(int fd, int& code) {
-  char byte;
-  ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  if (n > 0) return Seen::Data;
-  if (n == 0) return Seen::End;
-  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return Seen::Nothing;
-  code = ws::setLastErrorFromErrno();
+  switch (platform::peekOneByte(fd)) {
+    case platform::CPeek::Data: return Seen::Data;
+    case platform::CPeek::End: return Seen::End;
+    case platform::CPeek::Nothing: return Seen::Nothing;
+    case platform::CPeek::Failed: break;
+  }
+  code = ws::setLastErrorFromSystem();
   return Seen::Error;
 }
 
-Seen readableNow(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) > 0 ? Seen::Data : Seen::Nothing;
-}
+Seen readableNow(int fd) { return platform::readableNow(fd) ? Seen::Data : Seen::Nothing; }
 
 }  // namespace
 
@@ -169,21 +143,21 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
     return fail(ws::WSAEINVAL);
 
   // Not the object's until it is bound: a failed Create leaves it unopened.
-  CUniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!fd) return failFromErrno();
-  int one = 1;
+  CUniqueFd fd(platform::openStreamSocket(AF_INET));
+  if (!fd) return failFromSystem();
+  const int one = 1;
   // Here the option only works when set before bind: it lets a port be
   // listened on again while connections of its last run linger.
-  if (port != 0) ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (port != 0) platform::setReuseAddress(fd.get(), &one, sizeof one);
   // An unbound socket is bound to any address at connect; binding early would
   // pin an ephemeral port per socket and exhaust them under load.
   if (port != 0 || bindToAddress) {
-    if (port == 0) ::setsockopt(fd.get(), IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+    if (port == 0) platform::bindAddressOnly(fd.get());
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(uint16_t(port));
     sa.sin_addr = address;
-    if (bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return failFromErrno();
+    if (!platform::bindTo(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa)) return failFromSystem();
   }
   attachHandle(fd.release());
   select(events);
@@ -196,8 +170,8 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
 // one bound to an IPv4 address cannot reach it at all.
 bool CAsyncSocket::switchToIPv6() {
   if (bound_) return fail(ws::WSAEAFNOSUPPORT);
-  int fd = socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return failFromErrno();
+  int fd = platform::openStreamSocket(AF_INET6);
+  if (fd < 0) return failFromSystem();
   gHandles[size_t(m_hSocket.get())] = nullptr;
   attachHandle(fd);  // the IPv4 socket is closed as the new one takes its place
   return true;
@@ -207,23 +181,18 @@ bool CAsyncSocket::registerWithLoop(Phase phase) {
   phase_ = phase;
   uint32_t interest = wantedInterest();
   registration_ = loop_->add(m_hSocket.get(), interest, this);
-  if (registration_ == 0) return fail(ws::fromErrno(errno));
+  if (registration_ == 0) return fail(ws::fromSystemError(platform::lastSystemError()));
   registered_ = interest;
   return true;
 }
 
 bool CAsyncSocket::Accept(CAsyncSocket& connected) {
-  int fd;
   sockaddr_storage caller{};
-  socklen_t length = sizeof caller;
-  do {
-    fd = accept4(m_hSocket.get(), reinterpret_cast<sockaddr*>(&caller), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = platform::acceptCaller(m_hSocket.get(), &caller);
   if (fd < 0) {
-    int err = errno;
-    if (err == EMFILE || err == ENFILE) shedOneCaller(m_hSocket.get());
-    errno = err;
-    ws::setLastErrorFromErrno();
+    const int err = platform::lastSystemError();
+    if (platform::isOutOfDescriptors(err)) shedOneCaller(m_hSocket.get());
+    ws::WSASetLastError(ws::fromSystemError(err));
     return false;
   }
   connected.Close();
@@ -241,7 +210,7 @@ bool CAsyncSocket::Accept(CAsyncSocket& connected) {
   return true;
 }
 
-void CAsyncSocket::RefuseOne() { CUniqueFd(accept4(m_hSocket.get(), nullptr, nullptr, SOCK_CLOEXEC)); }
+void CAsyncSocket::RefuseOne() { CUniqueFd(platform::acceptCaller(m_hSocket.get(), nullptr)); }
 
 // An accepted socket gets one OnSend, delivered once the batch that accepted
 // it is done instead of by watching a socket that is writable anyway.
@@ -263,13 +232,14 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
   if (port > unsigned(MAX_PORT_NUMBER) || length == 0) return fail(ws::WSAEINVAL);
   if (sa.ss_family == AF_INET6 && !switchToIPv6()) return false;
 
-  setNoDelay(m_hSocket.get());
-  if (::connect(m_hSocket.get(), reinterpret_cast<sockaddr*>(&sa), length) == 0) {
+  platform::setNoDelay(m_hSocket.get());
+  const platform::CConnectStart started =
+      platform::startConnect(m_hSocket.get(), reinterpret_cast<sockaddr*>(&sa), length);
+  if (started == platform::CConnectStart::Connected) {
     wantWrite_ = true;  // the connection is established: one OnSend follows
     return registerWithLoop(Phase::Connected);
   }
-  // An interrupted connect goes on asynchronously, like one in progress.
-  if (errno != EINPROGRESS && errno != EINTR) return failFromErrno();
+  if (started == platform::CConnectStart::Failed) return failFromSystem();
   if (!registerWithLoop(Phase::Connecting)) return false;
   return fail(ws::WSAEWOULDBLOCK);
 }
@@ -278,12 +248,9 @@ int CAsyncSocket::Receive(void* buffer, int length, int flags) {
   if (!m_hSocket) return socketError(ws::WSAENOTSOCK);
   lastReceiveBatch_ = loop_->batch();
   if (length <= 0) return 0;
-  ssize_t n;
-  do {
-    n = recv(m_hSocket.get(), buffer, size_t(length), flags);
-  } while (n < 0 && errno == EINTR);
+  const long n = platform::receiveSome(m_hSocket.get(), buffer, size_t(length), flags);
   if (n < 0) {
-    ws::setLastErrorFromErrno();
+    ws::setLastErrorFromSystem();
     return ws::SOCKET_ERROR;
   }
   if (n == 0) {
@@ -297,12 +264,9 @@ int CAsyncSocket::Receive(void* buffer, int length, int flags) {
 
 int CAsyncSocket::Send(const void* buffer, int length, int flags) {
   if (!m_hSocket) return socketError(ws::WSAENOTSOCK);
-  ssize_t n;
-  do {
-    n = send(m_hSocket.get(), buffer, size_t(length), flags | MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
+  const long n = platform::sendSome(m_hSocket.get(), buffer, size_t(length), flags);
   if (n >= 0) return int(n);
-  if (ws::setLastErrorFromErrno() == ws::WSAEWOULDBLOCK) {
+  if (ws::setLastErrorFromSystem() == ws::WSAEWOULDBLOCK) {
     wantWrite_ = true;  // OnSend follows when there is room
     updateInterest();
   }
@@ -353,14 +317,14 @@ bool CAsyncSocket::GetSockName(std::string& address, unsigned& port) {
 }
 
 bool CAsyncSocket::peerSockAddr(sockaddr_storage& out) {
-  if (!bool(m_hSocket) || !peerKnown_) return queryEndpoint(m_hSocket.get(), getpeername, out);
+  if (!bool(m_hSocket) || !peerKnown_) return queryEndpoint(m_hSocket.get(), platform::peerAddress, out);
   out = sockaddr_storage{};
   std::memcpy(&out, &peer_, sizeof peer_);
   return true;
 }
 
 bool CAsyncSocket::localSockAddr(sockaddr_storage& out) const {
-  return queryEndpoint(m_hSocket.get(), getsockname, out);
+  return queryEndpoint(m_hSocket.get(), platform::localAddress, out);
 }
 
 CAsyncSocket::KeepAlive CAsyncSocket::keepAliveFor(int idleSeconds) {
@@ -375,27 +339,19 @@ CAsyncSocket::KeepAlive CAsyncSocket::keepAliveFor(int idleSeconds) {
 // does not read, once its window has been closed that long.
 bool CAsyncSocket::SetKeepAlive(int idleSeconds) {
   const KeepAlive k = keepAliveFor(idleSeconds);
-  const int one = 1;
-  const int fd = m_hSocket.get();
-  if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one) == 0 &&
-      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &k.idle, sizeof k.idle) == 0 &&
-      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &k.interval, sizeof k.interval) == 0 &&
-      ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &KeepAlive::kProbes, sizeof KeepAlive::kProbes) == 0)
-    return true;
-  return failFromErrno();
+  return platform::setKeepAlive(m_hSocket.get(), k.idle, k.interval, KeepAlive::kProbes) || failFromSystem();
 }
 
 bool CAsyncSocket::peerGone(int silenceMs) const {
-  tcp_info info{};
-  socklen_t length = sizeof info;
-  if (getsockopt(m_hSocket.get(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
-  const bool unanswered = info.tcpi_retransmits >= KeepAlive::kProbes || info.tcpi_probes >= KeepAlive::kProbes;
-  return unanswered && info.tcpi_last_ack_recv >= unsigned(silenceMs);
+  platform::CPeerSilence silence;
+  if (!platform::peerSilence(m_hSocket.get(), silence)) return false;
+  const bool unanswered = silence.unansweredRetransmits >= unsigned(KeepAlive::kProbes) ||
+                          silence.unansweredProbes >= unsigned(KeepAlive::kProbes);
+  return unanswered && silence.msSinceLastAck >= unsigned(silenceMs);
 }
 
 int CAsyncSocket::unsentBytes() const {
-  int bytes = 0;
-  return m_hSocket && ioctl(m_hSocket.get(), SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+  return m_hSocket ? platform::unsentBytes(m_hSocket.get()) : 0;
 }
 
 bool CAsyncSocket::AsyncSelect(long events) {
@@ -461,13 +417,13 @@ void CAsyncSocket::handleEvents(uint32_t events) {
 void CAsyncSocket::handleConnecting(uint32_t events) {
   if (!(events & (ready::kWritable | kHangUpEvents))) return;
   // Writable without an error or a hang-up means connected.
-  int err = (events & kHangUpEvents) ? pendingError(m_hSocket.get()) : 0;
-  if (err == 0 && (events & kHangUpEvents)) err = ECONNREFUSED;
+  int err = (events & kHangUpEvents) ? platform::pendingSocketError(m_hSocket.get()) : 0;
+  if (err == 0 && (events & kHangUpEvents)) err = platform::connectionRefusedError();
   if (err != 0) {
     // A failed connect reports hang-up forever: stop watching it.
     detachFromLoop();
     phase_ = Phase::Created;
-    int code = ws::fromErrno(err);
+    int code = ws::fromSystemError(err);
     ws::WSASetLastError(code);
     if (selected_ & FD_CONNECT) OnConnect(code);
     return;
@@ -502,10 +458,7 @@ void CAsyncSocket::handleConnected(uint32_t events) {
 }
 
 void CAsyncSocket::discardUrgentByte() {
-  // Urgent data is not relayed; reading it clears the priority event.
-  char byte;
-  ssize_t r = recv(m_hSocket.get(), &byte, 1, MSG_OOB | MSG_DONTWAIT);
-  (void)r;
+  platform::discardUrgentByte(m_hSocket.get());
 }
 
 void CAsyncSocket::reportClose(int nErrorCode) {
@@ -589,11 +542,11 @@ namespace ws {
 
 int listen(int handle, int backlog) {
   openSpareFd();  // for shedding callers once descriptors run out
-  if (::listen(handle, backlog) != 0) {
-    setLastErrorFromErrno();
+  if (!platform::listenOn(handle, backlog)) {
+    setLastErrorFromSystem();
     return SOCKET_ERROR;
   }
-  setNoDelay(handle);  // every accepted socket inherits it
+  platform::setNoDelay(handle);  // every accepted socket inherits it
   CAsyncSocket* socket = CAsyncSocket::FromHandle(handle);
   if (socket && socket->phase_ == CAsyncSocket::Phase::Created &&
       !socket->registerWithLoop(CAsyncSocket::Phase::Listening))
@@ -603,17 +556,16 @@ int listen(int handle, int backlog) {
 
 int setsockopt(int handle, int level, int option, const void* value, int length) {
   if (level != WS_SOL_SOCKET || option != WS_SO_REUSEADDR) return socketError(WSAENOPROTOOPT);
-  if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, value, socklen_t(length)) != 0) {
-    setLastErrorFromErrno();
+  if (!platform::setReuseAddress(handle, value, length)) {
+    setLastErrorFromSystem();
     return SOCKET_ERROR;
   }
   return 0;
 }
 
 int shutdown(int handle, int how) {
-  int mode = how == SD_BOTH ? SHUT_RDWR : how == SD_SEND ? SHUT_WR : SHUT_RD;
-  if (::shutdown(handle, mode) != 0) {
-    setLastErrorFromErrno();
+  if (!platform::shutdownSocket(handle, how)) {
+    setLastErrorFromSystem();
     return SOCKET_ERROR;
   }
   return 0;

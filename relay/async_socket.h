@@ -7,14 +7,13 @@
 // The object owns its descriptor; it does not own its event loop, which
 // must outlive it.
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <cstdint>
 #include <string>
 
 #include "relay/event_loop.h"
 #include "relay/limits.h"
+#include "relay/platform/net.h"
 #include "relay/platform/unique_fd.h"
 #include "relay/read_side.h"
 #include "relay/winsock_errors.h"

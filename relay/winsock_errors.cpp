@@ -30,7 +30,7 @@ constexpr Description kDescriptions[] = {
 
 }  // namespace
 
-int fromErrno(int err) { return platform::winsockErrorOf(err); }
+int fromSystemError(int err) { return platform::winsockErrorOf(err); }
 
 const char* describeError(int wsaError) {
   for (const Description& d : kDescriptions)
@@ -41,8 +41,8 @@ const char* describeError(int wsaError) {
 int WSAGetLastError() { return gLastError; }
 void WSASetLastError(int err) { gLastError = err; }
 
-int setLastErrorFromErrno() {
-  gLastError = fromErrno(platform::lastSystemError());
+int setLastErrorFromSystem() {
+  gLastError = fromSystemError(platform::lastSystemError());
   return gLastError;
 }
 

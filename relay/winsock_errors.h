@@ -7,7 +7,7 @@
 namespace ws {
 
 // The Winsock number for a system error (platform::winsockErrorOf).
-int fromErrno(int err);
+int fromSystemError(int err);
 
 // A short English description of a Winsock error number, for messages a
 // user reads (the trace keeps the bare number).
@@ -19,6 +19,6 @@ const char* describeError(int wsaError);
 int WSAGetLastError();
 void WSASetLastError(int err);
 // Stores the last system error's Winsock number as the last error and returns it.
-int setLastErrorFromErrno();
+int setLastErrorFromSystem();
 
 }  // namespace ws
