@@ -13,7 +13,6 @@
 #include "dialogs/filter_condition_dlg.h"
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
-#include "relay/limits.h"
 #include "resources/dialog_texts.h"
 #include "resources/ip_address_edit.h"
 #include "resources/main_window_ref.h"
@@ -21,6 +20,7 @@
 #include "resources/resource_ids.h"
 #include "resources/spin_button.h"
 #include "resources/template_builder.h"
+#include "settings/limits.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include "port/port_check.h"
 #include "port/port_setting.h"
 #include "port/repeater_setup.h"
-#include "relay/limits.h"
 #include "resources/message_box.h"
 #include "resources/port_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
+#include "settings/limits.h"
 
 namespace {
 
@@ -56,21 +56,6 @@ void showHost(QLabel* label, const QString& host) {
   label->setAlignment((fits ? Qt::AlignHCenter : Qt::AlignLeft) | vertical);
   label->setContentsMargins(fits ? 0 : kHostGap, 0, 0, 0);
   label->setToolTip(fits ? QString() : host);
-}
-
-// The eight values the settings dialog edits, copied between the port's
-// record and the dialog's values, which name them alike: the one place the
-// two meet.
-template <class To, class From>
-void copyEditedValues(To& to, const From& from) {
-  to.port = from.port;
-  to.forwardHost = from.forwardHost;
-  to.forwardPort = from.forwardPort;
-  to.bufferSize = from.bufferSize;
-  to.isListenBind = from.isListenBind;
-  to.ipListenBind = from.ipListenBind;
-  to.isConnectBind = from.isConnectBind;
-  to.ipConnectBind = from.ipConnectBind;
 }
 
 }  // namespace
@@ -230,13 +215,11 @@ void CPortDlg::OnBnClickedSetting() {
   settingDlg->beginEdit(this);
   editingDlg_ = settingDlg;
   editFilter = setting.filter;  // drops whatever a cancelled edit left in the copy
-  CSettingValues values;
-  copyEditedValues(values, setting);
-  settingDlg->loadSettings(values, &editFilter);
+  settingDlg->loadSettings(setting, &editFilter);
 }
 
 void CPortDlg::notifySettingOk() {
-  copyEditedValues(setting, settingDlg->readSettings());
+  static_cast<CSettingValues&>(setting) = settingDlg->readSettings();
   setCaption();
   forwardPortText = QString::number(setting.forwardPort);
   setting.filter = editFilter;  // a running repeater applies it from its next caller

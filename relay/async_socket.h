@@ -14,9 +14,9 @@
 #include <string>
 
 #include "relay/event_loop.h"
-#include "relay/limits.h"
 #include "relay/unique_fd.h"
 #include "relay/winsock_errors.h"
+#include "settings/limits.h"
 
 class CAsyncSocket;
 namespace ws {

@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "relay/ip_text.h"
-#include "relay/limits.h"
 #include "relay/memory_reserve.h"
 #include "relay/own_endpoints.h"
 #include "relay/trace.h"
+#include "settings/limits.h"
 
 namespace {
 
