@@ -4,7 +4,9 @@
 
 #include "dialogs/byte_count.h"
 #include "dialogs/event_log.h"
-#include "dialogs/socket_error_words.h"
+#include "dialogs/socket_error_text.h"
+#include "relay/connection_end_words.h"
+#include "relay/endpoint_text.h"
 #include "resources/event_texts.h"
 
 namespace {
@@ -12,22 +14,16 @@ namespace {
 using End = CConnectionRecord::End;
 
 QString endText(const CConnectionRecord& r) {
-  switch (r.end) {
-    case End::ClosedByCaller: return QString::fromUtf8(kClosedByCaller);
-    case End::ClosedByDestination: return QString::fromUtf8(kClosedByDestination);
-    case End::ResetByCaller: return QString::fromUtf8(kResetByCaller) + socketErrorText(r.error);
-    case End::ResetByDestination: return QString::fromUtf8(kResetByDestination) + socketErrorText(r.error);
-    case End::ConnectFailed:
-      // Nothing was connected to: the destination's name had no address.
-      if (r.connectedAddress.empty()) return QString::fromUtf8(kNameUnresolved).arg(r.error);
-      return QString::fromUtf8(kConnectFailed) + socketErrorText(r.error);
-    case End::Stopped: return QString::fromUtf8(kStopped);
-    case End::IdleTimeout: return QString::fromUtf8(kIdleTimeout);
-    case End::RefusedByFilter: return QString::fromUtf8(kRefusedByFilter);
-    case End::RefusedAsLoop: return QString::fromUtf8(kRefusedAsLoop);
-  }
-  return {};
+  // Nothing was connected to: the destination's name had no address.
+  if (r.end == End::ConnectFailed && r.connectedAddress.empty()) return QString::fromUtf8(kNameUnresolved).arg(r.error);
+  const CConnectionEndWords* words = connectionEndWords(r.end);
+  if (!words) return {};
+  const QString text = QString::fromUtf8(words->japanese);
+  return words->withError ? text + socketErrorText(r.error) : text;
 }
+
+// "host:port", an IPv6 address in brackets.
+QString hostPortText(const std::string& host, int port) { return QString::fromStdString(endpointText(host, port)); }
 
 QString connectionText(const CLogEvent& event) {
   const CConnectionRecord& r = event.record;
@@ -57,12 +53,6 @@ QString eventText(const CLogEvent& event) {
 }
 
 }  // namespace
-
-QString hostPortText(const std::string& host, int port) {
-  const QString text = QString::fromStdString(host);
-  const bool bareIPv6 = text.contains(QLatin1Char(':')) && !text.startsWith(QLatin1Char('['));
-  return (bareIPv6 ? QStringLiteral("[%1]").arg(text) : text) + QStringLiteral(":%1").arg(port);
-}
 
 QString eventLogLine(const CLogEvent& event) {
   const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(event.time.time_since_epoch()).count();

@@ -6,7 +6,6 @@
 #include <QPushButton>
 
 #include "dialogs/event_log.h"
-#include "dialogs/event_log_text.h"
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
 #include "port/listen_reason.h"
@@ -14,6 +13,7 @@
 #include "port/port_check.h"
 #include "port/port_setting.h"
 #include "port/repeater_setup.h"
+#include "relay/endpoint_text.h"
 #include "resources/message_box.h"
 #include "resources/port_texts.h"
 #include "resources/resource_ids.h"
@@ -57,6 +57,9 @@ void showHost(QLabel* label, const QString& host) {
   label->setContentsMargins(fits ? 0 : kHostGap, 0, 0, 0);
   label->setToolTip(fits ? QString() : host);
 }
+
+// The destination as the event log and the reasons name it.
+QString destinationText(const CPortSetting& s) { return QString::fromStdString(endpointText(s.forwardHost, s.forwardPort)); }
 
 }  // namespace
 
@@ -133,7 +136,7 @@ void CPortDlg::applyState() {
     repeater.stop();
   } else if (isUsablePort(setting.port) && isUsablePort(setting.forwardPort) && !setting.forwardHost.empty() &&
              (listenBlock_ = loopBlock()).loopsTo == 0) {
-    destination_ = std::make_shared<const QString>(hostPortText(setting.forwardHost, setting.forwardPort));
+    destination_ = std::make_shared<const QString>(destinationText(setting));
     repeater.setConnectionObserver(eventLog ? this : nullptr);
     repeater.setListener(this);
     applyPortSetting(repeater, setting);
@@ -162,7 +165,7 @@ CListenBlock CPortDlg::loopBlock() const {
   if (target < 0) return block;
   block.loopsTo = on.at(target).port;
   block.loopsToItself = target == portIndex;
-  block.destination = hostPortText(setting.forwardHost, setting.forwardPort);
+  block.destination = destinationText(setting);
   return block;
 }
 

@@ -51,27 +51,6 @@ constexpr Mapping kTable[] = {
 
 int gLastError = 0;
 
-struct Description {
-  int wsa;
-  const char* text;
-};
-
-constexpr Description kDescriptions[] = {
-    {WSAEACCES, "permission denied"},
-    {WSAEINVAL, "invalid address or port"},
-    {WSAEMFILE, "too many open files"},
-    {WSAEADDRINUSE, "address already in use"},
-    {WSAEADDRNOTAVAIL, "address not available on this host"},
-    {WSAENETUNREACH, "network unreachable"},
-    {WSAECONNREFUSED, "connection refused"},
-    {WSAETIMEDOUT, "timed out"},
-    {WSAEHOSTUNREACH, "host unreachable"},
-    {WSAENOBUFS, "out of memory"},
-    {WSAECONNRESET, "connection reset"},
-    {WSAECONNABORTED, "connection aborted"},
-    {WSAEAFNOSUPPORT, "address family not supported"},
-};
-
 }  // namespace
 
 int fromErrno(int err) {
@@ -79,12 +58,6 @@ int fromErrno(int err) {
   for (const Mapping& m : kTable)
     if (m.err == err) return m.wsa;
   return err;
-}
-
-const char* describeError(int wsaError) {
-  for (const Description& d : kDescriptions)
-    if (d.wsa == wsaError) return d.text;
-  return "socket error";
 }
 
 int WSAGetLastError() { return gLastError; }

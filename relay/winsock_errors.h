@@ -51,10 +51,6 @@ constexpr int WSAEHOSTUNREACH = 10065;
 // through unchanged, so it is never mistaken for would-block or success.
 int fromErrno(int err);
 
-// A short English description of a Winsock error number, for messages a
-// user reads (the trace keeps the bare number).
-const char* describeError(int wsaError);
-
 // The last socket error, as WSAGetLastError reports it: one global, since
 // every socket call runs on the one relay thread; read it straight after
 // the failing call.
