@@ -15,18 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "relay/connection_observer.h"
-
-struct CLogEvent {
-  enum class Kind { ListenStarted, ListenStopped, CannotListen, Connection };
-
-  std::chrono::system_clock::time_point time;
-  Kind kind = Kind::Connection;
-  int listenPort = 0;
-  QString detail;  // listen events: where it listens, or why it cannot
-  std::shared_ptr<const QString> destination;  // "host:port" as configured
-  CConnectionRecord record;                     // connections only
-};
+#include "dialogs/log_event.h"
 
 class CEventLog : public QAbstractListModel {
   Q_OBJECT

@@ -3,7 +3,7 @@
 #include <QDateTime>
 
 #include "dialogs/byte_count.h"
-#include "dialogs/event_log.h"
+#include "dialogs/log_event.h"
 #include "dialogs/socket_error_text.h"
 #include "relay/connection_end_words.h"
 #include "relay/endpoint_text.h"

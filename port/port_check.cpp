@@ -8,9 +8,9 @@
 #include <cstring>
 #include <optional>
 
+#include "port/port_check_texts.h"
 #include "relay/ip_text.h"
 #include "relay/unique_fd.h"
-#include "resources/port_texts.h"
 #include "settings/limits.h"
 #include "settings/profile_keys.h"
 

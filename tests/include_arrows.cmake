@@ -1,0 +1,23 @@
+# Fails when a folder includes a header of a folder above it: the arrows run
+# app/ -> port/ -> dialogs/ -> resources/ -> relay/ -> filter/ -> settings/ only.
+# Run as: cmake -DSOURCE_DIR=<tree> -P include_arrows.cmake
+set(folders settings filter relay resources dialogs port app)
+set(failures "")
+foreach(folder IN LISTS folders)
+  list(FIND folders ${folder} rank)
+  file(GLOB files ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} includes REGEX "^#include \"[a-z_]+/")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^#include \"([a-z_]+)/.*$" "\\1" target "${line}")
+      list(FIND folders ${target} targetRank)
+      if(targetRank GREATER rank)
+        file(RELATIVE_PATH name ${SOURCE_DIR} ${file})
+        string(APPEND failures "  ${name}: ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "Includes against the arrows:\n${failures}")
+endif()
