@@ -12,7 +12,6 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "dialogs/log_event.h"
@@ -26,9 +25,9 @@ class CEventLog : public QAbstractListModel {
   explicit CEventLog(int capacity = kDefaultCapacity, QObject* parent = nullptr);
 
   // detail: where the port listens, or why it cannot.
-  void addListenEvent(CLogEvent::Kind kind, int listenPort, const std::shared_ptr<const QString>& destination,
+  void addListenEvent(CLogEvent::Kind kind, int listenPort, const QString& destination,
                       const QString& detail);
-  void addConnection(int listenPort, const std::shared_ptr<const QString>& destination,
+  void addConnection(int listenPort, const QString& destination,
                      const CConnectionRecord& record);
   // A shown view is live: it gets the rows at once, then new ones each frame.
   void setLive(bool live);

@@ -29,7 +29,7 @@ QString connectionText(const CLogEvent& event) {
   const CConnectionRecord& r = event.record;
   const QString caller = hostPortText(r.callerAddress, r.callerPort);
   if (r.end == End::RefusedByFilter || r.end == End::RefusedAsLoop) return caller + QLatin1Char(' ') + endText(r);
-  const QString destination = event.destination ? *event.destination : QString();
+  const QString destination = event.destination;
   QString path = caller + QString::fromUtf8(kPathArrow) + destination;
   // The address reached, unless the destination is that address already.
   if (const QString reached = hostPortText(r.connectedAddress, r.connectedPort);
@@ -43,8 +43,7 @@ QString connectionText(const CLogEvent& event) {
 QString eventText(const CLogEvent& event) {
   switch (event.kind) {
     case CLogEvent::Kind::ListenStarted:
-      return QString::fromUtf8(kListenStarted)
-          .arg(event.detail, event.destination ? *event.destination : QString());
+      return QString::fromUtf8(kListenStarted).arg(event.detail, event.destination);
     case CLogEvent::Kind::ListenStopped: return QString::fromUtf8(kListenStopped);
     case CLogEvent::Kind::CannotListen: return event.detail;
     case CLogEvent::Kind::Connection: return connectionText(event);

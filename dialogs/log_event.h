@@ -3,7 +3,6 @@
 
 #include <QString>
 #include <chrono>
-#include <memory>
 
 #include "relay/connection_observer.h"
 
@@ -14,6 +13,7 @@ struct CLogEvent {
   Kind kind = Kind::Connection;
   int listenPort = 0;
   QString detail;  // listen events: where it listens, or why it cannot
-  std::shared_ptr<const QString> destination;  // "host:port" as configured
-  CConnectionRecord record;                     // connections only
+  // "host:port" as configured; every event of one start shares its text.
+  QString destination;
+  CConnectionRecord record;  // connections only
 };

@@ -15,7 +15,6 @@
 #include "filter/ip_filter.h"
 #include "resources/dialog_texts.h"
 #include "resources/ip_address_edit.h"
-#include "resources/main_window_ref.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
 #include "resources/spin_button.h"
@@ -220,7 +219,7 @@ void CSettingDlg::updateFilterCaption() {
 }
 
 void CSettingDlg::centreOverMainWindow() {
-  QWidget* owner = mainWindow();
+  QWidget* owner = parentWidget();  // the main window, which owns the dialog
   QRect area;
   if (owner && owner->isVisible()) {
     area = owner->frameGeometry();

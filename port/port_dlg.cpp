@@ -136,7 +136,7 @@ void CPortDlg::applyState() {
     repeater.stop();
   } else if (isUsablePort(setting.port) && isUsablePort(setting.forwardPort) && !setting.forwardHost.empty() &&
              (listenBlock_ = loopBlock()).loopsTo == 0) {
-    destination_ = std::make_shared<const QString>(destinationText(setting));
+    destination_ = destinationText(setting);
     repeater.setConnectionObserver(eventLog ? this : nullptr);
     repeater.setListener(this);
     applyPortSetting(repeater, setting);
