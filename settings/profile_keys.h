@@ -1,10 +1,10 @@
 #pragma once
-// The keys of the profile as one table each, a row per key like nginx's
-// command arrays: a port's "[TCP-PORTn]" section and "[SYSTEM]". Reading,
-// writing and comparing records all walk these rows, so a new key is one
-// row here plus its use (applyPortSetting, a dialog). A row names its field
-// through a small accessor that works on any record with that member, so
-// this header needs none of the records' types.
+// The keys of the profile as one table each, a row per key: a port's
+// "[TCP-PORTn]" section and "[SYSTEM]". Reading, writing and comparing
+// records all walk these rows, so a new key is one row here plus its use
+// (applyPortSetting, a dialog). A row names its field through a small
+// accessor that works on any record with that member, so this header needs
+// none of the records' types.
 
 #include <tuple>
 
