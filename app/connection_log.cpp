@@ -4,25 +4,11 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "relay/winsock_errors.h"
+#include "relay/connection_end_words.h"
+#include "relay/endpoint_text.h"
+#include "relay/socket_error_words.h"
 
 namespace {
-
-const char* endName(CConnectionRecord::End end) {
-  using End = CConnectionRecord::End;
-  switch (end) {
-    case End::ClosedByCaller: return "closed-by-caller";
-    case End::ClosedByDestination: return "closed-by-destination";
-    case End::ResetByCaller: return "reset-by-caller";
-    case End::ResetByDestination: return "reset-by-destination";
-    case End::RefusedByFilter: return "refused-by-filter";
-    case End::ConnectFailed: return "connect-failed";
-    case End::Stopped: return "stopped";
-    case End::RefusedAsLoop: return "refused-as-loop";
-    case End::IdleTimeout: return "idle-timeout";
-  }
-  return "stopped";
-}
 
 // ISO 8601 local time with milliseconds and the offset from UTC.
 std::string isoTime(const std::tm& t, int millis) {
@@ -45,20 +31,16 @@ int localNow(std::tm& local) {
 
 }  // namespace
 
-std::string endpointText(const std::string& host, int port) {
-  const bool bareIPv6 = host.find(':') != std::string::npos && host.front() != '[';
-  return (bareIPv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
 CConnectionLog::CConnectionLog(CLineSink& out, std::string section, const std::string& host, int port)
     : out_(out), section_(std::move(section)), destination_(endpointText(host, port)) {}
 
 std::string CConnectionLog::formatLine(const CConnectionRecord& r, const std::tm& localTime, int millis) const {
   const double seconds = std::chrono::duration<double>(r.duration).count();
   const std::string connected = r.connectedAddress.empty() ? "-" : endpointText(r.connectedAddress, r.connectedPort);
+  const CConnectionEndWords* end = connectionEndWords(r.end);
   char numbers[160];
   std::snprintf(numbers, sizeof numbers, "duration=%.3f up=%" PRIu64 " down=%" PRIu64 " end=%s error=%d", seconds,
-                r.bytesUp, r.bytesDown, endName(r.end), r.error);
+                r.bytesUp, r.bytesDown, end ? end->logName : "stopped", r.error);
   std::string line = "time=" + isoTime(localTime, millis) + " port=" + section_ + " caller=" +
                      endpointText(r.callerAddress, r.callerPort) + " destination=" + destination_ +
                      " connected=" + connected + " " + numbers;

@@ -45,6 +45,3 @@ class CConnectionLog : public CConnectionObserver {
 
 // The line that stands for lines the log's output had to drop.
 size_t connectionLogDroppedLine(char* buffer, size_t size, uint64_t dropped);
-
-// host:port, with an IPv6 literal in brackets.
-std::string endpointText(const std::string& host, int port);

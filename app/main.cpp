@@ -25,7 +25,6 @@
 #include "resources/app_icon.h"
 #include "resources/app_texts.h"
 #include "resources/dialog_look.h"
-#include "resources/main_window_ref.h"
 #include "resources/message_box.h"
 
 namespace {
@@ -143,7 +142,6 @@ int main(int argc, char** argv) {
     });
     CQuillexDlg made(command.profilePath.empty() ? locateProfile() : command.profilePath, loop);
     window = &made;
-    setMainWindow(window);
     bool ended = false;
     QObject::connect(window, &CQuillexDlg::exitRequested, &app, [&](int exitCode) {
       ended = true;
@@ -153,7 +151,6 @@ int main(int argc, char** argv) {
     if (heardWhileMaking) onSignal(made, options.debugMode, *heardWhileMaking);
     if (!ended) code = app.exec();
     window = nullptr;
-    setMainWindow(nullptr);
   }
   // The last trace lines get a short while, as the headless relay gives them.
   traceOutput.drain(kTraceDrainAtExitMs);

@@ -17,13 +17,13 @@
 #include "dialogs/setting_dlg.h"
 #include "port/port_dlg.h"
 #include "port/port_setting.h"
-#include "relay/limits.h"
 #include "resources/app_icon.h"
 #include "resources/app_texts.h"
 #include "resources/home_page.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
+#include "settings/limits.h"
 
 namespace {
 

@@ -30,7 +30,7 @@ void CEventLog::eventAdded() {
 }
 
 void CEventLog::addListenEvent(CLogEvent::Kind kind, int listenPort,
-                               const std::shared_ptr<const QString>& destination, const QString& detail) {
+                               const QString& destination, const QString& detail) {
   CLogEvent& event = nextSlot();
   event.kind = kind;
   event.listenPort = listenPort;
@@ -39,7 +39,7 @@ void CEventLog::addListenEvent(CLogEvent::Kind kind, int listenPort,
   eventAdded();
 }
 
-void CEventLog::addConnection(int listenPort, const std::shared_ptr<const QString>& destination,
+void CEventLog::addConnection(int listenPort, const QString& destination,
                               const CConnectionRecord& record) {
   CLogEvent& event = nextSlot();
   event.kind = CLogEvent::Kind::Connection;

@@ -12,21 +12,9 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
-#include "relay/connection_observer.h"
-
-struct CLogEvent {
-  enum class Kind { ListenStarted, ListenStopped, CannotListen, Connection };
-
-  std::chrono::system_clock::time_point time;
-  Kind kind = Kind::Connection;
-  int listenPort = 0;
-  QString detail;  // listen events: where it listens, or why it cannot
-  std::shared_ptr<const QString> destination;  // "host:port" as configured
-  CConnectionRecord record;                     // connections only
-};
+#include "dialogs/log_event.h"
 
 class CEventLog : public QAbstractListModel {
   Q_OBJECT
@@ -37,9 +25,9 @@ class CEventLog : public QAbstractListModel {
   explicit CEventLog(int capacity = kDefaultCapacity, QObject* parent = nullptr);
 
   // detail: where the port listens, or why it cannot.
-  void addListenEvent(CLogEvent::Kind kind, int listenPort, const std::shared_ptr<const QString>& destination,
+  void addListenEvent(CLogEvent::Kind kind, int listenPort, const QString& destination,
                       const QString& detail);
-  void addConnection(int listenPort, const std::shared_ptr<const QString>& destination,
+  void addConnection(int listenPort, const QString& destination,
                      const CConnectionRecord& record);
   // A shown view is live: it gets the rows at once, then new ones each frame.
   void setLive(bool live);

@@ -5,11 +5,7 @@
 // how it ended and why).
 
 #include <QString>
-#include <string>
 
 struct CLogEvent;
 
 QString eventLogLine(const CLogEvent& event);
-
-// "host:port", an IPv6 address in brackets.
-QString hostPortText(const std::string& host, int port);

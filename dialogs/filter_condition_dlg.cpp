@@ -6,10 +6,10 @@
 
 #include "dialogs/ip_condition_dlg.h"
 #include "filter/ip_filter.h"
-#include "relay/limits.h"
 #include "resources/dialog_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
+#include "settings/limits.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <cstdint>
 
 #include "filter/ip_filter.h"
-#include "relay/limits.h"
 #include "resources/dialog_texts.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
+#include "settings/limits.h"
 
 namespace {
 

@@ -12,15 +12,14 @@
 #include "dialogs/filter_condition_dlg.h"
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
-#include "relay/limits.h"
 #include "relay/platform/net.h"
 #include "resources/dialog_texts.h"
 #include "resources/ip_address_edit.h"
-#include "resources/main_window_ref.h"
 #include "resources/message_box.h"
 #include "resources/resource_ids.h"
 #include "resources/spin_button.h"
 #include "resources/template_builder.h"
+#include "settings/limits.h"
 
 namespace {
 
@@ -220,7 +219,7 @@ void CSettingDlg::updateFilterCaption() {
 }
 
 void CSettingDlg::centreOverMainWindow() {
-  QWidget* owner = mainWindow();
+  QWidget* owner = parentWidget();  // the main window, which owns the dialog
   QRect area;
   if (owner && owner->isVisible()) {
     area = owner->frameGeometry();

@@ -10,22 +10,12 @@
 #include <QString>
 #include <string>
 
+#include "settings/setting_values.h"
+
 class CIpAddressEdit;
 class CIpFilter;
 class CSettingDlgListener;
 class CSpinButton;
-
-// The values the dialog edits, in the form the panel keeps them.
-struct CSettingValues {
-  int port = 0;
-  std::string forwardHost;
-  int forwardPort = 0;
-  int bufferSize = 0;  // KByte
-  int isListenBind = 0;
-  std::string ipListenBind;  // dotted IPv4
-  int isConnectBind = 0;
-  std::string ipConnectBind;  // dotted IPv4
-};
 
 class CSettingDlg : public QDialog {
   Q_OBJECT

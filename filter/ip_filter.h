@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "relay/limits.h"
+#include "settings/limits.h"
 
 class CIpFilter {
  public:

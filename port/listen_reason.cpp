@@ -1,6 +1,6 @@
 #include "port/listen_reason.h"
 
-#include "dialogs/socket_error_words.h"
+#include "dialogs/socket_error_text.h"
 #include "relay/tcp_repeater.h"
 #include "resources/port_texts.h"
 

@@ -4,9 +4,9 @@
 #include <QPalette>
 
 #include "filter/ip_filter.h"
-#include "relay/limits.h"
 #include "resources/dialog_texts.h"
 #include "resources/port_texts.h"
+#include "settings/limits.h"
 
 namespace {
 

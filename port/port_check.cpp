@@ -5,10 +5,11 @@
 #include <cstring>
 #include <optional>
 
+#include "port/port_check_texts.h"
 #include "relay/ip_text.h"
-#include "relay/limits.h"
 #include "relay/platform/socket.h"
-#include "resources/port_texts.h"
+#include "settings/limits.h"
+#include "settings/profile_keys.h"
 
 namespace {
 
@@ -71,6 +72,19 @@ bool reachesListener(in_addr address, const CPortSetting& listener) {
   return (to >> 24) == 127 || (inet_ntop(AF_INET, &target, dotted, sizeof dotted) && isLocalAddress(dotted));
 }
 
+// How a timeout key's text reads when it is not a number of seconds the
+// relay takes; nothing for an absent key or a usable one.
+std::optional<std::string> timeoutWarning(const CProfile& profile, const std::string& section, const char* key) {
+  const std::optional<std::string> text = profile.findValue(section, key);
+  if (!text) return std::nullopt;
+  const int value = profile.getInt(section, key, 0);
+  const bool digits = !text->empty() && text->find_first_not_of("0123456789") == std::string::npos;
+  if (digits && value <= MAX_TIMEOUT_SECONDS) return std::nullopt;
+  const int read = boundedTimeoutSeconds(value);
+  return digits ? formatted(kTimeoutTooLong, key, text->c_str(), MAX_TIMEOUT_SECONDS, read)
+                : formatted(kTimeoutNotANumber, key, text->c_str(), read, read == 0 ? " (off)" : "");
+}
+
 }  // namespace
 
 const char* switchOnRefusal(int port, int forwardPort) {
@@ -108,16 +122,12 @@ std::string relayLoopRefusal(int index, const CPortSetting& s, const std::map<in
 std::vector<std::string> timeoutWarnings(const CProfile& profile, int portIndex) {
   std::vector<std::string> lines;
   const std::string section = portSectionName(portIndex);
-  for (const char* key : kTimeoutKeys) {
-    const std::optional<std::string> text = profile.findValue(section, key);
-    if (!text) continue;
-    const int value = profile.getInt(section, key, 0);
-    const bool digits = !text->empty() && text->find_first_not_of("0123456789") == std::string::npos;
-    if (digits && value <= MAX_TIMEOUT_SECONDS) continue;
-    const int read = boundedTimeoutSeconds(value);
-    lines.push_back(digits ? formatted(kTimeoutTooLong, key, text->c_str(), MAX_TIMEOUT_SECONDS, read)
-                           : formatted(kTimeoutNotANumber, key, text->c_str(), read, read == 0 ? " (off)" : ""));
-  }
+  forEachKey(kPortKeys, [&](const auto& key) {
+    if constexpr (requires { key.bound; }) {
+      if (key.bound != CKeyBound::Seconds) return;
+      if (std::optional<std::string> line = timeoutWarning(profile, section, key.name)) lines.push_back(*line);
+    }
+  });
   return lines;
 }
 

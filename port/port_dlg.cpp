@@ -6,7 +6,6 @@
 #include <QPushButton>
 
 #include "dialogs/event_log.h"
-#include "dialogs/event_log_text.h"
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
 #include "port/listen_reason.h"
@@ -14,11 +13,12 @@
 #include "port/port_check.h"
 #include "port/port_setting.h"
 #include "port/repeater_setup.h"
-#include "relay/limits.h"
+#include "relay/endpoint_text.h"
 #include "resources/message_box.h"
 #include "resources/port_texts.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
+#include "settings/limits.h"
 
 namespace {
 
@@ -58,20 +58,8 @@ void showHost(QLabel* label, const QString& host) {
   label->setToolTip(fits ? QString() : host);
 }
 
-// The eight values the settings dialog edits, copied between the port's
-// record and the dialog's values, which name them alike: the one place the
-// two meet.
-template <class To, class From>
-void copyEditedValues(To& to, const From& from) {
-  to.port = from.port;
-  to.forwardHost = from.forwardHost;
-  to.forwardPort = from.forwardPort;
-  to.bufferSize = from.bufferSize;
-  to.isListenBind = from.isListenBind;
-  to.ipListenBind = from.ipListenBind;
-  to.isConnectBind = from.isConnectBind;
-  to.ipConnectBind = from.ipConnectBind;
-}
+// The destination as the event log and the reasons name it.
+QString destinationText(const CPortSetting& s) { return QString::fromStdString(endpointText(s.forwardHost, s.forwardPort)); }
 
 }  // namespace
 
@@ -148,7 +136,7 @@ void CPortDlg::applyState() {
     repeater.stop();
   } else if (isUsablePort(setting.port) && isUsablePort(setting.forwardPort) && !setting.forwardHost.empty() &&
              (listenBlock_ = loopBlock()).loopsTo == 0) {
-    destination_ = std::make_shared<const QString>(hostPortText(setting.forwardHost, setting.forwardPort));
+    destination_ = destinationText(setting);
     repeater.setConnectionObserver(eventLog ? this : nullptr);
     repeater.setListener(this);
     applyPortSetting(repeater, setting);
@@ -177,7 +165,7 @@ CListenBlock CPortDlg::loopBlock() const {
   if (target < 0) return block;
   block.loopsTo = on.at(target).port;
   block.loopsToItself = target == portIndex;
-  block.destination = hostPortText(setting.forwardHost, setting.forwardPort);
+  block.destination = destinationText(setting);
   return block;
 }
 
@@ -230,13 +218,11 @@ void CPortDlg::OnBnClickedSetting() {
   settingDlg->beginEdit(this);
   editingDlg_ = settingDlg;
   editFilter = setting.filter;  // drops whatever a cancelled edit left in the copy
-  CSettingValues values;
-  copyEditedValues(values, setting);
-  settingDlg->loadSettings(values, &editFilter);
+  settingDlg->loadSettings(setting, &editFilter);
 }
 
 void CPortDlg::notifySettingOk() {
-  copyEditedValues(setting, settingDlg->readSettings());
+  static_cast<CSettingValues&>(setting) = settingDlg->readSettings();
   setCaption();
   forwardPortText = QString::number(setting.forwardPort);
   setting.filter = editFilter;  // a running repeater applies it from its next caller

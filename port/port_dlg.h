@@ -18,7 +18,6 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
-#include <memory>
 #include <string>
 
 #include "dialogs/setting_dlg_listener.h"
@@ -105,6 +104,6 @@ class CPortDlg : public QWidget,
   QLabel* failMark_ = nullptr;  // in the count; owned by the widget tree
   QString notListening_;        // why the port does not listen though ON; empty when fine
   CListenBlock listenBlock_;    // what, besides its socket, kept it from listening
-  // The destination as the log names it, shared by every event of this start.
-  std::shared_ptr<const QString> destination_;
+  // The destination as the log names it; every event of this start shares its text.
+  QString destination_;
 };

@@ -1,24 +1,38 @@
 #include "port/port_setting.h"
 
-#include <iterator>
-#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "port/profile_file.h"
-#include "relay/limits.h"
+#include "settings/profile_keys.h"
 
 namespace {
 
 const char* const kSystem = "SYSTEM";
-const char* const kDefaultAddress = "127.0.0.1";
-const char* const kDefaultEntry = "0.0.0.0";
 
-void readEntries(const CProfile& p, const std::string& section, const std::string& key, int count,
-                 std::string* slots) {
-  for (int i = 0; i < count; ++i)
-    slots[i] = p.getString(section, key + std::to_string(i), kDefaultEntry);
-}
+// Reads every row of a key table into its field of the record.
+template <class Record>
+struct CKeyReader {
+  const CProfile& p;
+  const std::string& section;
+  Record& r;
+
+  template <class F>
+  void operator()(const CNumberKey<F>& key) const {
+    key.field(r) = boundedKeyValue(key.bound, p.getInt(section, key.name, key.defaultValue));
+  }
+  template <class F>
+  void operator()(const CTextKey<F>& key) const {
+    key.field(r) = p.getString(section, key.name, key.defaultValue);
+  }
+  template <class C, class S>
+  void operator()(const CEntryListKey<C, S>& key) const {
+    int& count = key.count(r);
+    count = boundedEntryCount(p.getInt(section, key.countKey, 0));
+    for (int i = 0; i < count; ++i)
+      key.slots(r)[i] = p.getString(section, key.entryKey + std::to_string(i), key.defaultEntry);
+  }
+};
 
 // Collects the keys in write order, so a refused text leaves the profile untouched.
 class CSectionWriter {
@@ -38,11 +52,54 @@ class CSectionWriter {
   std::vector<std::pair<std::string, std::string>> keys_;
 };
 
-void addEntries(CSectionWriter& w, const std::string& countKey, const std::string& entryKey,
-                int count, const std::string* slots) {
-  const int n = boundedEntryCount(count);
-  w.number(countKey, n);
-  for (int i = 0; i < n; ++i) w.text(entryKey + std::to_string(i), slots[i]);
+// Writes every written row of a key table from its field; each entry key
+// right after its count key.
+template <class Record>
+struct CKeyWriter {
+  CSectionWriter& w;
+  const Record& r;
+
+  template <class F>
+  void operator()(const CNumberKey<F>& key) const {
+    if (key.written) w.number(key.name, key.field(r));
+  }
+  template <class F>
+  void operator()(const CTextKey<F>& key) const {
+    w.text(key.name, key.field(r));
+  }
+  template <class C, class S>
+  void operator()(const CEntryListKey<C, S>& key) const {
+    const int n = boundedEntryCount(key.count(r));
+    w.number(key.countKey, n);
+    for (int i = 0; i < n; ++i) w.text(key.entryKey + std::to_string(i), key.slots(r)[i]);
+  }
+};
+
+// Compares two records row by row; entries only below their bounded counts.
+struct CKeyComparer {
+  const CPortSetting& a;
+  const CPortSetting& b;
+  bool& same;
+
+  template <class Key>
+  void operator()(const Key& key) const {
+    if constexpr (requires { key.slots; }) {
+      const auto entries = [&](const CPortSetting& s) {
+        const std::string* slots = key.slots(s);
+        return std::vector<std::string>(slots, slots + boundedEntryCount(key.count(s)));
+      };
+      same = same && entries(a) == entries(b);
+    } else {
+      same = same && key.field(a) == key.field(b);
+    }
+  }
+};
+
+template <class Record, class Keys>
+bool writeSection(CProfile& profile, const std::string& section, const Keys& keys, const Record& r) {
+  CSectionWriter w(section);
+  forEachKey(keys, CKeyWriter<Record>{w, r});
+  return w.applyTo(profile);
 }
 
 CProfile loadOrEmpty(const std::string& path) {
@@ -56,60 +113,19 @@ CProfile loadOrEmpty(const std::string& path) {
 std::string portSectionName(int portIndex) { return "TCP-PORT" + std::to_string(portIndex); }
 
 CPortSetting readPortSetting(const CProfile& p, int portIndex) {
-  const std::string s = portSectionName(portIndex);
   CPortSetting r;
-  r.act = p.getInt(s, "ACT", 0);
-  r.port = p.getInt(s, "PORT", 0);
-  r.forwardHost = p.getString(s, "FORWARDHOST", kDefaultAddress);
-  r.forwardPort = p.getInt(s, "FORWARDPORT", 0);
-  r.bufferSize = p.getInt(s, "BUFFERSIZE", DEFAULT_BUFFER_KBYTES);
-  r.isListenBind = p.getInt(s, "ISLISTENBIND", 0);
-  r.ipListenBind = p.getString(s, "IPLISTENBIND", kDefaultAddress);
-  r.isConnectBind = p.getInt(s, "ISCONNECTBIND", 0);
-  r.ipConnectBind = p.getString(s, "IPCONNECTBIND", kDefaultAddress);
-  r.filter.mode = p.getInt(s, "FILTERMODE", 0);
-  r.filter.enableIpCount = boundedEntryCount(p.getInt(s, "ENABLEIPCOUNT", 0));
-  readEntries(p, s, "ENABLEIP", r.filter.enableIpCount, r.filter.enableIp);
-  r.filter.refuseIpCount = boundedEntryCount(p.getInt(s, "REFUSEIPCOUNT", 0));
-  readEntries(p, s, "REFUSEIP", r.filter.refuseIpCount, r.filter.refuseIp);
-  r.halfClose = p.getInt(s, "HALFCLOSE", 0) == 1 ? 1 : 0;  // only 1 switches it on
-  int* timeouts[] = {&r.connectTimeout, &r.idleTimeout, &r.keepAlive};
-  for (size_t i = 0; i < std::size(kTimeoutKeys); ++i)
-    *timeouts[i] = boundedTimeoutSeconds(p.getInt(s, kTimeoutKeys[i], 0));
+  forEachKey(kPortKeys, CKeyReader<CPortSetting>{p, portSectionName(portIndex), r});
   return r;
 }
 
-bool sameFilter(const CIpFilter& a, const CIpFilter& b) {
-  const auto entries = [](const std::string* slots, int count) {
-    return std::vector<std::string>(slots, slots + boundedEntryCount(count));
-  };
-  return a.mode == b.mode && entries(a.enableIp, a.enableIpCount) == entries(b.enableIp, b.enableIpCount) &&
-         entries(a.refuseIp, a.refuseIpCount) == entries(b.refuseIp, b.refuseIpCount);
-}
-
 bool sameSetting(const CPortSetting& a, const CPortSetting& b) {
-  const auto values = [](const CPortSetting& s) {
-    return std::tie(s.act, s.port, s.forwardHost, s.forwardPort, s.bufferSize, s.isListenBind, s.ipListenBind,
-                    s.isConnectBind, s.ipConnectBind, s.halfClose, s.connectTimeout, s.idleTimeout, s.keepAlive);
-  };
-  return values(a) == values(b) && sameFilter(a.filter, b.filter);
+  bool same = true;
+  forEachKey(kPortKeys, CKeyComparer{a, b, same});
+  return same;
 }
 
 bool writePortSetting(CProfile& profile, int portIndex, const CPortSetting& v) {
-  CSectionWriter w(portSectionName(portIndex));
-  w.number("ACT", v.act);
-  w.number("PORT", v.port);
-  w.text("FORWARDHOST", v.forwardHost);
-  w.number("FORWARDPORT", v.forwardPort);
-  w.number("BUFFERSIZE", v.bufferSize);
-  w.number("ISLISTENBIND", v.isListenBind);
-  w.text("IPLISTENBIND", v.ipListenBind);
-  w.number("ISCONNECTBIND", v.isConnectBind);
-  w.text("IPCONNECTBIND", v.ipConnectBind);
-  w.number("FILTERMODE", v.filter.mode);
-  addEntries(w, "ENABLEIPCOUNT", "ENABLEIP", v.filter.enableIpCount, v.filter.enableIp);
-  addEntries(w, "REFUSEIPCOUNT", "REFUSEIP", v.filter.refuseIpCount, v.filter.refuseIp);
-  return w.applyTo(profile);
+  return writeSection(profile, portSectionName(portIndex), kPortKeys, v);
 }
 
 std::map<int, CPortSetting> readPortsOn(const CProfile& profile) {
@@ -126,14 +142,13 @@ std::map<int, CPortSetting> readPortsOn(const CProfile& profile, int portCount) 
 }
 
 CSystemSetting readSystemSetting(const CProfile& p) {
-  return CSystemSetting{p.getInt(kSystem, "PORTNUM", 1), p.getInt(kSystem, "WINDOW", 1)};
+  CSystemSetting r;
+  forEachKey(kSystemKeys, CKeyReader<CSystemSetting>{p, kSystem, r});
+  return r;
 }
 
 bool writeSystemSetting(CProfile& profile, const CSystemSetting& v) {
-  CSectionWriter w(kSystem);
-  w.number("PORTNUM", v.portNum);
-  w.number("WINDOW", v.window);
-  return w.applyTo(profile);
+  return writeSection(profile, kSystem, kSystemKeys, v);
 }
 
 CPortSetting loadPortSetting(const std::string& path, int portIndex) {

@@ -7,24 +7,17 @@
 
 #include "filter/ip_filter.h"
 #include "port/profile.h"
-#include "relay/limits.h"
+#include "settings/setting_values.h"
 
 // A record that has not been loaded holds zeros and empty texts; the defaults
 // of a missing section or key are applied by the read functions.
 //
-// A new per-port key is a field here, its reading and writing (and its place
-// in sameSetting) in port_setting.cpp, and its line in applyPortSetting
-// (port/repeater_setup.cpp); the settings dialog only if it edits the key.
-struct CPortSetting {
+// A new per-port key is a field here, its row in kPortKeys
+// (settings/profile_keys.h), and its line in applyPortSetting
+// (port/repeater_setup.cpp); the settings dialog only if it edits the key,
+// whose field then sits in the base the dialog edits.
+struct CPortSetting : CSettingValues {
   int act = 0;
-  int port = 0;
-  std::string forwardHost;
-  int forwardPort = 0;
-  int bufferSize = 0;  // kibibytes
-  int isListenBind = 0;
-  std::string ipListenBind;
-  int isConnectBind = 0;
-  std::string ipConnectBind;
   CIpFilter filter;
   // Optional, never written: HALFCLOSE=1 passes a half-close on;
   // CONNECTTIMEOUT, IDLETIMEOUT and KEEPALIVE are seconds (0: off): a
@@ -37,12 +30,8 @@ struct CPortSetting {
   int keepAlive = 0;
 };
 
-// The keys of the three timeouts, in the order of their fields above.
-constexpr const char* kTimeoutKeys[] = {"CONNECTTIMEOUT", "IDLETIMEOUT", "KEEPALIVE"};
-
 // Whether two records describe the same port, key for key.
 bool sameSetting(const CPortSetting& a, const CPortSetting& b);
-bool sameFilter(const CIpFilter& a, const CIpFilter& b);
 
 struct CSystemSetting {
   int portNum = 0;

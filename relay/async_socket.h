@@ -12,11 +12,11 @@
 #include <string>
 
 #include "relay/event_loop.h"
-#include "relay/limits.h"
 #include "relay/platform/net.h"
 #include "relay/platform/unique_fd.h"
 #include "relay/read_side.h"
 #include "relay/winsock_errors.h"
+#include "settings/limits.h"
 
 class CAsyncSocket;
 namespace ws {

@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "relay/ip_text.h"
-#include "relay/limits.h"
 #include "relay/own_endpoints.h"
 #include "relay/trace.h"
+#include "settings/limits.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "filter/ip_filter.h"
 #include "relay/connection_observer.h"
 #include "relay/host_resolver.h"
-#include "relay/limits.h"
 #include "relay/tcp_sock_stream.h"
+#include "settings/limits.h"
 
 // One slot of the connection table; owns both streams. A pair removed from
 // the table is retired at once (its sockets closed, its timer stopped) and

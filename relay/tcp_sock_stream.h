@@ -10,9 +10,9 @@
 #include <string>
 
 #include "relay/async_socket.h"
-#include "relay/limits.h"
 #include "relay/stream_buffer.h"
 #include "relay/tcp_sock_stream_parent.h"
+#include "settings/limits.h"
 
 class CTcpSockStream : public CAsyncSocket {
  public:

@@ -9,10 +9,6 @@ namespace ws {
 // The Winsock number for a system error (platform::winsockErrorOf).
 int fromSystemError(int err);
 
-// A short English description of a Winsock error number, for messages a
-// user reads (the trace keeps the bare number).
-const char* describeError(int wsaError);
-
 // The last socket error, as WSAGetLastError reports it: one global, since
 // every socket call runs on the one relay thread; read it straight after
 // the failing call.

@@ -64,8 +64,3 @@ struct DialogTemplate {
   std::span<const ControlTemplate> controls;
   bool resizable = false;  // opens at its size and may be made larger
 };
-
-// The template with the given resource number, or nullptr.
-const DialogTemplate* findDialogTemplate(int id);
-// Every template, for checks that walk all of them.
-std::span<const DialogTemplate* const> allDialogTemplates();

@@ -1,8 +1,8 @@
 #pragma once
-// The texts of a port: the panel's messages, captions and marks, why a port
-// that is ON does not listen, and what the checks before a start refuse.
-// UTF-8 constants without Qt, so the engine's port checks include them too;
-// used exactly as written. %1, %2 ... are Qt's arguments, %d and %s printf's.
+// The texts of a port: the panel's messages, captions and marks, and why a
+// port that is ON does not listen. UTF-8 constants, used exactly as written;
+// %1, %2 ... are Qt's arguments. What the checks before a start refuse is in
+// port/port_check_texts.h, beside the checks.
 
 // The panel.
 constexpr const char* kPortInUse = "PORTを使用中です。OFF状態で設定して下さい";
@@ -32,21 +32,3 @@ constexpr const char* kLoopsToItself = "転送先がこのポート自身です 
 constexpr const char* kLoopsToPort = "転送先が TCP:%1 の待ち受けです (%2): 中継がループします";
 // Where it tried to listen, then the socket error in words with its number.
 constexpr const char* kCannotListen = "%1: %2";
-
-// Switching a port on: the panel's message boxes, and the headless runner's
-// lines for the same settings.
-constexpr const char* kListenPortInvalid = "Listenポートが無効な設定です";
-constexpr const char* kForwardPortInvalid = "転送先ポート番号が無効な設定です";
-
-// What the headless runner also refuses, being a server, one line each.
-constexpr const char* kNoDestinationHost = "ON, but no destination host is set";
-constexpr const char* kHostTooLong = "FORWARDHOST is %zu bytes long; a host name has at most %zu";
-constexpr const char* kNotAnAddress = "%s=\"%s\" is not a dotted IPv4 address";
-constexpr const char* kNotAFilterMode = "FILTERMODE=%d is not a filter mode (0 to 3)";
-constexpr const char* kNotStarted = "%s: not started";
-constexpr const char* kConnectBindMissing =
-    "IPCONNECTBIND=%s is not an address of this machine now; connections will fail until it is";
-constexpr const char* kTimeoutNotANumber = "%s=%s is not a whole number of seconds; read as %d%s";
-constexpr const char* kTimeoutTooLong = "%s=%s is more than %d seconds; read as %d";
-constexpr const char* kLoopToItself = "relays to its own listening port (%s:%d), a loop: not started";
-constexpr const char* kLoopToPort = "relays to the listening port of %s (%s:%d), a loop: not started";

@@ -19,6 +19,7 @@
 #include "resources/radio_group_keys.h"
 #include "resources/spin_button.h"
 #include "resources/template_anchors.h"
+#include "resources/templates.h"
 
 namespace {
 

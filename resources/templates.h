@@ -1,6 +1,6 @@
 #pragma once
-// The template tables, one per window. Defined with constant initialisers,
-// so they are ready before any code runs.
+// The template tables, one per window, and the index of them. Defined with
+// constant initialisers, so they are ready before any code runs.
 
 #include "resources/dialog_template.h"
 
@@ -13,3 +13,8 @@ extern const DialogTemplate kFilterConditionTemplate; // 134
 extern const DialogTemplate kIpConditionTemplate;     // 135
 extern const DialogTemplate kPropertyTemplate;        // 136
 extern const DialogTemplate kEventLogTemplate;        // 138
+
+// The template with the given resource number, or nullptr.
+const DialogTemplate* findDialogTemplate(int id);
+// Every template, for checks that walk all of them.
+std::span<const DialogTemplate* const> allDialogTemplates();

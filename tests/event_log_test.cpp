@@ -38,7 +38,7 @@ CLogEvent event(const CConnectionRecord* r, const char* destination = "db.exampl
   CLogEvent e;
   e.kind = r ? Kind::Connection : Kind::ListenStarted;
   e.listenPort = 8080;
-  e.destination = std::make_shared<const QString>(QString::fromUtf8(destination));
+  e.destination = QString::fromUtf8(destination);
   e.detail = QStringLiteral("0.0.0.0:8080");
   if (r) e.record = *r;
   return e;
@@ -78,7 +78,7 @@ void addCallers(CEventLog& log, int first, int count) {
   for (int port = first; port < first + count; ++port) {
     CConnectionRecord r = record(End::ClosedByCaller);
     r.callerPort = port;
-    log.addConnection(8080, nullptr, r);
+    log.addConnection(8080, {}, r);
   }
 }
 
@@ -161,7 +161,7 @@ TEST(EventLogDlgTest, FollowsNewLinesUnlessScrolledUpAndCopiesTheSelection) {
   CConnectionRecord wide = record(End::ClosedByCaller);
   wide.callerPort = 1;
   bar->setValue(bar->maximum());
-  log.addConnection(8080, std::make_shared<const QString>(QString(300, QLatin1Char('w'))), wide);
+  log.addConnection(8080, QString(300, QLatin1Char('w')), wide);
   addCallers(log, 2, 2);
   ASSERT_TRUE(QTest::qWaitFor([&] { return callerAt(log, log.rowCount() - 1) == 3; }, 5000));
   QScrollBar* across = lines->horizontalScrollBar();

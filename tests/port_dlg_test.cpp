@@ -335,7 +335,7 @@ TEST_F(PortDlgTest, ThePortTellsTheEventLogWhatItDoes) {
   ASSERT_EQ(log.rowCount(), 3);
   EXPECT_EQ(log.eventAt(0)->kind, CLogEvent::Kind::ListenStarted);
   EXPECT_EQ(log.eventAt(0)->detail, QStringLiteral("0.0.0.0:%1").arg(s.port));
-  EXPECT_EQ(*log.eventAt(1)->destination, QStringLiteral("127.0.0.1:%1").arg(destinationPort));
+  EXPECT_EQ(log.eventAt(1)->destination, QStringLiteral("127.0.0.1:%1").arg(destinationPort));
   EXPECT_EQ(log.eventAt(1)->record.end, CConnectionRecord::End::ClosedByCaller);
   EXPECT_EQ(log.eventAt(1)->listenPort, s.port);
   EXPECT_EQ(log.eventAt(2)->kind, CLogEvent::Kind::ListenStopped);

@@ -22,7 +22,6 @@
 #include "filter/ip_filter.h"
 #include "resources/dialog_texts.h"
 #include "resources/ip_address_edit.h"
-#include "resources/main_window_ref.h"
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 #include "tests/gui_test_util.h"
@@ -418,12 +417,12 @@ TEST_F(SettingDlgTest, BeginEditCentresTheDialogOverTheMainWindow) {
   QWidget main;
   main.setGeometry(100, 100, 600, 400);
   main.show();
-  setMainWindow(&main);
-  dialog.beginEdit(&panel);
-  EXPECT_LE((dialog.frameGeometry().center() - main.frameGeometry().center()).manhattanLength(), 2);
-  setMainWindow(nullptr);
-  dialog.cancelEdit();
-  EXPECT_FALSE(dialog.isEditing());
+  auto* owned = new CSettingDlg(&main);  // the main window owns it, as in the program
+  CFakePanel editor(*owned);
+  owned->beginEdit(&editor);
+  EXPECT_LE((owned->frameGeometry().center() - main.frameGeometry().center()).manhattanLength(), 2);
+  owned->cancelEdit();
+  EXPECT_FALSE(owned->isEditing());
 }
 
 }  // namespace

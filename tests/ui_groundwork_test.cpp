@@ -31,6 +31,7 @@
 #include "resources/resource_ids.h"
 #include "resources/spin_button.h"
 #include "resources/template_builder.h"
+#include "resources/templates.h"
 #include "tests/gui_test_util.h"
 
 namespace {

@@ -1,5 +1,3 @@
-#include "resources/dialog_template.h"
-
 #include "resources/templates.h"
 
 namespace {

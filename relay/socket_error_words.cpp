@@ -1,0 +1,57 @@
+#include "relay/socket_error_words.h"
+
+#include "relay/winsock_errors.h"
+
+namespace {
+
+struct CSocketErrorWords {
+  int error;
+  const char* english;  // null: the English lines name it "socket error"
+  const char* japanese;
+};
+
+// The errors a listener, a connect or a relayed connection can meet. The
+// English lines have only ever named thirteen of them; the other five stay
+// "socket error" there, as log readers have seen them.
+constexpr CSocketErrorWords kWords[] = {
+    {ws::WSAEACCES, "permission denied", "ポートを使う権限がありません"},
+    {ws::WSAEINVAL, "invalid address or port", "アドレスまたはポートが無効です"},
+    {ws::WSAEMFILE, "too many open files", "開いているファイルが多すぎます"},
+    {ws::WSAEADDRINUSE, "address already in use", "アドレスは既に使用されています"},
+    {ws::WSAEADDRNOTAVAIL, "address not available on this host", "このホストのアドレスではありません"},
+    {ws::WSAENETDOWN, nullptr, "ネットワークが停止しています"},
+    {ws::WSAENETUNREACH, "network unreachable", "ネットワークに到達できません"},
+    {ws::WSAENETRESET, nullptr, "ネットワークで接続がリセットされました"},
+    {ws::WSAECONNABORTED, "connection aborted", "接続が中断されました"},
+    {ws::WSAECONNRESET, "connection reset", "接続がリセットされました"},
+    {ws::WSAENOBUFS, "out of memory", "メモリが不足しています"},
+    {ws::WSAENOTCONN, nullptr, "接続されていません"},
+    {ws::WSAESHUTDOWN, nullptr, "接続は既に閉じられています"},
+    {ws::WSAETIMEDOUT, "timed out", "時間内に応答がありません"},
+    {ws::WSAECONNREFUSED, "connection refused", "接続を拒否されました"},
+    {ws::WSAEHOSTDOWN, nullptr, "ホストが停止しています"},
+    {ws::WSAEHOSTUNREACH, "host unreachable", "ホストに到達できません"},
+    {ws::WSAEAFNOSUPPORT, "address family not supported", "このアドレスの種類は使えません"},
+};
+
+const CSocketErrorWords* findWords(int wsaError) {
+  for (const CSocketErrorWords& words : kWords)
+    if (words.error == wsaError) return &words;
+  return nullptr;
+}
+
+}  // namespace
+
+namespace ws {
+
+const char* describeError(int wsaError) {
+  const CSocketErrorWords* words = findWords(wsaError);
+  return words && words->english ? words->english : "socket error";
+}
+
+}  // namespace ws
+
+const char* socketErrorWords(int wsaError) {
+  const CSocketErrorWords* words = findWords(wsaError);
+  return words ? words->japanese : "ソケットエラー";
+}
