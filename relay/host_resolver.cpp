@@ -9,11 +9,13 @@
 
 #include "relay/hosts_file.h"
 #include "relay/platform/net.h"
+#include "relay/platform/paths.h"
+#include "relay/trace.h"
 
 namespace {
 
+// The resolver library is set up once for the process, at the first resolver.
 bool gLibraryReady = false;
-std::string gNameServer;  // "address:port", empty for the system's
 
 struct RequestTag {
   CHostResolver* resolver;
@@ -54,7 +56,7 @@ void applyOptions(std::istringstream words, CHostResolver::Limits& limits) {
   }
 }
 
-std::string readSmallFile(const char* path) {
+std::string readSmallFile(const std::string& path) {
   std::ifstream in(path);
   std::ostringstream text;
   text << in.rdbuf();
@@ -93,13 +95,9 @@ class CHostResolver::Watch : public CEventHandler {
   int fd_;
 };
 
-void CHostResolver::setNameServer(const std::string& address, int port) {
-  gNameServer = address.empty() ? std::string() : address + ":" + std::to_string(port);
-}
-
 CHostResolver::CHostResolver(CEventLoop& loop) : loop_(loop) {
   if (!gLibraryReady) gLibraryReady = ares_library_init(ARES_LIB_INIT_ALL) == ARES_SUCCESS;
-  const Limits limits = systemLimits(readSmallFile("/etc/resolv.conf"), std::getenv("RES_OPTIONS"));
+  const Limits limits = systemLimits(readSmallFile(platform::systemResolverFile()), std::getenv("RES_OPTIONS"));
   ares_options options{};
   options.sock_state_cb = &CHostResolver::onSocketState;
   options.sock_state_cb_data = this;
@@ -113,7 +111,10 @@ CHostResolver::CHostResolver(CEventLoop& loop) : loop_(loop) {
       ARES_SUCCESS)
     return;
   channel_ = channel;
-  if (!gNameServer.empty()) ares_set_servers_ports_csv(channel_, gNameServer.c_str());
+  // QUILLEX_NAME_SERVER=address:port asks that server instead of the system's.
+  if (const char* server = std::getenv("QUILLEX_NAME_SERVER");
+      server && *server && ares_set_servers_ports_csv(channel_, server) != ARES_SUCCESS)
+    QTRACE("QUILLEX_NAME_SERVER=%s is no address:port; the system's name servers are asked\n", server);
 }
 
 CHostResolver::~CHostResolver() {

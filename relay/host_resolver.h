@@ -21,10 +21,6 @@ class CHostResolver {
   // has one, else IPv6.
   using Callback = std::function<void(bool ok, const std::string& dottedAddress)>;
 
-  // Every resolver made afterwards asks this name server (empty: the
-  // system's). Lets tests answer from a server of their own on 127.0.0.1.
-  static void setNameServer(const std::string& address, int port);
-
   // How long one query waits and how often it is sent, as the system's own
   // resolver has them: "options timeout:n attempts:n" of resolv.conf, then of
   // the RES_OPTIONS environment variable, else 5 s and 2 attempts. A silent

@@ -1,5 +1,6 @@
 #include "relay/hosts_file.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unordered_map>
@@ -23,7 +24,7 @@ struct CTable {
   std::unordered_map<std::string, CAddresses> byName;  // lower-case names
 };
 
-std::string gPath;
+// The system's file as last read: one for the process, read again only when it changed.
 CTable gTable;
 
 std::string lower(std::string text) {
@@ -47,7 +48,8 @@ void addLine(const std::string& line, std::unordered_map<std::string, CAddresses
 }
 
 const CTable& table() {
-  const std::string path = gPath.empty() ? platform::systemHostsFile() : gPath;
+  const char* chosen = std::getenv("QUILLEX_HOSTS_FILE");
+  const std::string path = chosen && *chosen ? std::string(chosen) : platform::systemHostsFile();
   const platform::CFileStamp now = platform::fileStamp(path);
   if (path == gTable.path && now == gTable.seen) return gTable;
   CTable fresh;
@@ -60,8 +62,6 @@ const CTable& table() {
 }
 
 }  // namespace
-
-void setPath(const std::string& path) { gPath = path; }
 
 bool lookUp(const std::string& name, std::string& address) {
   const CTable& t = table();

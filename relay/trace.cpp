@@ -6,8 +6,8 @@
 
 namespace trace {
 namespace {
+// The process's one trace, as standard output is the process's.
 bool gEnabled = false;
-std::FILE* gStream = nullptr;
 CLineSink* gOutput = nullptr;
 // Long enough for any line the program traces; a longer one is formatted
 // on the heap.
@@ -35,8 +35,6 @@ void writeFormatted(const char* format, va_list args) {
 
 bool enabled() { return gEnabled; }
 void setEnabled(bool on) { gEnabled = on; }
-void setStream(std::FILE* s) { gStream = s; }
-std::FILE* stream() { return gStream ? gStream : stdout; }
 void setOutput(CLineSink* output) { gOutput = output; }
 
 size_t droppedLine(char* buffer, size_t size, uint64_t dropped) {
@@ -48,16 +46,15 @@ size_t droppedLine(char* buffer, size_t size, uint64_t dropped) {
 void write(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  if (gOutput && !gStream) {
+  if (gOutput) {
     writeFormatted(format, args);
     va_end(args);
     return;
   }
-  std::FILE* out = stream();
-  std::vfprintf(out, format, args);
+  std::vfprintf(stdout, format, args);
   va_end(args);
   // A trace line must be visible when the console shows it, not when a buffer fills.
-  std::fflush(out);
+  std::fflush(stdout);
 }
 
 }  // namespace trace

@@ -12,11 +12,8 @@ namespace trace {
 
 bool enabled();
 void setEnabled(bool on);
-// Where lines go; standard output unless a test or the console says otherwise.
-void setStream(std::FILE* stream);
-std::FILE* stream();
-// Lines go to this output instead, which never blocks (not owned; null
-// for the stream again). A stream a test set comes first.
+// Lines go to this output, which never blocks (not owned; null: standard
+// output, written at once).
 void setOutput(CLineSink* output);
 // The line an output writes in place of trace lines it had to drop.
 size_t droppedLine(char* buffer, size_t size, uint64_t dropped);

@@ -197,32 +197,19 @@ TempDir::~TempDir() {
   if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
-TraceCapture::TraceCapture() : file_(std::tmpfile()) {
-  trace::setStream(file_);
+TraceCapture::TraceCapture() {
+  trace::setOutput(this);
   trace::setEnabled(true);
 }
 
 TraceCapture::~TraceCapture() {
   trace::setEnabled(false);
-  trace::setStream(nullptr);
-  std::fclose(file_);
-}
-
-std::string TraceCapture::text() const {
-  std::fflush(file_);
-  long end = std::ftell(file_);
-  std::string out(size_t(end), '\0');
-  std::rewind(file_);
-  size_t n = std::fread(out.data(), 1, out.size(), file_);
-  out.resize(n);
-  std::fseek(file_, 0, SEEK_END);
-  return out;
+  trace::setOutput(nullptr);
 }
 
 size_t TraceCapture::count(const std::string& line) const {
-  std::string all = text();
   size_t n = 0;
-  for (size_t pos = all.find(line); pos != std::string::npos; pos = all.find(line, pos + line.size())) ++n;
+  for (size_t pos = text_.find(line); pos != std::string::npos; pos = text_.find(line, pos + line.size())) ++n;
   return n;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "relay/line_sink.h"
 #include "relay/platform/unique_fd.h"
 
 class CEventLoop;
@@ -59,16 +60,17 @@ class TempDir {
   std::string path_;
 };
 
-// Captures the debug trace for the life of the object.
-class TraceCapture {
+// Captures the debug trace, in memory, for the life of the object.
+class TraceCapture : public CLineSink {
  public:
   TraceCapture();
   ~TraceCapture();
-  std::string text() const;
+  void write(const char* data, size_t size) override { text_.append(data, size); }
+  const std::string& text() const { return text_; }
   size_t count(const std::string& line) const;
 
  private:
-  std::FILE* file_;
+  std::string text_;
 };
 
 }  // namespace loopback

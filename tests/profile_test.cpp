@@ -32,29 +32,15 @@ const std::string kDefaultSection =
 
 class ProfileFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dir.empty());
-    // In memory, so a file size limit set by a test cannot cut the trace.
-    traceFile = ::open_memstream(&traceBuffer, &traceSize);
-    trace::setStream(traceFile);
-    trace::setEnabled(true);
-  }
+  void SetUp() override { ASSERT_FALSE(dir.empty()); }
   void TearDown() override {
-    trace::setEnabled(false);
-    trace::setStream(nullptr);
-    std::fclose(traceFile);
-    std::free(traceBuffer);
     ::chmod(dir.c_str(), 0700);  // so the directory can be removed
   }
-  std::string traced() {
-    std::fflush(traceFile);
-    return std::string(traceBuffer, traceSize);
-  }
+  std::string traced() { return trace.text(); }
   loopback::TempDir temp;
   std::string dir = temp.path(), path = dir + "/Quillex.ini";
-  std::FILE* traceFile = nullptr;
-  char* traceBuffer = nullptr;
-  size_t traceSize = 0;
+  // In memory, so a file size limit set by a test cannot cut the trace.
+  loopback::TraceCapture trace;
 };
 
 void writeFile(const std::string& path, const std::string& bytes) {

@@ -239,24 +239,16 @@ TEST(TraceWindowTest, ACharacterSplitBetweenTwoReadsShowsWhole) {
 // font.
 TEST(TrayIconTest, EveryFailedAttemptIsTracedAndTheMenuUsesTheDialogFont) {
   ASSERT_FALSE(CTrayIcon::available());
-  loopback::TempDir dir;
-  const std::string path = dir.path() + "/trace";
-  std::FILE* log = std::fopen(path.c_str(), "w");
-  ASSERT_TRUE(log);
-  trace::setStream(log);
-  trace::setEnabled(true);
+  loopback::TraceCapture trace;
   const std::string failed = "通知領域にアイコンを登録できませんでした。 err=0\n";
   {
     QWidget window;
     CTrayIcon tray(&window);
     tray.addTrayIcon();
-    EXPECT_EQ(loopback::readFile(path), failed);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return loopback::readFile(path) == failed + failed; }, 5000));
+    EXPECT_EQ(trace.text(), failed);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return trace.text() == failed + failed; }, 5000));
     EXPECT_EQ(QFontInfo(tray.menu()->font()).family().toStdString(), QFontInfo(dialogFont()).family().toStdString());
   }
-  trace::setEnabled(false);
-  trace::setStream(nullptr);
-  std::fclose(log);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 // answered by a fake name server, so no test needs the network.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "port/port_setting.h"
@@ -39,13 +41,13 @@ class RelayFixture : public ::testing::Test {
   };
 
   void SetUp() override {
-    CHostResolver::setNameServer("127.0.0.1", names.port());
+    ::setenv("QUILLEX_NAME_SERVER", ("127.0.0.1:" + std::to_string(names.port())).c_str(), 1);
     destination = loopback::listenAny(destinationPort);
     ASSERT_TRUE(destination);
   }
   void TearDown() override {
     ports.clear();
-    CHostResolver::setNameServer("", 0);
+    ::unsetenv("QUILLEX_NAME_SERVER");
   }
 
   // A record that listens on 127.0.0.1 with a kernel-chosen port and relays

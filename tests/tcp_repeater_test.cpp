@@ -361,7 +361,7 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
   // whatever the name server says.
   TempDir hostsDir;
   std::ofstream(hostsDir.path() + "/hosts") << "127.0.0.1 localhost\n::1 listed.quillex.test # only IPv6\n";
-  hostsFile::setPath(hostsDir.path() + "/hosts");
+  ::setenv("QUILLEX_HOSTS_FILE", (hostsDir.path() + "/hosts").c_str(), 1);
   names.answer("listed.quillex.test", "127.0.0.1");
   struct Case {
     const char* host;
@@ -381,7 +381,7 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
   }
   EXPECT_EQ(names.queries("::1%1") + names.queries("[::1%1]") + names.queries("::1%lo"), 0);  // no names
   EXPECT_EQ(names.queries("listed.quillex.test") + names.queries("LISTED.quillex.test"), 0);
-  hostsFile::setPath("");
+  ::unsetenv("QUILLEX_HOSTS_FILE");
   // An IPv4 bind address cannot reach an IPv6 destination: a failed connect.
   TraceCapture trace;
   CPortSetting bind = portSetting("::1", port6);

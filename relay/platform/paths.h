@@ -16,6 +16,8 @@ bool isWritableDirectory(const std::string& dir);
 bool makeDirectories(const std::string& dir);
 // The file of names the system answers before any name server.
 std::string systemHostsFile();
+// The system resolver's configuration (name servers, timeouts, attempts).
+std::string systemResolverFile();
 // The device that reads as empty and takes every write.
 const char* nullDevice();
 // The path of `name` inside `dir`.

@@ -54,6 +54,7 @@ std::string userConfigDirectory() { return userConfigDirectoryFrom(envOrEmpty("X
 const char* nullDevice() { return "/dev/null"; }
 
 std::string systemHostsFile() { return "/etc/hosts"; }
+std::string systemResolverFile() { return "/etc/resolv.conf"; }
 
 bool isWritableDirectory(const std::string& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; }
 
