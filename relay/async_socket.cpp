@@ -16,8 +16,11 @@ constexpr uint32_t kHangUpEvents = ready::kHangUp | ready::kError;
 // Interest while reading: data, and the peer's end of stream.
 constexpr uint32_t kReadInterest = ready::kReadable | ready::kPeerClosed;
 
-std::vector<CAsyncSocket*> gHandles;  // open socket objects by descriptor
-CUniqueFd gSpareFd;                   // freed to shed a caller when descriptors run out
+// Descriptor numbers and their limit are the process's, so are the table of
+// open socket objects by descriptor and the one spare descriptor freed to
+// shed a caller when descriptors run out.
+std::vector<CAsyncSocket*> gHandles;
+CUniqueFd gSpareFd;
 
 // Whether the registration a handler was called for still stands; read from
 // locals only, because the handler may have destroyed the object.

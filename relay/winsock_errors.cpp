@@ -5,6 +5,7 @@
 namespace ws {
 namespace {
 
+// As WSAGetLastError keeps it: the one relay thread's last socket error.
 int gLastError = 0;
 
 }  // namespace

@@ -5,7 +5,8 @@
 
 namespace {
 
-CUrlOpener urlOpener;  // empty: the desktop services
+// The desktop's one browser, or what stands in for it; empty: the desktop services.
+CUrlOpener urlOpener;
 
 }  // namespace
 

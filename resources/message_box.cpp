@@ -7,7 +7,7 @@
 
 namespace {
 
-// Set once, when the program starts to end; never cleared.
+// The program's ending, which every box asks: set once, never cleared.
 bool gEnding = false;
 
 int runBox(QWidget* parent, QMessageBox::Icon icon, const QString& text,
