@@ -171,11 +171,11 @@ std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
   applyPortSetting(r, port->setting);  // the filter is read per caller: a reload may replace it in place
   char line[1024];
   if (r.isListening())
-    std::snprintf(line, sizeof line, "relaying %s:%d -> %s (filter mode %d)%s", listenAddress(s).c_str(), s.port,
+    std::snprintf(line, sizeof line, "relaying %s -> %s (filter mode %d)%s", endpointText(listenAddress(s), s.port).c_str(),
                   endpointText(s.forwardHost, s.forwardPort).c_str(), s.filter.mode,
                   timeoutsInForce(s, r.keepAliveError()).c_str());
   else
-    std::snprintf(line, sizeof line, "cannot listen on %s:%d: %s (error %d)", listenAddress(s).c_str(), s.port,
+    std::snprintf(line, sizeof line, "cannot listen on %s: %s (error %d)", endpointText(listenAddress(s), s.port).c_str(),
                   ws::describeError(r.startError()), r.startError());
   ports_[index] = std::move(port);
   return line;

@@ -1,13 +1,13 @@
 #include "port/listen_reason.h"
 
 #include "dialogs/socket_error_text.h"
+#include "relay/endpoint_text.h"
 #include "relay/tcp_repeater.h"
 #include "resources/port_texts.h"
 
 QString listenEndpoint(const CTcpRepeater& repeater) {
-  const QString address = repeater.isListenBind ? QString::fromStdString(repeater.ipListenBind)
-                                                : QStringLiteral("0.0.0.0");
-  return QStringLiteral("%1:%2").arg(address).arg(repeater.listenPort);
+  const std::string address = repeater.isListenBind ? repeater.ipListenBind : "0.0.0.0";
+  return QString::fromStdString(endpointText(address, repeater.listenPort));
 }
 
 QString listenReason(const CTcpRepeater& repeater, bool on, const CListenBlock& block) {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "port/port_check_texts.h"
+#include "relay/endpoint_text.h"
 #include "relay/ip_text.h"
 #include "relay/platform/socket.h"
 #include "settings/limits.h"
@@ -115,8 +116,9 @@ int relayLoopTarget(const CPortSetting& s, const std::map<int, CPortSetting>& on
 std::string relayLoopRefusal(int index, const CPortSetting& s, const std::map<int, CPortSetting>& onPorts) {
   const int other = relayLoopTarget(s, onPorts);
   if (other < 0) return std::string();
-  if (other == index) return formatted(kLoopToItself, s.forwardHost.c_str(), s.forwardPort);
-  return formatted(kLoopToPort, portSectionName(other).c_str(), s.forwardHost.c_str(), s.forwardPort);
+  const std::string destination = endpointText(s.forwardHost, s.forwardPort);
+  if (other == index) return formatted(kLoopToItself, destination.c_str());
+  return formatted(kLoopToPort, portSectionName(other).c_str(), destination.c_str());
 }
 
 std::vector<std::string> timeoutWarnings(const CProfile& profile, int portIndex) {

@@ -18,5 +18,5 @@ constexpr const char* kConnectBindMissing =
     "IPCONNECTBIND=%s is not an address of this machine now; connections will fail until it is";
 constexpr const char* kTimeoutNotANumber = "%s=%s is not a whole number of seconds; read as %d%s";
 constexpr const char* kTimeoutTooLong = "%s=%s is more than %d seconds; read as %d";
-constexpr const char* kLoopToItself = "relays to its own listening port (%s:%d), a loop: not started";
-constexpr const char* kLoopToPort = "relays to the listening port of %s (%s:%d), a loop: not started";
+constexpr const char* kLoopToItself = "relays to its own listening port (%s), a loop: not started";
+constexpr const char* kLoopToPort = "relays to the listening port of %s (%s), a loop: not started";

@@ -130,7 +130,7 @@ TEST(HeadlessRunnerTest, PortsThatWouldRelayToTheRelayAreRefused) {
       {to("LocalHost", p[2]), "relays to the listening port of TCP-PORT2 (LocalHost:" + std::to_string(p[2]) + ")"},
       {to("0.0.0.0", p[1]), "relays to the listening port of TCP-PORT1 (0.0.0.0:" + std::to_string(p[1]) + ")"},
       {bound + to("127.0.0.2", p[3]), "relaying"},  // it listens on 127.0.0.1 alone
-      {to("::ffff:127.0.0.1", p[3]), "relays to the listening port of TCP-PORT3 (::ffff:127.0.0.1:"},
+      {to("::ffff:127.0.0.1", p[3]), "relays to the listening port of TCP-PORT3 ([::ffff:127.0.0.1]:"},
       {"ACT=0\n" + to("192.0.2.1", 9), ""},
       {to("127.0.0.1", p[5]), "relaying"},  // TCP-PORT5 is OFF
   };
