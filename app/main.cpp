@@ -6,7 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/debug_console.h"
-#include "app/headless_runner.h"
+#include "app/headless_start.h"
 #include "app/qt_loop_adapter.h"
 #include "app/quillex_dlg.h"
 #include "app/startup.h"
@@ -31,16 +31,6 @@ namespace {
 
 // How long the end of the program waits for the trace's reader.
 constexpr int kTraceDrainAtExitMs = 200;
-
-// An unreadable profile is reported by the runner itself.
-int runHeadlessFromArguments(int argc, char** argv, const CCommandLine& command, CMemoryReserve& reserve) {
-  for (int i = 1; i < argc; ++i)
-    if (isDebugSwitch(argv[i])) trace::setEnabled(true);
-  traceStartBanner(trace::enabled());
-  CHeadlessOptions options;
-  options.connectionLog = !command.quiet;
-  return runHeadless(command.profilePath.empty() ? locateProfile() : command.profilePath, options, &reserve);
-}
 
 // In debug mode an interrupt is ignored and a termination is a close
 // request (the window hides, the relay goes on); otherwise a termination
@@ -82,8 +72,7 @@ int main(int argc, char** argv) {
   // relay; a failed write is enough.
   platform::ignoreBrokenPipe();
   const CCommandLine command = parseCommandLine(argc, argv);
-  if (const int code = commandLineExitCode(command, command.headless); code >= 0) return code;
-  if (const int code = checkChosenBackend(command.headless); code >= 0) return code;
+  if (const int code = refuseBeforeStart(command); code >= 0) return code;
   // Memory that runs short ends no connection for it.
   CMemoryReserve memoryReserve;
   if (command.headless) return runHeadlessFromArguments(argc, argv, command, memoryReserve);
