@@ -245,7 +245,10 @@ TEST_F(ProgramTest, TerminationWhileAPanelsMessageBoxIsOpenEndsCleanly) {
 TEST_F(ProgramTest, TerminationDuringAStartUpMessageEndsAtOnce) {
   ASSERT_NO_FATAL_FAILURE(start(false, onPortProfile(5, listenPort, destinationPort) +
                                            "[TCP-PORT1]\nACT=1\nPORT=0\nFORWARDPORT=9\n"));
-  ASSERT_TRUE(waitUntil([&] { return windowVisible("Quillex"); })) << "no message box";
+  if (!waitUntil([&] { return windowVisible("Quillex"); })) {
+    const int status = quillex_->waitForExit(2000);  // and what it printed
+    FAIL() << "no message box; the program's exit status " << status << ":\n" << quillex_->output << x_->log();
+  }
   const auto stopped = std::chrono::steady_clock::now();
   EXPECT_EQ(quillex_->stop(SIGTERM, kExitMs), 0) << quillex_->output;
   EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));

@@ -90,7 +90,11 @@ bool CXSession::startServer() {
     std::optional<std::string> number = displayNumber(server_->output);
     if (up && number && server_->running()) {
       display_ = ":" + *number;
-      return true;
+      // A server that reported its number but takes no client is of no use.
+      if (xdotool({"getdisplaygeometry"})) return true;
+      log_ += "Xvfb on " + display_ + " took no client\n";
+      server_->stop(SIGTERM);
+      continue;
     }
     log_ += "Xvfb did not start on :" + std::to_string(display) + ": " + server_->output + "\n";
   }
