@@ -1,0 +1,104 @@
+#include "relay/platform/output.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <io.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+
+#include "relay/platform/clock.h"
+#include "relay/platform/errors.h"
+
+namespace platform {
+namespace {
+
+SOCKET socketOf(int fd) { return SOCKET(intptr_t(fd)); }
+
+bool isSocket(SOCKET s) {
+  int type = 0;
+  int length = sizeof type;
+  return getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length) == 0;
+}
+
+HANDLE handleOf(int fd) { return HANDLE(_get_osfhandle(fd)); }
+
+// The socket `fd` is, or the one behind a CRT descriptor (standard output
+// made the trace window's pipe); INVALID_SOCKET for anything else. The value
+// is tried as a socket first: it may be no CRT descriptor at all.
+SOCKET socketFor(int fd) {
+  if (isSocket(socketOf(fd))) return socketOf(fd);
+  const SOCKET behind = SOCKET(handleOf(fd));
+  return isSocket(behind) ? behind : INVALID_SOCKET;
+}
+
+unsigned chunkOf(size_t size) { return size < size_t(INT_MAX) ? unsigned(size) : unsigned(INT_MAX); }
+
+long sendNow(SOCKET s, const char* data, size_t size) {
+  const int n = send(s, data, int(chunkOf(size)), 0);
+  if (n >= 0) return long(n);
+  return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+bool isPipe(int fd) { return GetFileType(handleOf(fd)) == FILE_TYPE_PIPE; }
+
+}  // namespace
+
+static_assert(kAtomicWriteBytes == 4096);
+
+bool outputKindOf(int fd, COutputKind& kind) {
+  if (isSocket(socketOf(fd))) {
+    kind = COutputKind::Socket;
+    return true;
+  }
+  const HANDLE handle = handleOf(fd);
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
+  switch (GetFileType(handle)) {
+    case FILE_TYPE_CHAR:
+    case FILE_TYPE_PIPE: kind = COutputKind::Stream; return true;
+    case FILE_TYPE_DISK: kind = COutputKind::File; return true;
+    default: return false;
+  }
+}
+
+// A handle's mode cannot be set apart from the one the parent shares.
+int reopenNonBlocking(int) { return -1; }
+
+// Only a pipe has a mode to change; a console takes every write at once.
+bool setNonBlockingFlag(int fd, bool nonBlocking) {
+  if (!isPipe(fd)) return false;
+  const HANDLE pipe = handleOf(fd);
+  DWORD state = 0;
+  if (!GetNamedPipeHandleState(pipe, &state, nullptr, nullptr, nullptr, nullptr, 0)) return false;
+  if (bool(state & PIPE_NOWAIT) == nonBlocking) return false;
+  DWORD wanted = (state & PIPE_READMODE_MESSAGE) | (nonBlocking ? PIPE_NOWAIT : PIPE_WAIT);
+  return SetNamedPipeHandleState(pipe, &wanted, nullptr, nullptr) != 0;
+}
+
+// A full pipe in PIPE_NOWAIT mode takes nothing and says 0 bytes; so does
+// a full socket, where not now is an answer rather than a failure.
+long writeOutput(int fd, COutputKind kind, const char* data, size_t size) {
+  if (const SOCKET s = socketFor(fd); s != INVALID_SOCKET) return sendNow(s, data, size);
+  const int n = _write(fd, data, chunkOf(size));
+  if (n >= 0) return long(n);
+  WSASetLastError(errno);
+  if (kind == COutputKind::File) return isOutOfRoom(errno) ? 0 : -1;
+  return errno == EAGAIN ? 0 : -1;
+}
+
+// A socket says when it has room; a pipe or a console never does, so the
+// wait is a short pause and the next write tells.
+bool waitWritable(int fd, int timeoutMs) {
+  if (const SOCKET s = socketFor(fd); s != INVALID_SOCKET) {
+    WSAPOLLFD p{s, POLLWRNORM, 0};
+    return WSAPoll(&p, 1, timeoutMs) != 0;
+  }
+  constexpr int kPauseMs = 10;
+  Sleep(DWORD(std::clamp(timeoutMs, 0, kPauseMs)));
+  return true;
+}
+
+}  // namespace platform

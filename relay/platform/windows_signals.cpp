@@ -1,0 +1,72 @@
+#include "relay/platform/signals.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "relay/platform/descriptor.h"
+#include "relay/platform/unique_fd.h"
+
+// The console's control events arrive on a thread of their own; the handler
+// writes one byte per event into a socket pair the event loop waits on.
+
+namespace platform {
+namespace {
+
+constexpr char kInterrupt = 'I';
+constexpr char kTerminate = 'T';
+
+// The process's: the console has one handler list for the whole process.
+std::atomic<intptr_t> gWriteEnd{-1};
+
+char byteFor(DWORD event) { return event == CTRL_C_EVENT ? kInterrupt : kTerminate; }
+
+// Closing the console, a logoff or a shutdown ends the process as soon as
+// the handler returns: it waits, so the loop can finish; the system ends
+// the process after its own timeout if the loop does not.
+BOOL WINAPI onControlEvent(DWORD event) {
+  const intptr_t writeEnd = gWriteEnd.load();
+  if (writeEnd < 0) return FALSE;
+  const char byte = byteFor(event);
+  send(SOCKET(writeEnd), &byte, 1, 0);
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) Sleep(INFINITE);
+  return TRUE;
+}
+
+}  // namespace
+
+// Nothing to block: the events come on the handler's thread only.
+void blockProcessSignals() {}
+
+// The write end stays open for the rest of the process: the handler may run at any time.
+int openSignalDescriptor() {
+  CUniqueFd readEnd, writeEnd;
+  if (!makePipe(readEnd, writeEnd, true, true)) return -1;
+  static const bool handled = SetConsoleCtrlHandler(onControlEvent, TRUE) != 0;
+  if (!handled) return -1;
+  const intptr_t previous = gWriteEnd.exchange(writeEnd.release());
+  if (previous >= 0) closeDescriptor(int(previous));
+  return readEnd.release();
+}
+
+bool takeSignal(int fd, CProcessSignal& signal) {
+  char byte;
+  for (;;) {
+    if (recv(SOCKET(intptr_t(fd)), &byte, 1, 0) != 1) return false;
+    switch (byte) {
+      case kInterrupt: signal = CProcessSignal::Interrupt; return true;
+      case kTerminate: signal = CProcessSignal::Terminate; return true;
+      default: break;  // the handler writes no other
+    }
+  }
+}
+
+// A write to a socket whose reader went fails with an error; no signal is raised.
+void ignoreBrokenPipe() {}
+// The console has no quit key.
+void ignoreQuitKey() {}
+int processId() { return int(GetCurrentProcessId()); }
+
+}  // namespace platform
