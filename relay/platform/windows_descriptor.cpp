@@ -12,24 +12,13 @@
 #include <cstdint>
 
 #include "relay/platform/unique_fd.h"
+#include "relay/platform/windows_winsock.h"
 
 // A descriptor is a Winsock socket or a CRT descriptor. Socket calls leave
 // their error in WSAGetLastError; CRT calls put their errno value there.
 
 namespace platform {
 namespace {
-
-SOCKET socketOf(int fd) { return SOCKET(intptr_t(fd)); }
-
-// Winsock counts its starts; this file's own is for the pipes it makes.
-bool winsockStarted() {
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  if (!started) WSASetLastError(WSANOTINITIALISED);
-  return started;
-}
 
 // The value is no socket, so it is a CRT descriptor. Before the first
 // socket Winsock is not started and says that instead.

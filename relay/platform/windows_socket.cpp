@@ -9,22 +9,10 @@
 #include <cstdint>
 
 #include "relay/platform/unique_fd.h"
+#include "relay/platform/windows_winsock.h"
 
 namespace platform {
 namespace {
-
-SOCKET socketOf(int fd) { return SOCKET(intptr_t(fd)); }
-
-// Started on first use by the calls that open sockets; Winsock counts its
-// starts, so the one the pipes' file makes for itself does no harm.
-bool winsockStarted() {
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  if (!started) WSASetLastError(WSANOTINITIALISED);
-  return started;
-}
 
 int chunkOf(size_t size) { return size < size_t(INT_MAX) ? int(size) : INT_MAX; }
 
