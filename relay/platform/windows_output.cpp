@@ -12,11 +12,10 @@
 
 #include "relay/platform/clock.h"
 #include "relay/platform/errors.h"
+#include "relay/platform/windows_winsock.h"
 
 namespace platform {
 namespace {
-
-SOCKET socketOf(int fd) { return SOCKET(intptr_t(fd)); }
 
 bool isSocket(SOCKET s) {
   int type = 0;

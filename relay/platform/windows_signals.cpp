@@ -8,6 +8,7 @@
 
 #include "relay/platform/descriptor.h"
 #include "relay/platform/unique_fd.h"
+#include "relay/platform/windows_winsock.h"
 
 // The console's control events arrive on a thread of their own; the handler
 // writes one byte per event into a socket pair the event loop waits on.
@@ -54,7 +55,7 @@ int openSignalDescriptor() {
 bool takeSignal(int fd, CProcessSignal& signal) {
   char byte;
   for (;;) {
-    if (recv(SOCKET(intptr_t(fd)), &byte, 1, 0) != 1) return false;
+    if (recv(socketOf(fd), &byte, 1, 0) != 1) return false;
     switch (byte) {
       case kInterrupt: signal = CProcessSignal::Interrupt; return true;
       case kTerminate: signal = CProcessSignal::Terminate; return true;
