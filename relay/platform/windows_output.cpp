@@ -5,7 +5,6 @@
 
 #include <io.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -88,16 +87,13 @@ long writeOutput(int fd, COutputKind kind, const char* data, size_t size) {
   return errno == EAGAIN ? 0 : -1;
 }
 
-// A socket says when it has room; a pipe or a console never does, so the
-// wait is a short pause and the next write tells.
+// A socket says when it has room; a pipe or a console never does, and
+// nothing is gained by waiting blind: the caller's drain ends there.
 bool waitWritable(int fd, int timeoutMs) {
-  if (const SOCKET s = socketFor(fd); s != INVALID_SOCKET) {
-    WSAPOLLFD p{s, POLLWRNORM, 0};
-    return WSAPoll(&p, 1, timeoutMs) != 0;
-  }
-  constexpr int kPauseMs = 10;
-  Sleep(DWORD(std::clamp(timeoutMs, 0, kPauseMs)));
-  return true;
+  const SOCKET s = socketFor(fd);
+  if (s == INVALID_SOCKET) return false;
+  WSAPOLLFD p{s, POLLWRNORM, 0};
+  return WSAPoll(&p, 1, timeoutMs) > 0;
 }
 
 }  // namespace platform

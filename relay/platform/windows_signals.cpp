@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 
 #include "relay/platform/descriptor.h"
 #include "relay/platform/unique_fd.h"
@@ -24,15 +25,24 @@ std::atomic<intptr_t> gWriteEnd{-1};
 
 char byteFor(DWORD event) { return event == CTRL_C_EVENT ? kInterrupt : kTerminate; }
 
+// Set once the program's end has run (atexit), so a handler held for it returns.
+HANDLE gEnded = nullptr;
+
+void markEnded() {
+  if (gEnded) SetEvent(gEnded);
+}
+
 // Closing the console, a logoff or a shutdown ends the process as soon as
-// the handler returns: it waits, so the loop can finish; the system ends
-// the process after its own timeout if the loop does not.
+// the handler returns: it waits for the program's own end instead, on the
+// handler's thread, never on the relay's; the system still ends the process
+// after its own timeout if the end does not come.
 BOOL WINAPI onControlEvent(DWORD event) {
   const intptr_t writeEnd = gWriteEnd.load();
   if (writeEnd < 0) return FALSE;
   const char byte = byteFor(event);
-  send(SOCKET(writeEnd), &byte, 1, 0);
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) Sleep(INFINITE);
+  send(socketOf(int(writeEnd)), &byte, 1, 0);
+  const bool ending = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+  if (ending && gEnded) WaitForSingleObject(gEnded, INFINITE);
   return TRUE;
 }
 
@@ -45,7 +55,11 @@ void blockProcessSignals() {}
 int openSignalDescriptor() {
   CUniqueFd readEnd, writeEnd;
   if (!makePipe(readEnd, writeEnd, true, true)) return -1;
-  static const bool handled = SetConsoleCtrlHandler(onControlEvent, TRUE) != 0;
+  static const bool handled = [] {
+    gEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atexit(markEnded);
+    return SetConsoleCtrlHandler(onControlEvent, TRUE) != 0;
+  }();
   if (!handled) return -1;
   const intptr_t previous = gWriteEnd.exchange(writeEnd.release());
   if (previous >= 0) closeDescriptor(int(previous));
