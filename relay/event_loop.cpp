@@ -18,8 +18,6 @@ namespace {
 
 constexpr int kMaxEvents = 256;
 
-int64_t monotonicMs() { return platform::monotonicUs() / 1000; }
-
 bool kindNamed(const char* name, CPoller::Kind& kind) {
   if (std::strcmp(name, "poll") == 0)
     kind = CPoller::Kind::Poll;
@@ -173,7 +171,7 @@ void CEventLoop::release(Registration registration, bool closing) {
 
 int64_t CEventLoop::nowMs() {
   if (!batchClockValid_) {
-    batchClockMs_ = monotonicMs();
+    batchClockMs_ = platform::monotonicMs();
     batchClockValid_ = dispatching_;
   }
   return batchClockMs_;
@@ -181,7 +179,7 @@ int64_t CEventLoop::nowMs() {
 
 int64_t CEventLoop::msUntilNextTimer() {
   if (timers_.empty()) return -1;
-  return std::max<int64_t>(0, timers_.earliest() - monotonicMs());
+  return std::max<int64_t>(0, timers_.earliest() - platform::monotonicMs());
 }
 
 // Outside a dispatch another loop may wait on fd() with an older deadline:

@@ -17,8 +17,6 @@ uint64_t lineCount(const char* data, size_t size) {
   return std::max<uint64_t>(1, uint64_t(std::count(data, data + size, '\n')));
 }
 
-int64_t monotonicMs() { return platform::monotonicUs() / 1000; }
-
 }  // namespace
 
 CLineOutput::CLineOutput(int fd, DroppedLine droppedLine, size_t capacity)
@@ -148,11 +146,11 @@ void CLineOutput::watch(bool on) {
 }
 
 void CLineOutput::drain(int timeoutMs) {
-  const int64_t deadline = monotonicMs() + timeoutMs;
+  const int64_t deadline = platform::monotonicMs() + timeoutMs;
   for (;;) {
     flush();
     if (kind_ == Kind::File) return;  // a full disk has no readiness to wait for
-    const int64_t left = deadline - monotonicMs();
+    const int64_t left = deadline - platform::monotonicMs();
     if (used_ == 0 || broken_ || left <= 0) return;
     if (!platform::waitWritable(out_, int(left))) return;
   }

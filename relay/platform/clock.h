@@ -6,5 +6,6 @@
 namespace platform {
 
 int64_t monotonicUs();
+inline int64_t monotonicMs() { return monotonicUs() / 1000; }
 
 }  // namespace platform
