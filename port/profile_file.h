@@ -11,7 +11,7 @@
 #include "port/profile.h"
 
 // A missing file reads as an empty profile. An existing file that cannot be
-// read gives false (and a trace line, and the errno in *error when asked), so
+// read gives false (and a trace line, and the system error in *error when asked), so
 // that no write replaces it blindly.
 bool readProfileFile(const std::string& path, CProfile& profile, int* error = nullptr);
 
