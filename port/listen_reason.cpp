@@ -22,5 +22,5 @@ QString listenReason(const CTcpRepeater& repeater, bool on, const CListenBlock& 
 bool retryMaySucceed(const CTcpRepeater& repeater, const CListenBlock& block) {
   if (block.noHost || block.loopsTo || repeater.isListening()) return false;
   const int error = repeater.startError();
-  return error == ws::WSAEADDRINUSE || error == ws::WSAEMFILE || error == ws::WSAENOBUFS;
+  return error == ws::kWSAEADDRINUSE || error == ws::kWSAEMFILE || error == ws::kWSAENOBUFS;
 }

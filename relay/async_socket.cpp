@@ -92,7 +92,7 @@ bool failFromSystem() {
 
 int socketError(int wsaError) {
   ws::WSASetLastError(wsaError);
-  return ws::SOCKET_ERROR;
+  return ws::kSocketError;
 }
 
 // The looks decideRead asks for; code receives the error a look found,
@@ -141,9 +141,9 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
   // No address means any; an empty or blank one is not an address, and
   // binding it as "any" would open the port wider than asked.
   bool bindToAddress = bindAddress != nullptr;
-  if (bool(m_hSocket) || type != ws::WS_SOCK_STREAM || port > unsigned(MAX_PORT_NUMBER) ||
+  if (bool(m_hSocket) || type != ws::kSockStream || port > unsigned(MAX_PORT_NUMBER) ||
       (bindToAddress && !parseDottedIPv4(bindAddress, address)))
-    return fail(ws::WSAEINVAL);
+    return fail(ws::kWSAEINVAL);
 
   // Not the object's until it is bound: a failed Create leaves it unopened.
   CUniqueFd fd(platform::openStreamSocket(AF_INET));
@@ -172,7 +172,7 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
 // A socket made for IPv4 that is to reach an IPv6 destination is made anew;
 // one bound to an IPv4 address cannot reach it at all.
 bool CAsyncSocket::switchToIPv6() {
-  if (bound_) return fail(ws::WSAEAFNOSUPPORT);
+  if (bound_) return fail(ws::kWSAEAFNOSUPPORT);
   int fd = platform::openStreamSocket(AF_INET6);
   if (fd < 0) return failFromSystem();
   gHandles[size_t(m_hSocket.get())] = nullptr;
@@ -219,7 +219,7 @@ void CAsyncSocket::RefuseOne() { CUniqueFd(platform::acceptCaller(m_hSocket.get(
 // it is done instead of by watching a socket that is writable anyway.
 void CAsyncSocket::deferInitialSend() {
   loop_->defer([this, live = Liveness{loop_, registration_}] {
-    if (live.alive() && (selected_ & FD_WRITE)) OnSend(0);
+    if (live.alive() && (selected_ & kFdWrite)) OnSend(0);
   });
 }
 
@@ -229,10 +229,10 @@ void CAsyncSocket::rememberPeer(const sockaddr_storage& peer) {
 }
 
 bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
-  if (!m_hSocket) return fail(ws::WSAENOTSOCK);
+  if (!m_hSocket) return fail(ws::kWSAENOTSOCK);
   sockaddr_storage sa{};
   socklen_t length = destinationAddress(host, port, sa);
-  if (port > unsigned(MAX_PORT_NUMBER) || length == 0) return fail(ws::WSAEINVAL);
+  if (port > unsigned(MAX_PORT_NUMBER) || length == 0) return fail(ws::kWSAEINVAL);
   if (sa.ss_family == AF_INET6 && !switchToIPv6()) return false;
 
   platform::setNoDelay(m_hSocket.get());
@@ -244,17 +244,17 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
   }
   if (started == platform::CConnectStart::Failed) return failFromSystem();
   if (!registerWithLoop(Phase::Connecting)) return false;
-  return fail(ws::WSAEWOULDBLOCK);
+  return fail(ws::kWSAEWOULDBLOCK);
 }
 
 int CAsyncSocket::Receive(void* buffer, int length, int flags) {
-  if (!m_hSocket) return socketError(ws::WSAENOTSOCK);
+  if (!m_hSocket) return socketError(ws::kWSAENOTSOCK);
   lastReceiveBatch_ = loop_->batch();
   if (length <= 0) return 0;
   const long n = platform::receiveSome(m_hSocket.get(), buffer, size_t(length), flags);
   if (n < 0) {
     ws::setLastErrorFromSystem();
-    return ws::SOCKET_ERROR;
+    return ws::kSocketError;
   }
   if (n == 0) {
     // End of stream: nothing more will be read. The interest follows once the
@@ -266,14 +266,14 @@ int CAsyncSocket::Receive(void* buffer, int length, int flags) {
 }
 
 int CAsyncSocket::Send(const void* buffer, int length, int flags) {
-  if (!m_hSocket) return socketError(ws::WSAENOTSOCK);
+  if (!m_hSocket) return socketError(ws::kWSAENOTSOCK);
   const long n = platform::sendSome(m_hSocket.get(), buffer, size_t(length), flags);
   if (n >= 0) return int(n);
-  if (ws::setLastErrorFromSystem() == ws::WSAEWOULDBLOCK) {
+  if (ws::setLastErrorFromSystem() == ws::kWSAEWOULDBLOCK) {
     wantWrite_ = true;  // OnSend follows when there is room
     updateInterest();
   }
-  return ws::SOCKET_ERROR;
+  return ws::kSocketError;
 }
 
 void CAsyncSocket::Close() {
@@ -303,8 +303,8 @@ void CAsyncSocket::detachFromLoop() {
 }
 
 bool CAsyncSocket::ShutDown(int how) {
-  if (!m_hSocket) return fail(ws::WSAENOTSOCK);
-  if (how != ws::SD_RECEIVE) sendShut_ = true;
+  if (!m_hSocket) return fail(ws::kWSAENOTSOCK);
+  if (how != ws::kSdReceive) sendShut_ = true;
   return ws::shutdown(m_hSocket.get(), how) == 0;
 }
 
@@ -358,7 +358,7 @@ int CAsyncSocket::unsentBytes() const {
 }
 
 bool CAsyncSocket::AsyncSelect(long events) {
-  if (!m_hSocket) return fail(ws::WSAENOTSOCK);
+  if (!m_hSocket) return fail(ws::kWSAENOTSOCK);
   const bool parked = readState_ == ReadState::Parked;
   select(events);
   if (parked && readState_ == ReadState::Reading)
@@ -370,13 +370,13 @@ bool CAsyncSocket::AsyncSelect(long events) {
 
 void CAsyncSocket::select(long events) {
   selected_ = events;
-  readState_ = selectReading(readState_, (events & FD_READ) != 0);
+  readState_ = selectReading(readState_, (events & kFdRead) != 0);
 }
 
 uint32_t CAsyncSocket::wantedInterest() const {
   switch (phase_) {
     case Phase::Listening:
-      return (selected_ & FD_ACCEPT) ? uint32_t(ready::kReadable) : 0u;
+      return (selected_ & kFdAccept) ? uint32_t(ready::kReadable) : 0u;
     case Phase::Connecting:
       return ready::kWritable;
     case Phase::Connected: {
@@ -384,8 +384,8 @@ uint32_t CAsyncSocket::wantedInterest() const {
       // Reading paused or the peer done: a half-closed socket would report
       // readable on every wait, so it is not watched for reading at all.
       if (readState_ == ReadState::Reading) interest |= kReadInterest;
-      if (readState_ != ReadState::Ended && (selected_ & FD_OOB)) interest |= ready::kUrgent;
-      if (wantWrite_ && (selected_ & FD_WRITE)) interest |= ready::kWritable;
+      if (readState_ != ReadState::Ended && (selected_ & kFdOob)) interest |= ready::kUrgent;
+      if (wantWrite_ && (selected_ & kFdWrite)) interest |= ready::kWritable;
       return interest;
     }
     default:
@@ -404,7 +404,7 @@ void CAsyncSocket::updateInterest() {
 void CAsyncSocket::handleEvents(uint32_t events) {
   switch (phase_) {
     case Phase::Listening:
-      if (selected_ & FD_ACCEPT) OnAccept(0);
+      if (selected_ & kFdAccept) OnAccept(0);
       return;
     case Phase::Connecting:
       handleConnecting(events);
@@ -428,22 +428,22 @@ void CAsyncSocket::handleConnecting(uint32_t events) {
     phase_ = Phase::Created;
     int code = ws::fromSystemError(err);
     ws::WSASetLastError(code);
-    if (selected_ & FD_CONNECT) OnConnect(code);
+    if (selected_ & kFdConnect) OnConnect(code);
     return;
   }
   Liveness live{loop_, registration_};
   phase_ = Phase::Connected;
-  if (selected_ & FD_CONNECT) OnConnect(0);
+  if (selected_ & kFdConnect) OnConnect(0);
   if (!live.alive()) return;
   // The connection is established and writable: its one OnSend is due now.
   wantWrite_ = false;
-  if (selected_ & FD_WRITE) OnSend(0);
+  if (selected_ & kFdWrite) OnSend(0);
   if (live.alive()) updateInterest();
 }
 
 void CAsyncSocket::handleConnected(uint32_t events) {
   Liveness live{loop_, registration_};
-  if ((events & ready::kUrgent) && (selected_ & FD_OOB)) {
+  if ((events & ready::kUrgent) && (selected_ & kFdOob)) {
     OnOutOfBandData(0);
     if (!live.alive()) return;
     discardUrgentByte();
@@ -454,7 +454,7 @@ void CAsyncSocket::handleConnected(uint32_t events) {
   }
   if ((events & ready::kWritable) && wantWrite_) {
     wantWrite_ = false;
-    if (selected_ & FD_WRITE) OnSend(0);
+    if (selected_ & kFdWrite) OnSend(0);
     if (!live.alive()) return;
   }
   updateInterest();
@@ -468,7 +468,7 @@ void CAsyncSocket::reportClose(int nErrorCode) {
   readState_ = ReadState::Ended;
   if (nErrorCode == 0) {
     // The interest follows in handleConnected, if the socket is still there.
-    if (selected_ & FD_CLOSE) OnClose(0);
+    if (selected_ & kFdClose) OnClose(0);
     return;
   }
   updateInterest();
@@ -520,7 +520,7 @@ void CAsyncSocket::carryOut(ReadAction action, int code) {
       reportClose(code);
       return;
     case ReadAction::ReportReset:
-      reportClose(ws::WSAECONNRESET);
+      reportClose(ws::kWSAECONNRESET);
       return;
     case ReadAction::Park:
       detachFromLoop();
@@ -547,21 +547,21 @@ int listen(int handle, int backlog) {
   openSpareFd();  // for shedding callers once descriptors run out
   if (!platform::listenOn(handle, backlog)) {
     setLastErrorFromSystem();
-    return SOCKET_ERROR;
+    return kSocketError;
   }
   platform::setNoDelay(handle);  // every accepted socket inherits it
   CAsyncSocket* socket = CAsyncSocket::FromHandle(handle);
   if (socket && socket->phase_ == CAsyncSocket::Phase::Created &&
       !socket->registerWithLoop(CAsyncSocket::Phase::Listening))
-    return SOCKET_ERROR;
+    return kSocketError;
   return 0;
 }
 
 int setsockopt(int handle, int level, int option, const void* value, int length) {
-  if (level != WS_SOL_SOCKET || option != WS_SO_REUSEADDR) return socketError(WSAENOPROTOOPT);
+  if (level != kSolSocket || option != kSoReuseAddr) return socketError(kWSAENOPROTOOPT);
   if (!platform::setReuseAddress(handle, value, length)) {
     setLastErrorFromSystem();
-    return SOCKET_ERROR;
+    return kSocketError;
   }
   return 0;
 }
@@ -569,7 +569,7 @@ int setsockopt(int handle, int level, int option, const void* value, int length)
 int shutdown(int handle, int how) {
   if (!platform::shutdownSocket(handle, how)) {
     setLastErrorFromSystem();
-    return SOCKET_ERROR;
+    return kSocketError;
   }
   return 0;
 }

@@ -25,8 +25,8 @@ int listen(int handle, int backlog);
 
 class CAsyncSocket : private CEventHandler {
  public:
-  enum : long { FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16, FD_CLOSE = 32 };
-  static constexpr long ALL_EVENTS = 63;
+  enum : long { kFdRead = 1, kFdWrite = 2, kFdOob = 4, kFdAccept = 8, kFdConnect = 16, kFdClose = 32 };
+  static constexpr long kAllEvents = 63;
 
   // The open socket object that holds a handle, or null.
   static CAsyncSocket* FromHandle(int handle);
@@ -39,7 +39,7 @@ class CAsyncSocket : private CEventHandler {
   // Opens and binds. bindAddress must be a dotted IPv4 literal (null or empty:
   // any address); anything else fails with WSAEINVAL and leaves the object
   // unopened.
-  bool Create(unsigned port = 0, int type = ws::WS_SOCK_STREAM, long events = ALL_EVENTS,
+  bool Create(unsigned port = 0, int type = ws::kSockStream, long events = kAllEvents,
               const char* bindAddress = nullptr);
   virtual bool Accept(CAsyncSocket& connected);
   // Accepts one waiting caller and closes it at once, needing no memory: a
@@ -54,7 +54,7 @@ class CAsyncSocket : private CEventHandler {
   virtual void Close();
   // shutdown on the handle; after SD_SEND or SD_BOTH the peer's own end of
   // stream shows as a hang-up, which is then no reset.
-  bool ShutDown(int how = ws::SD_SEND);
+  bool ShutDown(int how = ws::kSdSend);
   bool sendingShutDown() const { return sendShut_; }
   bool GetPeerName(std::string& address, unsigned& port);
   bool GetSockName(std::string& address, unsigned& port);
@@ -81,9 +81,9 @@ class CAsyncSocket : private CEventHandler {
   int unsentBytes() const;
   CEventLoop& loop() const { return *loop_; }
   // Chooses which of the FD_* notifications are delivered.
-  bool AsyncSelect(long events = ALL_EVENTS);
+  bool AsyncSelect(long events = kAllEvents);
 
-  // The socket's descriptor, owned: get() is ws::INVALID_SOCKET while the
+  // The socket's descriptor, owned: get() is ws::kInvalidSocket while the
   // object is not open.
   CUniqueFd m_hSocket;
 

@@ -40,7 +40,7 @@ void CTcpStreamPair::retire() {
 void CTcpStreamPair::closeBoth() {
   for (std::unique_ptr<CTcpSockStream>* stream : {&acceptStream, &connectStream}) {
     if (!*stream || (*stream)->retired()) continue;
-    ws::shutdown((*stream)->m_hSocket.get(), ws::SD_BOTH);
+    ws::shutdown((*stream)->m_hSocket.get(), ws::kSdBoth);
     (*stream)->Close();
     (*stream)->retire();
   }
@@ -77,14 +77,14 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
   listening_ = false;
   startError_ = 0;
   const char* bindAddress = isListenBind ? ipListenBind.c_str() : nullptr;
-  if (!listenSocket.Create(unsigned(listenPort), ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, bindAddress)) {
+  if (!listenSocket.Create(unsigned(listenPort), ws::kSockStream, CAsyncSocket::kAllEvents, bindAddress)) {
     startError_ = ws::WSAGetLastError();
     QTRACE("Error:CTcpRepeater::start()-Create() err=%d\n", startError_);
     return;
   }
   int one = 1;
-  if (ws::setsockopt(listenSocket.m_hSocket.get(), ws::WS_SOL_SOCKET, ws::WS_SO_REUSEADDR, &one, sizeof one) ==
-      ws::SOCKET_ERROR) {
+  if (ws::setsockopt(listenSocket.m_hSocket.get(), ws::kSolSocket, ws::kSoReuseAddr, &one, sizeof one) ==
+      ws::kSocketError) {
     startError_ = ws::WSAGetLastError();
     QTRACE("Error:CTcpRepeater::start()-SetSockOpt(() err=%d\n", startError_);  // "((" kept
     return;
@@ -96,7 +96,7 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
     keepAliveError_ = ws::WSAGetLastError();
     QTRACE("Error:CTcpRepeater::start()-SetKeepAlive() err=%d\n", keepAliveError_);
   }
-  if (ws::listen(listenSocket.m_hSocket.get(), kListenBacklog) == ws::SOCKET_ERROR) {
+  if (ws::listen(listenSocket.m_hSocket.get(), kListenBacklog) == ws::kSocketError) {
     startError_ = ws::WSAGetLastError();
     QTRACE("Error:CTcpRepeater::start()-Listen() err=%d\n", startError_);
     return;
@@ -146,7 +146,7 @@ void CTcpRepeater::notifyOnAccept(int, std::string) {
     // closed, and every other connection goes on. A caller still queued
     // is shed, or the listener would report it again at once.
     if (index >= 0)
-      connectFailed(index, ws::WSAENOBUFS);
+      connectFailed(index, ws::kWSAENOBUFS);
     else if (!taken && !(client && client->m_hSocket))
       listenSocket.RefuseOne();
   }
@@ -182,7 +182,7 @@ void CTcpRepeater::buildPair(std::unique_ptr<CTcpSockStream> client, int& index)
   client->setKind("acceptSocket");
   auto outgoing = std::make_unique<CTcpSockStream>(loop_);
   // A failed Create shows as a failed Connect below.
-  outgoing->Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, isConnectBind ? ipConnectBind.c_str() : nullptr);
+  outgoing->Create(0, ws::kSockStream, CAsyncSocket::kAllEvents, isConnectBind ? ipConnectBind.c_str() : nullptr);
   outgoing->parent = this;
   outgoing->setKind("connectSocket");
   client->pairSocket = outgoing.get();
@@ -221,7 +221,7 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
     pair->ownEndpoints = &loop_.ownEndpoints();
     pair->ownEndpoint = pair->ownEndpoints->addOutgoing(*pair->connectStream, address, forwardPort);
   }
-  if (keepAliveSeconds_ > 0 && (connected || err == ws::WSAEWOULDBLOCK) &&
+  if (keepAliveSeconds_ > 0 && (connected || err == ws::kWSAEWOULDBLOCK) &&
       !pair->connectStream->SetKeepAlive(keepAliveSeconds_))
     QTRACE("Error:CTcpRepeater::notifyOnAccept()-SetKeepAlive() err=%d\n", ws::WSAGetLastError());
   if (connected) {
@@ -233,7 +233,7 @@ void CTcpRepeater::connectOutgoing(int index, const std::string& address) {
     updateConnectionCount();
     return;
   }
-  if (err == ws::WSAEWOULDBLOCK) {
+  if (err == ws::kWSAEWOULDBLOCK) {
     // Two blanks before host= kept.
     QTRACE("CTcpRepeater::notifyOnAccept()-Connect() WSAEWOULDBLOCK  host=%s, port=%d \n", forwardHost.c_str(),
            forwardPort);
@@ -258,8 +258,8 @@ void CTcpRepeater::resolveAndConnect(int index) {
       connectOutgoing(index, address);
       return;
     }
-    ws::WSASetLastError(ws::WSAEINVAL);
-    connectFailed(index, ws::WSAEINVAL);
+    ws::WSASetLastError(ws::kWSAEINVAL);
+    connectFailed(index, ws::kWSAEINVAL);
   });
   if (id != 0) pairAt(index)->pendingLookup = id;
 }
@@ -298,8 +298,8 @@ void CTcpRepeater::pairTimedOut(int index) {
   if (!pair) return;
   if (pair->connectStream->state != CTcpSockStream::STATE_CONNECTED) {
     // Ends as the system's own connect timeout does, with its traces.
-    ws::WSASetLastError(ws::WSAETIMEDOUT);
-    pair->connectStream->OnConnect(ws::WSAETIMEDOUT);
+    ws::WSASetLastError(ws::kWSAETIMEDOUT);
+    pair->connectStream->OnConnect(ws::kWSAETIMEDOUT);
     return;
   }
   if (endedAsGone(index, *pair) || endedAsIdle(index, *pair)) return;
@@ -328,8 +328,8 @@ bool CTcpRepeater::endedAsGone(int index, CTcpStreamPair& pair) {
   const int silenceMs = CAsyncSocket::keepAliveFor(keepAliveSeconds_).giveUpMs();
   for (CTcpSockStream* stream : {pair.acceptStream.get(), pair.connectStream.get()}) {
     if (!stream->peerGone(silenceMs)) continue;
-    ws::WSASetLastError(ws::WSAETIMEDOUT);
-    notifyOnError(index, stream->kind, ws::WSAETIMEDOUT);  // as keepalive itself would end it
+    ws::WSASetLastError(ws::kWSAETIMEDOUT);
+    notifyOnError(index, stream->kind, ws::kWSAETIMEDOUT);  // as keepalive itself would end it
     return true;
   }
   return false;

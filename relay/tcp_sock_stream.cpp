@@ -8,7 +8,7 @@
 namespace {
 // Each buffer is reserved this much beyond its nominal size.
 constexpr int kBufferSlack = 1024;
-constexpr long kReadEvents = CAsyncSocket::FD_READ | CAsyncSocket::FD_CLOSE;
+constexpr long kReadEvents = CAsyncSocket::kFdRead | CAsyncSocket::kFdClose;
 // One piece of bytes relayed without a buffer.
 constexpr int kDirectBytes = 64 * 1024;
 }  // namespace
@@ -46,7 +46,7 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
   while (sRemainCount > 0) {
     sent = Send(sendBuffer.get() + sendHead, int(sRemainCount), 0);
     QTRACE("★SEND reqSize=%d, sendSize=%d\n", int(sRemainCount), sent);
-    if (sent == ws::SOCKET_ERROR) break;
+    if (sent == ws::kSocketError) break;
     QTRACE("●--●SEND BUFFER SendSize=%d\n", sent);
     sentBytes += unsigned(sent);
     sRemainCount -= unsigned(sent);
@@ -59,10 +59,10 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
   }
   // Room again: the pair may read what it left waiting in its socket.
   if (pairSocket && pairSocket->readingPaused_ && getSendFreeSize() > 0) pairSocket->resumeReading();
-  if (sent != ws::SOCKET_ERROR) return true;
+  if (sent != ws::kSocketError) return true;
 
   int err = ws::WSAGetLastError();
-  if (err == ws::WSAEWOULDBLOCK) {
+  if (err == ws::kWSAEWOULDBLOCK) {
     // The rest goes out at the next OnSend.
     QTRACE("SEND BLOCK kind=%s, sRemainCount=%d\n", kind.c_str(), int(sRemainCount));
     return true;
@@ -74,12 +74,12 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
 
 void CTcpSockStream::pauseReading() {
   readingPaused_ = true;
-  AsyncSelect(ALL_EVENTS & ~kReadEvents);
+  AsyncSelect(kAllEvents & ~kReadEvents);
 }
 
 void CTcpSockStream::resumeReading() {
   readingPaused_ = false;
-  AsyncSelect(ALL_EVENTS);
+  AsyncSelect(kAllEvents);
 }
 
 // Room for size more bytes after those waiting. The waiting bytes move to
@@ -143,8 +143,8 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
 // A receive that brought no bytes: nothing to read yet, an error, or the end.
 void CTcpSockStream::finishReceive(int n) {
   int err = ws::WSAGetLastError();
-  if (n == ws::SOCKET_ERROR) {
-    if (err == ws::WSAEWOULDBLOCK) return;
+  if (n == ws::kSocketError) {
+    if (err == ws::kWSAEWOULDBLOCK) return;
     QTRACE("Error:CTcpSockStream::OnReceive() err=%d\n", err);
     if (parent) parent->notifyOnError(index, kind, err);
     return;
@@ -174,13 +174,13 @@ void CTcpSockStream::relayWithoutBuffer() {
   int sent = 0;
   while (sent < peeked) {
     const int n = pairSocket->Send(scratch + sent, peeked - sent, 0);
-    if (n == ws::SOCKET_ERROR) break;
+    if (n == ws::kSocketError) break;
     sent += n;
   }
   QTRACE("CTcpSockStream::OnReceive() NO BUFFER kind=%s, relayed %d of %d bytes directly\n", kind.c_str(), sent,
          peeked);
   const int err = ws::WSAGetLastError();
-  if (sent < peeked && err != ws::WSAEWOULDBLOCK) {
+  if (sent < peeked && err != ws::kWSAEWOULDBLOCK) {
     if (parent) parent->notifyOnError(pairSocket->index, pairSocket->kind, err);
     return;
   }
@@ -238,7 +238,7 @@ void CTcpSockStream::passOnEndOfStream() {
 void CTcpSockStream::shutdownSending() {
   if (sendingShutDown()) return;
   QTRACE("CTcpSockStream::shutdownSending() kind=%s\n", kind.c_str());
-  ShutDown(ws::SD_SEND);
+  ShutDown(ws::kSdSend);
 }
 
 void CTcpSockStream::OnAccept(int nErrorCode) {

@@ -151,7 +151,7 @@ TEST(AsyncSocketTest, ObjectDestroyedInAHandlerGetsNoQueuedEventEvenWhenItsDescr
   CEventLoop loop;
   std::vector<std::string> log;
   CAsyncSocket listener(loop);
-  ASSERT_TRUE(listener.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, "127.0.0.1"));
+  ASSERT_TRUE(listener.Create(0, ws::kSockStream, CAsyncSocket::kAllEvents, "127.0.0.1"));
   ASSERT_EQ(ws::listen(listener.m_hSocket.get(), 5), 0);
   std::string address;
   unsigned port = 0;
@@ -203,9 +203,9 @@ TEST(AsyncSocketTest, CreateWithABindAddressThatIsNotDottedFailsWithInvalidArgum
   CEventLoop loop;
   for (const char* address : {"localhost", "", " ", "127.0.0.1 "}) {
     CAsyncSocket socket(loop);
-    EXPECT_FALSE(socket.Create(0, ws::WS_SOCK_STREAM, CAsyncSocket::ALL_EVENTS, address)) << '"' << address << '"';
-    EXPECT_EQ(ws::WSAGetLastError(), ws::WSAEINVAL);
-    EXPECT_EQ(socket.m_hSocket.get(), ws::INVALID_SOCKET);
+    EXPECT_FALSE(socket.Create(0, ws::kSockStream, CAsyncSocket::kAllEvents, address)) << '"' << address << '"';
+    EXPECT_EQ(ws::WSAGetLastError(), ws::kWSAEINVAL);
+    EXPECT_EQ(socket.m_hSocket.get(), ws::kInvalidSocket);
     EXPECT_FALSE(socket.Connect("localhost", 80));  // nothing to connect with
   }
 }

@@ -505,7 +505,7 @@ TEST_F(RepeaterTest, ConnectTimeoutFailsAsTheSystemTimeoutDoes) {
         << trace.text();
     ASSERT_EQ(log.records.size(), 1u);
     EXPECT_EQ(log.records[0].end, CConnectionRecord::End::ConnectFailed);
-    EXPECT_EQ(log.records[0].error, ws::WSAETIMEDOUT);
+    EXPECT_EQ(log.records[0].error, ws::kWSAETIMEDOUT);
   }
   unsetenv("RES_OPTIONS");
 }
@@ -614,7 +614,7 @@ TEST_F(RepeaterTest, PortInUseIsReportedAsNotListening) {
   CTcpRepeater second(loop);
   applyPortSetting(second, s);
   EXPECT_FALSE(second.isListening());
-  EXPECT_EQ(second.startError(), ws::WSAEADDRINUSE);
+  EXPECT_EQ(second.startError(), ws::kWSAEADDRINUSE);
   second.stop();
 }
 

@@ -14,42 +14,42 @@ struct Mapping {
 };
 
 constexpr Mapping kTable[] = {
-    {EINTR, ws::WSAEINTR},
-    {EBADF, ws::WSAEBADF},
-    {EACCES, ws::WSAEACCES},
-    {EPERM, ws::WSAEACCES},
-    {EFAULT, ws::WSAEFAULT},
-    {EINVAL, ws::WSAEINVAL},
-    {EMFILE, ws::WSAEMFILE},
-    {ENFILE, ws::WSAEMFILE},
-    {EAGAIN, ws::WSAEWOULDBLOCK},
-    {EINPROGRESS, ws::WSAEWOULDBLOCK},  // a non-blocking connect under way
-    {EALREADY, ws::WSAEALREADY},
-    {ENOTSOCK, ws::WSAENOTSOCK},
-    {EDESTADDRREQ, ws::WSAEDESTADDRREQ},
-    {EMSGSIZE, ws::WSAEMSGSIZE},
-    {EPROTOTYPE, ws::WSAEPROTOTYPE},
-    {ENOPROTOOPT, ws::WSAENOPROTOOPT},
-    {EPROTONOSUPPORT, ws::WSAEPROTONOSUPPORT},
-    {EOPNOTSUPP, ws::WSAEOPNOTSUPP},
-    {EAFNOSUPPORT, ws::WSAEAFNOSUPPORT},
-    {EADDRINUSE, ws::WSAEADDRINUSE},
-    {EADDRNOTAVAIL, ws::WSAEADDRNOTAVAIL},
-    {ENETDOWN, ws::WSAENETDOWN},
-    {ENETUNREACH, ws::WSAENETUNREACH},
-    {ENETRESET, ws::WSAENETRESET},
-    {ECONNABORTED, ws::WSAECONNABORTED},
-    {ECONNRESET, ws::WSAECONNRESET},
-    {EPIPE, ws::WSAECONNRESET},  // writing after the peer reset
-    {ENOBUFS, ws::WSAENOBUFS},
-    {ENOMEM, ws::WSAENOBUFS},
-    {EISCONN, ws::WSAEISCONN},
-    {ENOTCONN, ws::WSAENOTCONN},
-    {ESHUTDOWN, ws::WSAESHUTDOWN},
-    {ETIMEDOUT, ws::WSAETIMEDOUT},
-    {ECONNREFUSED, ws::WSAECONNREFUSED},
-    {EHOSTDOWN, ws::WSAEHOSTDOWN},
-    {EHOSTUNREACH, ws::WSAEHOSTUNREACH},
+    {EINTR, ws::kWSAEINTR},
+    {EBADF, ws::kWSAEBADF},
+    {EACCES, ws::kWSAEACCES},
+    {EPERM, ws::kWSAEACCES},
+    {EFAULT, ws::kWSAEFAULT},
+    {EINVAL, ws::kWSAEINVAL},
+    {EMFILE, ws::kWSAEMFILE},
+    {ENFILE, ws::kWSAEMFILE},
+    {EAGAIN, ws::kWSAEWOULDBLOCK},
+    {EINPROGRESS, ws::kWSAEWOULDBLOCK},  // a non-blocking connect under way
+    {EALREADY, ws::kWSAEALREADY},
+    {ENOTSOCK, ws::kWSAENOTSOCK},
+    {EDESTADDRREQ, ws::kWSAEDESTADDRREQ},
+    {EMSGSIZE, ws::kWSAEMSGSIZE},
+    {EPROTOTYPE, ws::kWSAEPROTOTYPE},
+    {ENOPROTOOPT, ws::kWSAENOPROTOOPT},
+    {EPROTONOSUPPORT, ws::kWSAEPROTONOSUPPORT},
+    {EOPNOTSUPP, ws::kWSAEOPNOTSUPP},
+    {EAFNOSUPPORT, ws::kWSAEAFNOSUPPORT},
+    {EADDRINUSE, ws::kWSAEADDRINUSE},
+    {EADDRNOTAVAIL, ws::kWSAEADDRNOTAVAIL},
+    {ENETDOWN, ws::kWSAENETDOWN},
+    {ENETUNREACH, ws::kWSAENETUNREACH},
+    {ENETRESET, ws::kWSAENETRESET},
+    {ECONNABORTED, ws::kWSAECONNABORTED},
+    {ECONNRESET, ws::kWSAECONNRESET},
+    {EPIPE, ws::kWSAECONNRESET},  // writing after the peer reset
+    {ENOBUFS, ws::kWSAENOBUFS},
+    {ENOMEM, ws::kWSAENOBUFS},
+    {EISCONN, ws::kWSAEISCONN},
+    {ENOTCONN, ws::kWSAENOTCONN},
+    {ESHUTDOWN, ws::kWSAESHUTDOWN},
+    {ETIMEDOUT, ws::kWSAETIMEDOUT},
+    {ECONNREFUSED, ws::kWSAECONNREFUSED},
+    {EHOSTDOWN, ws::kWSAEHOSTDOWN},
+    {EHOSTUNREACH, ws::kWSAEHOSTUNREACH},
 };
 
 }  // namespace
@@ -59,7 +59,7 @@ void setLastSystemError(int error) { errno = error; }
 void setLastSystemError(CLoopError error) { errno = error == CLoopError::InvalidArgument ? EINVAL : ENOENT; }
 
 int winsockErrorOf(int systemError) {
-  if (systemError == EWOULDBLOCK) return ws::WSAEWOULDBLOCK;
+  if (systemError == EWOULDBLOCK) return ws::kWSAEWOULDBLOCK;
   for (const Mapping& m : kTable)
     if (m.err == systemError) return m.wsa;
   return systemError;

@@ -102,7 +102,7 @@ void discardUrgentByte(int fd) {
 }
 
 bool shutdownSocket(int fd, int how) {
-  const int mode = how == ws::SD_BOTH ? SHUT_RDWR : how == ws::SD_SEND ? SHUT_WR : SHUT_RD;
+  const int mode = how == ws::kSdBoth ? SHUT_RDWR : how == ws::kSdSend ? SHUT_WR : SHUT_RD;
   return ::shutdown(fd, mode) == 0;
 }
 

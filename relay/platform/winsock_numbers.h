@@ -4,47 +4,47 @@
 
 namespace ws {
 
-constexpr int INVALID_SOCKET = -1;
-constexpr int SOCKET_ERROR = -1;
-constexpr int WS_SOCK_STREAM = 1;
-constexpr int WS_SOL_SOCKET = 0xFFFF;
-constexpr int WS_SO_REUSEADDR = 4;
+constexpr int kInvalidSocket = -1;
+constexpr int kSocketError = -1;
+constexpr int kSockStream = 1;
+constexpr int kSolSocket = 0xFFFF;
+constexpr int kSoReuseAddr = 4;
 // shutdown directions
-constexpr int SD_RECEIVE = 0;
-constexpr int SD_SEND = 1;
-constexpr int SD_BOTH = 2;
+constexpr int kSdReceive = 0;
+constexpr int kSdSend = 1;
+constexpr int kSdBoth = 2;
 
-constexpr int WSAEINTR = 10004;
-constexpr int WSAEBADF = 10009;
-constexpr int WSAEACCES = 10013;
-constexpr int WSAEFAULT = 10014;
-constexpr int WSAEINVAL = 10022;
-constexpr int WSAEMFILE = 10024;
-constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAEINPROGRESS = 10036;
-constexpr int WSAEALREADY = 10037;
-constexpr int WSAENOTSOCK = 10038;
-constexpr int WSAEDESTADDRREQ = 10039;
-constexpr int WSAEMSGSIZE = 10040;
-constexpr int WSAEPROTOTYPE = 10041;
-constexpr int WSAENOPROTOOPT = 10042;
-constexpr int WSAEPROTONOSUPPORT = 10043;
-constexpr int WSAEOPNOTSUPP = 10045;
-constexpr int WSAEAFNOSUPPORT = 10047;
-constexpr int WSAEADDRINUSE = 10048;
-constexpr int WSAEADDRNOTAVAIL = 10049;
-constexpr int WSAENETDOWN = 10050;
-constexpr int WSAENETUNREACH = 10051;
-constexpr int WSAENETRESET = 10052;
-constexpr int WSAECONNABORTED = 10053;
-constexpr int WSAECONNRESET = 10054;
-constexpr int WSAENOBUFS = 10055;
-constexpr int WSAEISCONN = 10056;
-constexpr int WSAENOTCONN = 10057;
-constexpr int WSAESHUTDOWN = 10058;
-constexpr int WSAETIMEDOUT = 10060;
-constexpr int WSAECONNREFUSED = 10061;
-constexpr int WSAEHOSTDOWN = 10064;
-constexpr int WSAEHOSTUNREACH = 10065;
+constexpr int kWSAEINTR = 10004;
+constexpr int kWSAEBADF = 10009;
+constexpr int kWSAEACCES = 10013;
+constexpr int kWSAEFAULT = 10014;
+constexpr int kWSAEINVAL = 10022;
+constexpr int kWSAEMFILE = 10024;
+constexpr int kWSAEWOULDBLOCK = 10035;
+constexpr int kWSAEINPROGRESS = 10036;
+constexpr int kWSAEALREADY = 10037;
+constexpr int kWSAENOTSOCK = 10038;
+constexpr int kWSAEDESTADDRREQ = 10039;
+constexpr int kWSAEMSGSIZE = 10040;
+constexpr int kWSAEPROTOTYPE = 10041;
+constexpr int kWSAENOPROTOOPT = 10042;
+constexpr int kWSAEPROTONOSUPPORT = 10043;
+constexpr int kWSAEOPNOTSUPP = 10045;
+constexpr int kWSAEAFNOSUPPORT = 10047;
+constexpr int kWSAEADDRINUSE = 10048;
+constexpr int kWSAEADDRNOTAVAIL = 10049;
+constexpr int kWSAENETDOWN = 10050;
+constexpr int kWSAENETUNREACH = 10051;
+constexpr int kWSAENETRESET = 10052;
+constexpr int kWSAECONNABORTED = 10053;
+constexpr int kWSAECONNRESET = 10054;
+constexpr int kWSAENOBUFS = 10055;
+constexpr int kWSAEISCONN = 10056;
+constexpr int kWSAENOTCONN = 10057;
+constexpr int kWSAESHUTDOWN = 10058;
+constexpr int kWSAETIMEDOUT = 10060;
+constexpr int kWSAECONNREFUSED = 10061;
+constexpr int kWSAEHOSTDOWN = 10064;
+constexpr int kWSAEHOSTUNREACH = 10065;
 
 }  // namespace ws
