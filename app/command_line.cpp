@@ -100,11 +100,11 @@ int checkChosenBackend(bool refuse) {
   if (!chosen) return -1;
   if (refuse) {
     std::fprintf(stderr, "quillex: QUILLEX_POLLER=\"%s\" names no event loop backend: choose %s\n", chosen,
-                 CEventLoop::kBackendNames);
+                 CPoller::backendNames());
     return 2;
   }
-  std::fprintf(stderr, "quillex: warning: QUILLEX_POLLER=\"%s\" names no event loop backend (%s); using epoll\n",
-               chosen, CEventLoop::kBackendNames);
+  std::fprintf(stderr, "quillex: warning: QUILLEX_POLLER=\"%s\" names no event loop backend (%s); using %s\n",
+               chosen, CPoller::backendNames(), CPoller::backends().front().name);
   return -1;
 }
 

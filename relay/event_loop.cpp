@@ -11,7 +11,7 @@
 #include "relay/platform/errors.h"
 
 #ifndef QUILLEX_DEFAULT_POLLER
-#define QUILLEX_DEFAULT_POLLER "epoll"
+#define QUILLEX_DEFAULT_POLLER ""  // the system's first backend
 #endif
 
 namespace {
@@ -19,13 +19,12 @@ namespace {
 constexpr int kMaxEvents = 256;
 
 bool kindNamed(const char* name, CPoller::Kind& kind) {
-  if (std::strcmp(name, "poll") == 0)
-    kind = CPoller::Kind::Poll;
-  else if (std::strcmp(name, "epoll") == 0)
-    kind = CPoller::Kind::Epoll;
-  else
-    return false;
-  return true;
+  for (const CPoller::Backend& backend : CPoller::backends())
+    if (std::strcmp(name, backend.name) == 0) {
+      kind = backend.kind;
+      return true;
+    }
+  return false;
 }
 
 // Set and not empty.
@@ -43,10 +42,6 @@ CEventLoop::Registration tokenOf(uint32_t generation, size_t slot) {
 
 }  // namespace
 
-std::unique_ptr<CPoller> CPoller::create(Kind kind) {
-  return kind == Kind::Poll ? makePollPoller() : makeEpollPoller();
-}
-
 // Empties the wake-up pipe; the wake-up itself was the point.
 class CEventLoop::CWakeHandler : public CEventHandler {
  public:
@@ -61,8 +56,9 @@ class CEventLoop::CWakeHandler : public CEventHandler {
   int fd_;
 };
 
+// The build's default is the system's first backend unless the build named another.
 CPoller::Kind CEventLoop::defaultBackend() {
-  CPoller::Kind kind = CPoller::Kind::Epoll;
+  CPoller::Kind kind = CPoller::backends().front().kind;
   const char* chosen = chosenBackend();
   if (!chosen || !kindNamed(chosen, kind)) kindNamed(QUILLEX_DEFAULT_POLLER, kind);
   return kind;

@@ -55,12 +55,12 @@ class CEventLoop {
   // matches again, even when its descriptor number comes back.
   using Registration = uint64_t;
 
-  // The backend: QUILLEX_POLLER=poll or =epoll in the environment, else (a
-  // value that names neither included) the build's default.
+  // The backend: QUILLEX_POLLER in the environment names one of the
+  // system's (CPoller::backends()), else (a value that names none included)
+  // the build's default.
   static CPoller::Kind defaultBackend();
   // QUILLEX_POLLER when it is set to a name that is no backend, else null.
   static const char* unknownBackendChosen();
-  static constexpr const char* kBackendNames = "epoll or poll";
 
   explicit CEventLoop(CPoller::Kind backend = defaultBackend());
   ~CEventLoop();

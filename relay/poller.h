@@ -7,21 +7,32 @@
 //
 // A readiness seam: a backend says when a descriptor can be read or
 // written, and the socket then makes the call itself. A backend of another
-// system that reports readiness (kqueue, WSAPoll) is one more file beside
-// epoll_poller.cpp and poll_poller.cpp; a completion-based one (I/O
-// completion ports) does not fit this seam and is not promised.
+// system that reports readiness (kqueue) is one more file beside
+// epoll_poller.cpp, poll_poller.cpp and wsapoll_poller.cpp; a
+// completion-based one (I/O completion ports) does not fit this seam and is
+// not promised.
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 class CPoller {
  public:
-  enum class Kind { Epoll, Poll };
+  enum class Kind { Epoll, Poll, WsaPoll };
+  // A backend as QUILLEX_POLLER names it.
+  struct Backend {
+    const char* name;
+    Kind kind;
+  };
   struct Event {
     uint64_t token;
     uint32_t ready;  // ready:: bits
   };
 
+  // The backends this system's build has, its default first, and their
+  // names for a message ("epoll or poll"). One file per system defines them.
+  static std::span<const Backend> backends();
+  static const char* backendNames();
   static std::unique_ptr<CPoller> create(Kind kind);
   virtual ~CPoller() = default;
 
@@ -50,3 +61,4 @@ class CPoller {
 
 std::unique_ptr<CPoller> makeEpollPoller();
 std::unique_ptr<CPoller> makePollPoller();
+std::unique_ptr<CPoller> makeWsaPollPoller();
