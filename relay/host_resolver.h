@@ -2,7 +2,7 @@
 // Host names resolved inside the event loop, so a slow or dead name server
 // holds up only the connection that asked, never the thread.
 //
-// Owns its resolver channel; does not own the event loop.
+// Owns its name service; does not own the event loop.
 
 #include <cstdint>
 #include <functional>
@@ -11,8 +11,7 @@
 #include <string>
 
 #include "relay/event_loop.h"
-
-struct ares_channeldata;
+#include "relay/name_service.h"
 
 class CHostResolver {
  public:
@@ -21,8 +20,9 @@ class CHostResolver {
   // has one, else IPv6.
   using Callback = std::function<void(bool ok, const std::string& dottedAddress)>;
 
-  // How long one query waits and how often it is sent, as the system's own
-  // resolver has them: "options timeout:n attempts:n" of resolv.conf, then of
+  // How long one query waits and how often it is sent (where the name
+  // service is ours to set, not the system's), as the system's own resolver
+  // has them: "options timeout:n attempts:n" of resolv.conf, then of
   // the RES_OPTIONS environment variable, else 5 s and 2 attempts. A silent
   // name server then holds a caller for about 15 s, not the minute and more
   // of the resolver library's own schedule.
@@ -43,20 +43,17 @@ class CHostResolver {
   void cancel(RequestId id);  // the callback will not run
 
  private:
-  class Watch;
-  static void onSocketState(void* data, int fd, int readable, int writable);
-  static void onResult(void* arg, int status, int timeouts, struct ares_addrinfo* result);
-  void ask(void* tag);  // one query for the tag's family
+  void ask(RequestId id, const std::string& host, int family);
+  void answered(RequestId id, const std::string& host, int family, CNameService::CAnswer answer,
+                const std::string& address);
   void complete(RequestId id, bool ok, const std::string& address);
-  void process(int readFd, int writeFd);
-  void onTimer();
-  void armTimer();
 
-  CEventLoop& loop_;
-  ares_channeldata* channel_ = nullptr;
-  std::map<int, std::unique_ptr<Watch>> watches_;
-  std::map<RequestId, Callback> requests_;
+  std::unique_ptr<CNameService> names_;
+  // Each request and the query that answers it now.
+  struct Request {
+    Callback callback;
+    CNameService::QueryId query = 0;
+  };
+  std::map<RequestId, Request> requests_;
   RequestId nextId_ = 1;
-  CTimer timer_{[this] { onTimer(); }};
-  bool destroying_ = false;
 };
