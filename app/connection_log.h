@@ -22,20 +22,19 @@
 // Does not own the sink it writes to.
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 #include "relay/connection_observer.h"
 #include "relay/line_sink.h"
+#include "relay/platform/clock.h"
 
 class CConnectionLog : public CConnectionObserver {
  public:
   CConnectionLog(CLineSink& out, std::string section, const std::string& host, int port);
   void connectionEnded(const CConnectionRecord& record) override;
 
-  // The line without its line break, for a record ending at the given local
-  // time (with its offset from UTC) and millisecond.
-  std::string formatLine(const CConnectionRecord& record, const std::tm& localTime, int millis) const;
+  // The line without its line break, for a record ending at the given local time.
+  std::string formatLine(const CConnectionRecord& record, const platform::CLocalTime& time) const;
 
  private:
   CLineSink& out_;

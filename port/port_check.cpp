@@ -69,7 +69,8 @@ bool reachesListener(in_addr address, const CPortSetting& listener) {
       ntohl(bound.s_addr) != INADDR_ANY)
     return ntohl(bound.s_addr) == to;
   char dotted[INET_ADDRSTRLEN];
-  const in_addr target{htonl(to)};
+  in_addr target{};
+  target.s_addr = htonl(to);
   return (to >> 24) == 127 || (inet_ntop(AF_INET, &target, dotted, sizeof dotted) && isLocalAddress(dotted));
 }
 
