@@ -3,11 +3,14 @@
 #  - the arrows run app/ -> port/ -> dialogs/ -> resources/ -> relay/ ->
 #    filter/ -> settings/ only; relay/platform/ includes nothing above it;
 #  - the plain port/ library (quillex_profile) includes nothing with Qt;
-#  - no system header of POSIX above relay/platform/, but in the two
-#    backends of the loop's readiness seam (epoll_poller.cpp, poll_poller.cpp).
+#  - no system header of POSIX or Windows above relay/platform/, but in the
+#    system backends of the loop's readiness seam and of the name service
+#    (relay/epoll_poller.cpp, poll_poller.cpp; wsapoll_poller.cpp and
+#    windows_name_service.cpp).
 # Run as: cmake -DSOURCE_DIR=<tree> -P check_includes.cmake
 set(folders settings filter relay resources dialogs port app)
 set(posix "^#include <(unistd|fcntl|poll|signal|netdb|pthread|pwd|grp|dirent|strings|termios|syslog|dlfcn|malloc|ifaddrs|spawn|sched|semaphore|glob|libgen|sys/[a-z_]+|netinet/[a-z_]+|arpa/[a-z_]+|net/[a-z_]+|linux/[a-z_]+)\\.h>")
+set(windows "^#include <(winsock2|ws2tcpip|windows|mswsock|mstcpip|iphlpapi|io|direct|winsvc|shlobj)\\.h>")
 set(failures "")
 
 function(check file pattern why)
@@ -35,6 +38,9 @@ foreach(folder IN LISTS folders)
     if(NOT file MATCHES "/relay/(epoll|poll)_poller\\.cpp$")
       check(${file} "${posix}" "POSIX above the platform layer")
     endif()
+    if(NOT file MATCHES "/relay/(wsapoll_poller|windows_name_service)\\.cpp$")
+      check(${file} "${windows}" "Windows above the platform layer")
+    endif()
   endforeach()
 endforeach()
 
@@ -59,4 +65,4 @@ endforeach()
 if(failures)
   message(FATAL_ERROR "Includes against the layers:\n${failures}")
 endif()
-message(STATUS "Includes run one way; no POSIX header above relay/platform/")
+message(STATUS "Includes run one way; no POSIX or Windows header above relay/platform/")
