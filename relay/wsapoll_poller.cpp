@@ -98,7 +98,7 @@ class CWsaPollPoller : public CPoller {
       const short revents = fds_[i].revents;
       if (!revents) continue;
       --ready;
-      if ((revents & POLLHUP) && !(entries_[i].interest & (ready::kReadable | ready::kPeerClosed))) {
+      if (peerEndedUnheard(revents, entries_[i].interest)) {
         mute(i);
         continue;
       }
@@ -116,6 +116,12 @@ class CWsaPollPoller : public CPoller {
     uint64_t token;
     bool peerEnded;  // left out of the wait until its interest changes
   };
+
+  // The peer's end alone, while its owner reads nothing: an error still counts.
+  static bool peerEndedUnheard(short revents, uint32_t interest) {
+    return (revents & POLLHUP) && !(revents & (POLLERR | POLLNVAL)) &&
+           !(interest & (ready::kReadable | ready::kPeerClosed));
+  }
 
   // WSAPoll passes over an entry whose socket is negative.
   void mute(size_t i) {

@@ -136,7 +136,7 @@ bool peerSilence(int fd, CPeerSilence& out) {
 
 int unsentBytes(int fd) {
   int bytes = 0;
-  return ioctl(fd, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+  return ioctl(fd, SIOCOUTQ, &bytes) == 0 ? bytes : -1;
 }
 
 CAddressCheck checkLocalAddress(const sockaddr* address, socklen_t length) {

@@ -54,7 +54,9 @@ struct CPeerSilence {
   unsigned unansweredRetransmits = 0, unansweredProbes = 0, msSinceLastAck = 0;
 };
 bool peerSilence(int fd, CPeerSilence& out);
-// Bytes sent but not yet acknowledged, or not yet sent, in the system's queue.
+// Bytes sent but not yet acknowledged, or not yet sent, in the system's
+// queue: at least as many as wait there, > 0 whenever any may wait; -1 when
+// the system cannot tell.
 int unsentBytes(int fd);
 
 enum class CAddressCheck { Local, NotLocal, Unknown };

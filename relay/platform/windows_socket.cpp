@@ -38,8 +38,12 @@ int openStreamSocket(int family) {
 
 void setNoDelay(int fd) { setIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1); }
 
+// Here SO_REUSEADDR would let another socket bind the port while this one
+// listens, and both would take callers. A listener that starts again while
+// its old connections linger, and that no one else can take, is what
+// SO_EXCLUSIVEADDRUSE gives.
 bool setReuseAddress(int fd, const void* value, int length) {
-  return setsockopt(socketOf(fd), SOL_SOCKET, SO_REUSEADDR, static_cast<const char*>(value), length) == 0;
+  return setsockopt(socketOf(fd), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, static_cast<const char*>(value), length) == 0;
 }
 
 // Nothing to do: SO_REUSE_UNICASTPORT (where the system has it) would share
@@ -121,22 +125,33 @@ bool localAddress(int fd, sockaddr_storage& out) {
 
 // Times in milliseconds; the number of probes only where the system lets it
 // be set (Windows 10 1703 on), and its failure does not fail the rest.
-bool setKeepAlive(int fd, int idleSeconds, int intervalSeconds, [[maybe_unused]] int probes) {
+bool setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int probes) {
   tcp_keepalive values{1, ULONG(idleSeconds) * 1000, ULONG(intervalSeconds) * 1000};
   DWORD returned = 0;
   if (WSAIoctl(socketOf(fd), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr) != 0)
     return false;
-#ifdef TCP_KEEPCNT
-  setIntOption(fd, IPPROTO_TCP, TCP_KEEPCNT, probes);
-#endif
+  constexpr int kKeepAliveProbes = 16;  // TCP_KEEPCNT, which these headers do not name
+  setIntOption(fd, IPPROTO_TCP, kKeepAliveProbes, probes);
   return true;
 }
 
-// Not known yet: Windows has no TCP_INFO, and SIO_TCP_INFO is a later step.
+// Not known: TCP's record here has no time of the last acknowledgement, and
+// the system's own keepalive ends a peer that answers no probe.
 bool peerSilence(int, CPeerSilence&) { return false; }
 
-// Not known yet: SIO_TCP_INFO (Windows 10 1703 on) is a later step.
-int unsentBytes(int) { return 0; }
+// What TCP's own record says (Windows 10 1703 on): bytes in flight, and a
+// closed window counts as bytes that may wait unsent behind it. The record
+// does not count the queue itself, so a closed window with an empty queue
+// counts too: a pair is then never taken for idle too early.
+int unsentBytes(int fd) {
+  DWORD version = 0, returned = 0;
+  TCP_INFO_v0 info{};
+  if (WSAIoctl(socketOf(fd), SIO_TCP_INFO, &version, sizeof version, &info, sizeof info, &returned, nullptr,
+               nullptr) != 0)
+    return -1;
+  if (info.BytesInFlight > 0) return info.BytesInFlight < ULONG(INT_MAX) ? int(info.BytesInFlight) : INT_MAX;
+  return info.SndWnd == 0 ? 1 : 0;
+}
 
 // The probe's bind takes a port here; only an address the host lacks says
 // NotLocal, and a failure for want of ports says nothing.
