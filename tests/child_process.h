@@ -3,12 +3,11 @@
 // output and error collected, and bounded waits for what it prints and for
 // its end.
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
-// What a test may impose on the program it starts.
+// What a test may impose on the program it starts. Windows has none of
+// them: a program is not started there with any set.
 struct CChildLimits {
   int openFiles = 0;          // RLIMIT_NOFILE when not 0
   bool brokenStdout = false;  // standard output a pipe nobody reads any more
@@ -25,14 +24,15 @@ class CChildProcess {
   CChildProcess(const CChildProcess&) = delete;
   CChildProcess& operator=(const CChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
+  int pid() const { return pid_; }
   // Reads the output (standard output and error together) until it holds text.
   bool waitForOutput(const std::string& text, int timeoutMs = 10000);
   enum class Output { Read, LeftUnread };
   // Waits for the end; the exit status, or -1 if it did not end in time.
   // LeftUnread keeps the output pipe as full as a reader that stopped leaves it.
   int waitForExit(int timeoutMs = 10000, Output output = Output::Read);
-  // Sends the signal, then waits for the end.
+  // Sends the signal (SIGTERM or SIGINT; on Windows the console's Ctrl+Break
+  // or Ctrl+C, which the program hears as the same), then waits for the end.
   int stop(int signal, int timeoutMs = 10000);
   bool running();
 
@@ -41,8 +41,9 @@ class CChildProcess {
  private:
   void readAvailable(int waitMs);
 
-  pid_t pid_ = -1;
+  int pid_ = -1;
   int outputFd_ = -1;
   int terminalFd_ = -1;  // the unread terminal's other side
   int status_ = -1;
+  void* process_ = nullptr;  // Windows: the process's handle
 };

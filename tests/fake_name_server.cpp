@@ -1,13 +1,9 @@
 #include "tests/fake_name_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
+
+#include "tests/test_system.h"
 
 namespace {
 
@@ -38,13 +34,13 @@ int questionType(const std::vector<unsigned char>& packet) {
 }  // namespace
 
 CFakeNameServer::CFakeNameServer() {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  fd_.reset(testsys::openSocket(AF_INET, SOCK_DGRAM));
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  bind(fd_.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   socklen_t length = sizeof sa;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &length);
+  getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&sa), &length);
   port_ = ntohs(sa.sin_port);
   thread_ = std::thread([this] { serve(); });
 }
@@ -52,7 +48,6 @@ CFakeNameServer::CFakeNameServer() {
 CFakeNameServer::~CFakeNameServer() {
   stop_ = true;
   thread_.join();
-  close(fd_);
 }
 
 void CFakeNameServer::answer(const std::string& name, const std::string& address) {
@@ -96,11 +91,9 @@ bool CFakeNameServer::releaseOne(const std::string& name, const std::string& add
 void CFakeNameServer::serve() {
   unsigned char packet[512];
   while (!stop_) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
+    if (!testsys::waitReadable(fd_.get(), 20)) continue;
     Query query{};
-    socklen_t fromLength = sizeof query.from;
-    ssize_t n = recvfrom(fd_, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&query.from), &fromLength);
+    const long n = testsys::receiveDatagram(fd_.get(), packet, sizeof packet, query.from);
     if (n < 12) continue;
     query.packet.assign(packet, packet + n);
     handle(query);
@@ -151,5 +144,5 @@ void CFakeNameServer::reply(const Query& query, const std::vector<std::string>* 
   answer[6] = 0, answer[7] = (unsigned char)count;
   for (size_t i = 8; i < 12; ++i) answer[i] = 0;
   answer.insert(answer.end(), records.begin(), records.end());
-  sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&query.from), sizeof query.from);
+  testsys::sendDatagram(fd_.get(), answer.data(), answer.size(), query.from);
 }

@@ -4,8 +4,6 @@
 // of the asked family has no data), says "no such name" for the rest, and
 // never answers names it is told to hold.
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <deque>
 #include <cstdint>
@@ -15,6 +13,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "relay/platform/net.h"
+#include "relay/platform/unique_fd.h"
 
 class CFakeNameServer {
  public:
@@ -39,7 +40,7 @@ class CFakeNameServer {
   void handle(const Query& query);
   void reply(const Query& query, const std::vector<std::string>* addresses);
 
-  int fd_ = -1;
+  CUniqueFd fd_;
   uint16_t port_ = 0;
   std::mutex mutex_;
   std::map<std::string, std::vector<std::string>> answers_;

@@ -1,12 +1,5 @@
 #include "tests/loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <chrono>
 #include <filesystem>
@@ -15,6 +8,7 @@
 
 #include "relay/event_loop.h"
 #include "relay/trace.h"
+#include "tests/test_system.h"
 
 namespace loopback {
 namespace {
@@ -26,14 +20,9 @@ int remainingMs(Clock::time_point deadline) {
   return left > 0 ? int(left) : 0;
 }
 
-bool waitReadable(int fd, int timeoutMs) {
-  pollfd p{fd, POLLIN, 0};
-  int r;
-  do {
-    r = poll(&p, 1, timeoutMs);
-  } while (r < 0 && errno == EINTR);
-  return r > 0;
-}
+using testsys::waitReadable;
+
+}  // namespace
 
 sockaddr_in loopbackAddress(uint16_t port) {
   sockaddr_in sa{};
@@ -43,10 +32,8 @@ sockaddr_in loopbackAddress(uint16_t port) {
   return sa;
 }
 
-}  // namespace
-
 Fd listenAny(uint16_t& port, int backlog) {
-  Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  Fd fd(testsys::openSocket(AF_INET, SOCK_STREAM));
   sockaddr_in sa = loopbackAddress(0);
   if (bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd.get(), backlog) != 0)
     return Fd();
@@ -76,16 +63,10 @@ int peerPort(int fd) {
   return ntohs(sa.sin_port);
 }
 
-// A blocked send gives up in the end, so a broken relay fails a test instead of hanging it.
-void boundBlockingCalls(int fd) {
-  timeval tv{20, 0};
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
 Fd connectTo(uint16_t port, int receiveBuffer) {
-  Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  Fd fd(testsys::openSocket(AF_INET, SOCK_STREAM));
   if (receiveBuffer) setReceiveBuffer(fd.get(), receiveBuffer);
-  boundBlockingCalls(fd.get());
+  testsys::boundSends(fd.get(), 20);
   sockaddr_in sa = loopbackAddress(port);
   if (connect(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return Fd();
   return fd;
@@ -93,24 +74,21 @@ Fd connectTo(uint16_t port, int receiveBuffer) {
 
 Fd acceptOne(int listenFd, int timeoutMs) {
   if (!waitReadable(listenFd, timeoutMs)) return Fd();
-  Fd fd(accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
-  if (fd) boundBlockingCalls(fd.get());
+  Fd fd(testsys::acceptCaller(listenFd));
+  if (fd) testsys::boundSends(fd.get(), 20);
   return fd;
 }
 
-void setSendBuffer(int fd, int bytes) { setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes); }
-void setReceiveBuffer(int fd, int bytes) { setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
+void setSendBuffer(int fd, int bytes) { testsys::setIntOption(fd, SOL_SOCKET, SO_SNDBUF, bytes); }
+void setReceiveBuffer(int fd, int bytes) { testsys::setIntOption(fd, SOL_SOCKET, SO_RCVBUF, bytes); }
 
-void resetOnClose(int fd) {
-  linger l{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-}
+void resetOnClose(int fd) { testsys::resetOnClose(fd); }
 
 bool writeAll(int fd, const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = testsys::sendBytes(fd, p, size);
+    if (n < 0 && testsys::interrupted()) continue;
     if (n <= 0) return false;
     p += n;
     size -= size_t(n);
@@ -123,8 +101,8 @@ bool readExact(int fd, void* data, size_t size, int timeoutMs) {
   char* p = static_cast<char*>(data);
   while (size > 0) {
     if (!waitReadable(fd, remainingMs(deadline))) return false;
-    ssize_t n = recv(fd, p, size, 0);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = testsys::receiveBytes(fd, p, size);
+    if (n < 0 && testsys::interrupted()) continue;
     if (n <= 0) return false;
     p += n;
     size -= size_t(n);
@@ -137,8 +115,8 @@ bool readToEnd(int fd, std::string& out, int timeoutMs) {
   char chunk[65536];
   for (;;) {
     if (!waitReadable(fd, remainingMs(deadline))) return false;
-    ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = testsys::receiveBytes(fd, chunk, sizeof chunk);
+    if (n < 0 && testsys::interrupted()) continue;
     if (n < 0) return false;
     if (n == 0) return true;
     out.append(chunk, size_t(n));
@@ -148,7 +126,7 @@ bool readToEnd(int fd, std::string& out, int timeoutMs) {
 bool atEndOfStream(int fd, int timeoutMs) {
   if (!waitReadable(fd, timeoutMs)) return false;
   char byte;
-  return recv(fd, &byte, 1, MSG_PEEK) == 0;
+  return testsys::receiveBytes(fd, &byte, 1, true) == 0;
 }
 
 std::vector<char> pattern(size_t size, uint32_t seed) {
@@ -187,10 +165,7 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
-TempDir::TempDir() {
-  char pattern[] = "/tmp/quillex-test-XXXXXX";
-  if (mkdtemp(pattern)) path_ = pattern;
-}
+TempDir::TempDir() : path_(testsys::makeTempDirectory()) {}
 
 TempDir::~TempDir() {
   std::error_code ignored;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "relay/line_sink.h"
+#include "relay/platform/net.h"
 #include "relay/platform/unique_fd.h"
 
 class CEventLoop;
@@ -18,6 +19,7 @@ namespace loopback {
 // The far ends hold their descriptors as the relay does.
 using Fd = CUniqueFd;
 
+sockaddr_in loopbackAddress(uint16_t port);
 // A listener on 127.0.0.1 with a port the kernel chose.
 Fd listenAny(uint16_t& port, int backlog = 64);
 uint16_t freePort();  // one nobody listens on right now
@@ -49,7 +51,7 @@ int pumpFor(CEventLoop& loop, int millis);
 // The whole file; "" when it cannot be read.
 std::string readFile(const std::string& path);
 
-// A fresh directory under /tmp, removed with its contents at the end.
+// A fresh directory under the system's temporary one, removed with its contents at the end.
 class TempDir {
  public:
   TempDir();

@@ -1,41 +1,12 @@
 #pragma once
-// What a test can read of a running process from /proc: its descriptors,
-// its CPU time and its memory.
+// What a test can read of a running process: its descriptors (handles on
+// Windows), its CPU time and, where /proc tells it, its memory.
 
-#include <sys/types.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-inline int openDescriptors(pid_t pid) {
-  int n = 0;
-  std::error_code error;
-  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
-       !error && it != std::filesystem::directory_iterator(); it.increment(error))
-    ++n;
-  return n;
-}
-
-// User and system time of the process, in clock ticks.
-inline long cpuTicks(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::stol(field);
-    if (i == 15) stime = std::stol(field);
-  }
-  return utime + stime;
-}
-
-// A "Vm..." line of /proc/PID/status ("VmRSS", "VmSize"), in kibibytes; -1 when gone.
-inline long statusKiB(pid_t pid, const std::string& key) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(key + ":", 0) == 0) return std::stol(line.substr(key.size() + 1));
-  return -1;
-}
+int openDescriptors(int pid);
+// User and system time of the process, in ticks of 10 ms.
+long cpuTicks(int pid);
+// A "Vm..." line of /proc/PID/status ("VmRSS", "VmSize"), in kibibytes; -1
+// when gone. Linux only.
+long statusKiB(int pid, const std::string& key);

@@ -15,6 +15,7 @@
 #include "relay/tcp_repeater.h"
 #include "tests/fake_name_server.h"
 #include "tests/loopback.h"
+#include "tests/test_system.h"
 
 // Every count a repeater reports, in order.
 class CCountLog : public CTcpRepeaterListener {
@@ -41,13 +42,13 @@ class RelayFixture : public ::testing::Test {
   };
 
   void SetUp() override {
-    ::setenv("QUILLEX_NAME_SERVER", ("127.0.0.1:" + std::to_string(names.port())).c_str(), 1);
+    testsys::setEnv("QUILLEX_NAME_SERVER", "127.0.0.1:" + std::to_string(names.port()));
     destination = loopback::listenAny(destinationPort);
     ASSERT_TRUE(destination);
   }
   void TearDown() override {
     ports.clear();
-    ::unsetenv("QUILLEX_NAME_SERVER");
+    testsys::unsetEnv("QUILLEX_NAME_SERVER");
   }
 
   // A record that listens on 127.0.0.1 with a kernel-chosen port and relays

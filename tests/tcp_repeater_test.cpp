@@ -1,13 +1,4 @@
 // One port relaying end to end on 127.0.0.1; the test owns the destination.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <netinet/tcp.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,15 +9,21 @@
 
 #include "relay/hosts_file.h"
 #include "relay/line_sink.h"
+#include "relay/platform/socket.h"
 #include "relay/trace.h"
 #include "tests/process_probe.h"
 #include "tests/relay_fixture.h"
+#include "tests/test_system.h"
 
 using namespace loopback;
 
 namespace {
 
-using RepeaterTest = RelayFixture;
+class RepeaterTest : public RelayFixture {
+ protected:
+  // relaySendBuffer: the size of the system's queue behind the relay (0: the system's choice).
+  void expectNoCutWhileBytesWait(size_t size, int relaySendBuffer);
+};
 
 bool echoes(CEventLoop& loop, int client, int server, const std::string& up, const std::string& down) {
   std::string gotUp(up.size(), '\0'), gotDown(down.size(), '\0');
@@ -77,6 +74,7 @@ TEST_F(RepeaterTest, SlotsAreReusedLowestFirstAndTheTableEmptiesWithTheLastPair)
 }
 
 TEST_F(RepeaterTest, CountRisesOnlyAsEachOutgoingConnectCompletes) {
+  SKIP_WITHOUT(testsys::CFacility::TestNameServer);
   names.hold("slow.quillex.test");
   CTcpRepeater& r = start("slow.quillex.test");
   Fd clients[3] = {connectTo(portOf(r)), connectTo(portOf(r)), connectTo(portOf(r))};
@@ -128,6 +126,7 @@ TEST_F(RepeaterTest, LocalhostAndResolvedNamesConnect) {
   CTcpRepeater& local = start("localhost");
   auto [c1, s1] = relayedConnection(local);
   EXPECT_TRUE(echoes(loop, c1.get(), s1.get(), "to localhost", "back"));
+  SKIP_WITHOUT(testsys::CFacility::TestNameServer);
   names.answer("dest.quillex.test", "127.0.0.1");
   CTcpRepeater& named = start("dest.quillex.test");
   auto [c2, s2] = relayedConnection(named);
@@ -148,6 +147,7 @@ TEST_F(RepeaterTest, NameThatDoesNotResolveClosesTheClientWithInvalidArgument) {
 }
 
 TEST_F(RepeaterTest, SlowNameServerDoesNotHoldUpAnotherPort) {
+  SKIP_WITHOUT(testsys::CFacility::TestNameServer);
   names.hold("slow.quillex.test");
   CCountLog slowCounts;
   CTcpRepeater& slow = start(portSetting("slow.quillex.test"), &slowCounts);
@@ -183,24 +183,26 @@ TEST(ResolverLimitsTest, SystemOptionsBoundedAsTheSystemResolverBoundsThem) {
 // A name server that answers IPv4 and drops IPv6 questions must not hold
 // up a destination that has an IPv4 address.
 TEST_F(RepeaterTest, AnIPv4AnswerIsNotHeldUpByAMissingIPv6One) {
-  setenv("RES_OPTIONS", "timeout:3 attempts:1", 1);
+  SKIP_WITHOUT(testsys::CFacility::TestNameServer);
+  testsys::setEnv("RES_OPTIONS", "timeout:3 attempts:1");
   names.answer("four.quillex.test", "127.0.0.1");
   names.dropIPv6("four.quillex.test");
   CTcpRepeater& r = start("four.quillex.test");
   Fd client = connectTo(portOf(r));
   EXPECT_TRUE(pumpUntil(loop, [&] { return !counts.counts.empty() && counts.counts.back() == 1; }, 1500));
-  unsetenv("RES_OPTIONS");
+  testsys::unsetEnv("RES_OPTIONS");
 }
 
 TEST_F(RepeaterTest, SilentNameServerClosesTheCallerWhenTheSystemTimeoutRunsOut) {
-  setenv("RES_OPTIONS", "timeout:1 attempts:1", 1);
+  SKIP_WITHOUT(testsys::CFacility::TestNameServer);
+  testsys::setEnv("RES_OPTIONS", "timeout:1 attempts:1");
   names.hold("silent.quillex.test");
   CTcpRepeater& r = start("silent.quillex.test");
   Fd client = connectTo(portOf(r));
   // One second of waiting, not the resolver library's own five and more.
   EXPECT_TRUE(pumpUntil(loop, [&] { return atEndOfStream(client.get(), 0); }, 3000));
   EXPECT_TRUE(r.connectionTable.empty());
-  unsetenv("RES_OPTIONS");
+  testsys::unsetEnv("RES_OPTIONS");
 }
 
 TEST_F(RepeaterTest, StopVisitsEverySlotAndFreesThePort) {
@@ -252,7 +254,7 @@ TEST_F(RepeaterTest, HalfCloseIsPassedOnOnlyWhenAskedFor) {
     std::atomic<bool> done{false};
     std::thread peers([&] {
       writeAll(client.get(), request.data(), request.size());
-      shutdown(client.get(), SHUT_WR);
+      testsys::shutDownSending(client.get());
       readToEnd(server.get(), gotRequest, 10000);  // the request, then its end
       writeAll(server.get(), answer.data(), answer.size());
       server = Fd();
@@ -314,21 +316,26 @@ TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
   auto [c2, s2] = relayedConnection(r);
   s2 = Fd();
   ASSERT_TRUE(heard(2));
-  auto [c3, s3] = relayedConnection(r);
-  resetOnClose(s3.get());
-  s3 = Fd();
-  ASSERT_TRUE(heard(3));
+  // Where a reset reads as an end (Wine), the row cannot be shown.
+  const bool resets = !testsys::lacking(testsys::CFacility::ResetReadAsReset);
+  if (resets) {
+    auto [c3, s3] = relayedConnection(r);
+    resetOnClose(s3.get());
+    s3 = Fd();
+    ASSERT_TRUE(heard(3));
+  }
   current = &unreachable;
   Fd c4 = connectTo(portOf(unreachable));
-  ASSERT_TRUE(heard(4));
-  EXPECT_EQ(log.readKinds, 4 * std::string("acceptSocketconnectSocket").size());
+  ASSERT_TRUE(heard(resets ? 4 : 3));
+  EXPECT_EQ(log.readKinds, (resets ? 4 : 3) * std::string("acceptSocketconnectSocket").size());
   current = &r;
   auto [c5, s5] = relayedConnection(r);
   r.stop();
 
-  const std::pair<End, int> ends[] = {{End::ClosedByCaller, 0}, {End::ClosedByDestination, 0},
-                                      {End::ResetByDestination, 10054}, {End::ConnectFailed, 10061},
-                                      {End::Stopped, 0}};
+  std::vector<std::pair<End, int>> ends = {{End::ClosedByCaller, 0}, {End::ClosedByDestination, 0},
+                                           {End::ResetByDestination, 10054}, {End::ConnectFailed, 10061},
+                                           {End::Stopped, 0}};
+  if (!resets) ends.erase(ends.begin() + 2);
   ASSERT_EQ(log.records.size(), std::size(ends));
   for (size_t i = 0; i < std::size(ends); ++i) {
     EXPECT_EQ(log.records[i].end, ends[i].first) << i;
@@ -338,7 +345,7 @@ TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
 
 // An IPv6 listener on ::1 with a kernel-chosen port; invalid without IPv6.
 Fd listenIPv6(uint16_t& port) {
-  Fd fd(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  Fd fd(testsys::openSocket(AF_INET6, SOCK_STREAM));
   sockaddr_in6 sa{};
   sa.sin6_family = AF_INET6;
   sa.sin6_addr = in6addr_loopback;
@@ -361,16 +368,18 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
   // whatever the name server says.
   TempDir hostsDir;
   std::ofstream(hostsDir.path() + "/hosts") << "127.0.0.1 localhost\n::1 listed.quillex.test # only IPv6\n";
-  ::setenv("QUILLEX_HOSTS_FILE", (hostsDir.path() + "/hosts").c_str(), 1);
+  testsys::setEnv("QUILLEX_HOSTS_FILE", hostsDir.path() + "/hosts");
   names.answer("listed.quillex.test", "127.0.0.1");
   struct Case {
     const char* host;
     bool overIPv6;
+    bool needsNames = false;  // answered by the test's name server, or Linux's name of the loopback interface
   } cases[] = {{"::1", true},      {"[::1]", true},          {"::1%1", true},
-               {"[::1%1]", true},  {"::1%lo", true},         {"[::1%lo]", true},
-               {"six.quillex.test", true}, {"both.quillex.test", false}, {"LISTED.quillex.test", true}};
+               {"[::1%1]", true},  {"::1%lo", true, true},   {"[::1%lo]", true, true},
+               {"six.quillex.test", true, true}, {"both.quillex.test", false, true}, {"LISTED.quillex.test", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
+    if (c.needsNames && testsys::lacking(testsys::CFacility::TestNameServer)) continue;
     CTcpRepeater& r = start(c.host, c.overIPv6 ? port6 : destinationPort);
     Fd client = connectTo(portOf(r));
     ASSERT_TRUE(pumpUntil(loop, [&] { return !counts.counts.empty() && counts.counts.back() == 1; }));
@@ -381,7 +390,7 @@ TEST_F(RepeaterTest, IPv6DestinationsAreReachedWhenNoIPv4AddressIsGiven) {
   }
   EXPECT_EQ(names.queries("::1%1") + names.queries("[::1%1]") + names.queries("::1%lo"), 0);  // no names
   EXPECT_EQ(names.queries("listed.quillex.test") + names.queries("LISTED.quillex.test"), 0);
-  ::unsetenv("QUILLEX_HOSTS_FILE");
+  testsys::unsetEnv("QUILLEX_HOSTS_FILE");
   // An IPv4 bind address cannot reach an IPv6 destination: a failed connect.
   TraceCapture trace;
   CPortSetting bind = portSetting("::1", port6);
@@ -410,11 +419,13 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
                {"me.quillex.test", true, Stays},     {"127.0.0.1", false, LeavesAtOnce},
                {"127.0.0.1", true, LeavesAtOnce}};
   start().stop();  // the first listener opens the process's spare descriptor for good
+  const bool namesAnswered = !testsys::lacking(testsys::CFacility::TestNameServer);
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.host) + (c.throughAnother ? ", through another port" : "") + ", caller " +
                  std::to_string(c.caller));
+    if (c.host != std::string("127.0.0.1") && !namesAnswered) continue;
     TraceCapture trace;
-    const int baseline = openDescriptors(getpid());
+    const int baseline = openDescriptors(testsys::processId());
     CEndLog log;
     const uint16_t first = freePort(), second = c.throughAnother ? freePort() : first;
     for (uint16_t port : std::set<uint16_t>{first, second}) {
@@ -440,7 +451,7 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
     EXPECT_EQ(trace.count("★★接続を拒否★★ PeerAddress=127.0.0.1"), 1u);
     caller = Fd();
     ports.clear();
-    EXPECT_EQ(openDescriptors(getpid()), baseline);
+    EXPECT_EQ(openDescriptors(testsys::processId()), baseline);
   }
 }
 
@@ -450,9 +461,10 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
 // comes from the very address and port of the relay's outgoing connection:
 // it is a caller like any other.
 TEST_F(RepeaterTest, ACallerThatSharesAnOutgoingLocalEndIsNoLoop) {
+  SKIP_WITHOUT(testsys::CFacility::LocalPortRange);
   const uint16_t port = freePort();
-  Fd other(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in sa{AF_INET, htons(port), {}, {}};
+  Fd other(testsys::openSocket(AF_INET, SOCK_STREAM));
+  sockaddr_in sa = loopbackAddress(port);
   inet_pton(AF_INET, "127.0.0.2", &sa.sin_addr);
   ASSERT_EQ(bind(other.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
   ASSERT_EQ(listen(other.get(), 16), 0);
@@ -461,17 +473,17 @@ TEST_F(RepeaterTest, ACallerThatSharesAnOutgoingLocalEndIsNoLoop) {
   start(s);
   Fd first = connectTo(port);
   ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts == std::vector<int>{1}; }));
-  Fd far = acceptOne(other.get(), 5000);
-  ASSERT_TRUE(far);
+  Fd farEnd = acceptOne(other.get(), 5000);
+  ASSERT_TRUE(farEnd);
   // The next caller's local port is forced to the outgoing connection's.
-  const int shared = peerPort(far.get());
+  const int shared = peerPort(farEnd.get());
   constexpr int kLocalPortRange = 51;  // IP_LOCAL_PORT_RANGE: low and high port of this socket's connects
-  const uint32_t range = (uint32_t(shared) << 16) | uint32_t(shared);
-  Fd caller(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (setsockopt(caller.get(), IPPROTO_IP, kLocalPortRange, &range, sizeof range) != 0)
+  const int range = int((uint32_t(shared) << 16) | uint32_t(shared));
+  Fd caller(testsys::openSocket(AF_INET, SOCK_STREAM));
+  if (!testsys::setIntOption(caller.get(), IPPROTO_IP, kLocalPortRange, range))
     GTEST_SKIP() << "no per-socket port range here";
-  sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-  ASSERT_EQ(connect(caller.get(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  const sockaddr_in to = loopbackAddress(port);
+  ASSERT_EQ(connect(caller.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
   ASSERT_EQ(localPort(caller.get()), shared);
   ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() == 2; }));
   EXPECT_EQ(counts.counts.back(), 2) << "relayed, not refused";
@@ -482,13 +494,15 @@ TEST_F(RepeaterTest, ACallerThatSharesAnOutgoingLocalEndIsNoLoop) {
 // full, so its SYNs are dropped) and a name that is never answered both fail
 // as the system's own connect timeout does, after the port's timeout.
 TEST_F(RepeaterTest, ConnectTimeoutFailsAsTheSystemTimeoutDoes) {
-  setenv("RES_OPTIONS", "timeout:5 attempts:1", 1);
+  SKIP_WITHOUT(testsys::CFacility::SilentListener);
+  SKIP_WITHOUT(testsys::CFacility::TestNameServer);
+  testsys::setEnv("RES_OPTIONS", "timeout:5 attempts:1");
   uint16_t silentPort = 0;
   Fd silent = listenAny(silentPort, 0);
   std::vector<Fd> queued;
-  for (int i = 0; i < 4; ++i) queued.push_back(Fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0)));
-  sockaddr_in sa{AF_INET, htons(silentPort), {htonl(INADDR_LOOPBACK)}, {}};
-  for (Fd& q : queued) connect(q.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  for (int i = 0; i < 4; ++i) queued.push_back(Fd(platform::openStreamSocket(AF_INET)));
+  const sockaddr_in sa = loopbackAddress(silentPort);
+  for (Fd& q : queued) platform::startConnect(q.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   names.hold("silent.quillex.test");
   for (const std::string host : {"127.0.0.1", "silent.quillex.test"}) {
     SCOPED_TRACE(host);
@@ -507,40 +521,44 @@ TEST_F(RepeaterTest, ConnectTimeoutFailsAsTheSystemTimeoutDoes) {
     EXPECT_EQ(log.records[0].end, CConnectionRecord::End::ConnectFailed);
     EXPECT_EQ(log.records[0].error, ws::kWSAETIMEDOUT);
   }
-  unsetenv("RES_OPTIONS");
+  testsys::unsetEnv("RES_OPTIONS");
 }
 
 // A pair that moves bytes lives on; one silent for the idle timeout ends as
 // idle-timeout, a half-closed health check too. Idle pairs with their timers
-// armed cost no wake-up before they are due. Keepalive is on both sockets.
-TEST_F(RepeaterTest, IdleTimeoutEndsOnlySilentPairsAndKeepaliveIsOnBothSockets) {
+// armed cost no wake-up before they are due.
+TEST_F(RepeaterTest, IdleTimeoutEndsOnlySilentPairs) {
   CEndLog log;
   CPortSetting s = portSetting();
   s.halfClose = 1;
   s.idleTimeout = 1;
-  s.keepAlive = 45;
   CTcpRepeater& r = start(s, nullptr, &log);
   auto [client, server] = relayedConnection(r);
   for (int i = 0; i < 3; ++i) {  // 1.5 s with a byte every half second
     pumpFor(loop, 500);
     ASSERT_TRUE(writeAll(client.get(), "k", 1));
     char byte;
-    ASSERT_TRUE(pumpUntil(loop, [&] { return recv(server.get(), &byte, 1, MSG_DONTWAIT) == 1; }));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return testsys::receiveBytes(server.get(), &byte, 1, false, true) == 1; }));
   }
   EXPECT_TRUE(log.records.empty());
-  for (CTcpSockStream* s : {r.connectionTable[0]->acceptStream.get(), r.connectionTable[0]->connectStream.get()}) {
-    int on = 0, idle = 0;
-    socklen_t length = sizeof on;
-    getsockopt(s->m_hSocket.get(), SOL_SOCKET, SO_KEEPALIVE, &on, &length);
-    getsockopt(s->m_hSocket.get(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length);
-    EXPECT_EQ(std::make_pair(on, idle), std::make_pair(1, 45)) << s->kind;
-  }
   auto [checker, checked] = relayedConnection(r);
-  shutdown(checker.get(), SHUT_WR);  // connects and closes, and never reads the answer
+  testsys::shutDownSending(checker.get());  // connects and closes, and never reads the answer
   EXPECT_LT(pumpFor(loop, 300), 10) << "no wake-up before a timeout is due";
   ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 2; }, 3000));
   for (const CConnectionRecord& record : log.records) EXPECT_EQ(record.end, CConnectionRecord::End::IdleTimeout);
   EXPECT_TRUE(atEndOfStream(client.get(), 1000));
+}
+
+TEST_F(RepeaterTest, KeepaliveIsOnBothSocketsWithThePortsTime) {
+  SKIP_WITHOUT(testsys::CFacility::KeepAliveQuery);
+  CPortSetting s = portSetting();
+  s.keepAlive = 45;
+  CTcpRepeater& r = start(s);
+  auto [client, server] = relayedConnection(r);
+  for (CTcpSockStream* s : {r.connectionTable[0]->acceptStream.get(), r.connectionTable[0]->connectStream.get()}) {
+    const int on = testsys::intOption(s->m_hSocket.get(), SOL_SOCKET, SO_KEEPALIVE);
+    EXPECT_EQ(std::make_pair(on, testsys::keepAliveIdleSeconds(s->m_hSocket.get())), std::make_pair(1, 45)) << s->kind;
+  }
 }
 
 // Writes the bytes at one end while the other reads nothing for pauseMs
@@ -563,34 +581,40 @@ bool arrivesAfterAPause(CEventLoop& loop, int from, int to, const std::vector<ch
   return got == bytes;
 }
 
-// Bytes on their way to a reader that pauses, in the relay's buffer or only
-// in the system's queue, keep a pair from being idle: everything arrives,
-// and only then does a silence of the idle timeout end the pair.
-TEST_F(RepeaterTest, AnIdleTimeoutNeverCutsBytesOnTheirWay) {
-  for (size_t size : {size_t(2) << 20, size_t(12) << 10}) {
-    SCOPED_TRACE(size);
-    CEndLog log;
-    uint16_t slowPort = 0;
-    Fd slow = listenAny(slowPort);
-    setReceiveBuffer(slow.get(), 4096);  // its callers inherit a small window
-    CPortSetting s = portSetting("127.0.0.1", slowPort);
-    s.bufferSize = 4;
-    s.idleTimeout = 1;
-    CTcpRepeater& r = start(s, nullptr, &log);
-    const size_t heard = counts.counts.size();
-    Fd client = connectTo(portOf(r));
-    ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() > heard; }));
-    Fd server = acceptOne(slow.get(), 5000);
-    ASSERT_TRUE(server);
-    // The reader pauses longer than the idle timeout.
-    EXPECT_TRUE(arrivesAfterAPause(loop, client.get(), server.get(), pattern(size, 7), 1500, [&] {
-      EXPECT_TRUE(log.records.empty()) << "cut while bytes were on their way";
-    }));
-    ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 1; }, 3000));
-    EXPECT_EQ(log.records[0].end, CConnectionRecord::End::IdleTimeout);
-    EXPECT_EQ(log.records[0].bytesUp, size);
-    ports.clear();
-  }
+// Bytes on their way to a reader that pauses keep a pair from being idle:
+// everything arrives, and only then does a silence of the idle timeout end
+// the pair.
+void RepeaterTest::expectNoCutWhileBytesWait(size_t size, int relaySendBuffer) {
+  CEndLog log;
+  uint16_t slowPort = 0;
+  Fd slow = listenAny(slowPort);
+  setReceiveBuffer(slow.get(), 4096);  // its callers inherit a small window
+  CPortSetting s = portSetting("127.0.0.1", slowPort);
+  s.bufferSize = 4;
+  s.idleTimeout = 1;
+  CTcpRepeater& r = start(s, nullptr, &log);
+  const size_t heard = counts.counts.size();
+  Fd client = connectTo(portOf(r));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() > heard; }));
+  Fd server = acceptOne(slow.get(), 5000);
+  ASSERT_TRUE(server);
+  if (relaySendBuffer) setSendBuffer(r.connectionTable[0]->connectStream->m_hSocket.get(), relaySendBuffer);
+  // The reader pauses longer than the idle timeout.
+  EXPECT_TRUE(arrivesAfterAPause(loop, client.get(), server.get(), pattern(size, 7), 1500, [&] {
+    EXPECT_TRUE(log.records.empty()) << "cut while bytes were on their way";
+  }));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return log.records.size() == 1; }, 3000));
+  EXPECT_EQ(log.records[0].end, CConnectionRecord::End::IdleTimeout);
+  EXPECT_EQ(log.records[0].bytesUp, size);
+}
+
+// The system's queues too small for the bytes: most of them wait in the relay.
+TEST_F(RepeaterTest, AnIdleTimeoutNeverCutsBytesWaitingInTheRelay) { expectNoCutWhileBytesWait(size_t(2) << 20, 4096); }
+
+// The bytes fit the system's queues: only the system knows they wait.
+TEST_F(RepeaterTest, AnIdleTimeoutNeverCutsBytesWaitingInTheSystemsQueue) {
+  SKIP_WITHOUT(testsys::CFacility::SendQueueQuery);
+  expectNoCutWhileBytesWait(size_t(12) << 10, 0);
 }
 
 // A caller that answers but does not read (its window closed) for longer
@@ -608,6 +632,7 @@ TEST_F(RepeaterTest, KeepaliveNeverEndsAPeerThatAnswersButDoesNotRead) {
 }
 
 TEST_F(RepeaterTest, PortInUseIsReportedAsNotListening) {
+  SKIP_WITHOUT(testsys::CFacility::AddressInUseReported);
   CTcpRepeater& first = start();
   CPortSetting s = portSetting();
   s.port = portOf(first);
@@ -689,31 +714,8 @@ TEST_F(RepeaterTest, MemoryRefusedAfterAnAcceptClosesOnlyThatCaller) {
   EXPECT_TRUE(echoes(loop, second.get(), server.get(), "still", "served"));
 }
 
-// Takes every free descriptor number below a lowered limit, and gives them
-// back with the old limit.
-class CDescriptorsExhausted {
- public:
-  CDescriptorsExhausted() {
-    getrlimit(RLIMIT_NOFILE, &saved_);
-    int highest = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-      highest = std::max(highest, std::atoi(entry.path().filename().c_str()));
-    rlimit lowered = saved_;
-    lowered.rlim_cur = rlim_t(highest) + 1;
-    setrlimit(RLIMIT_NOFILE, &lowered);
-    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers_.push_back(fd);
-  }
-  ~CDescriptorsExhausted() {
-    for (int fd : fillers_) close(fd);
-    setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-
- private:
-  rlimit saved_{};
-  std::vector<int> fillers_;
-};
-
 TEST_F(RepeaterTest, RunningOutOfDescriptorsShedsCallersWithoutSpinning) {
+  SKIP_WITHOUT(testsys::CFacility::DescriptorLimit);
   CTcpRepeater& r = start();
   {
     // The sanitizers need a descriptor to check a type they meet for the
@@ -724,14 +726,11 @@ TEST_F(RepeaterTest, RunningOutOfDescriptorsShedsCallersWithoutSpinning) {
     ASSERT_TRUE(pumpUntil(loop, [&] { return r.connectionTable.empty(); }));
   }
   Fd clients[3];
-  for (Fd& c : clients) c = Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  for (Fd& c : clients) c = Fd(testsys::openSocket(AF_INET, SOCK_STREAM));
   {
-    CDescriptorsExhausted exhausted;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(portOf(r));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (Fd& c : clients) ASSERT_EQ(connect(c.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    testsys::CDescriptorShortage exhausted;
+    const sockaddr_in sa = loopbackAddress(portOf(r));
+    for (Fd& c : clients) ASSERT_EQ(connect(c.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa), 0);
     EXPECT_LT(pumpFor(loop, 300), 20);  // each caller is shed once, then the loop sleeps
     for (Fd& c : clients) EXPECT_TRUE(atEndOfStream(c.get(), 0));
     EXPECT_TRUE(r.connectionTable.empty());
