@@ -43,6 +43,16 @@ long sendNow(SOCKET s, const char* data, size_t size) {
 
 bool isPipe(int fd) { return GetFileType(handleOf(fd)) == FILE_TYPE_PIPE; }
 
+// A pipe is written around the C runtime, which reports a full pipe as a
+// full disk: in PIPE_NOWAIT mode a full one takes nothing and says 0 bytes;
+// a pipe whose reader went fails for good.
+long writePipe(HANDLE pipe, const char* data, size_t size) {
+  DWORD written = 0;
+  if (WriteFile(pipe, data, chunkOf(size), &written, nullptr)) return long(written);
+  WSASetLastError(EPIPE);
+  return -1;
+}
+
 }  // namespace
 
 static_assert(kAtomicWriteBytes == 4096);
@@ -76,10 +86,11 @@ bool setNonBlockingFlag(int fd, bool nonBlocking) {
   return SetNamedPipeHandleState(pipe, &wanted, nullptr, nullptr) != 0;
 }
 
-// A full pipe in PIPE_NOWAIT mode takes nothing and says 0 bytes; so does
-// a full socket, where not now is an answer rather than a failure.
+// A full socket takes nothing and says 0 bytes, as a full pipe does: not now
+// is an answer rather than a failure.
 long writeOutput(int fd, COutputKind kind, const char* data, size_t size) {
   if (const SOCKET s = socketFor(fd); s != INVALID_SOCKET) return sendNow(s, data, size);
+  if (isPipe(fd)) return writePipe(handleOf(fd), data, size);
   const int n = _write(fd, data, chunkOf(size));
   if (n >= 0) return long(n);
   WSASetLastError(errno);
