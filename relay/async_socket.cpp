@@ -331,9 +331,8 @@ bool CAsyncSocket::localSockAddr(sockaddr_storage& out) const {
 }
 
 CAsyncSocket::KeepAlive CAsyncSocket::keepAliveFor(int idleSeconds) {
-  constexpr int kMaxIdle = 32767;  // the system refuses a longer TCP_KEEPIDLE
   KeepAlive k;
-  k.idle = std::clamp(idleSeconds, 1, kMaxIdle);
+  k.idle = std::clamp(idleSeconds, 1, platform::maxKeepAliveIdleSeconds());
   k.interval = std::max(1, k.idle / KeepAlive::kProbes);
   return k;
 }

@@ -134,6 +134,9 @@ bool peerSilence(int fd, CPeerSilence& out) {
   return true;
 }
 
+// The system refuses a longer TCP_KEEPIDLE.
+int maxKeepAliveIdleSeconds() { return 32767; }
+
 int unsentBytes(int fd) {
   int bytes = 0;
   return ioctl(fd, SIOCOUTQ, &bytes) == 0 ? bytes : -1;

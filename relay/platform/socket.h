@@ -49,6 +49,8 @@ bool localAddress(int fd, sockaddr_storage& out);
 
 // Probes after idleSeconds of silence, every intervalSeconds, `probes` of them.
 bool setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int probes);
+// The longest silence before the first probe that the system takes.
+int maxKeepAliveIdleSeconds();
 // What the connection knows of its peer's answers.
 struct CPeerSilence {
   unsigned unansweredRetransmits = 0, unansweredProbes = 0, msSinceLastAck = 0;

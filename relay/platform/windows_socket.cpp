@@ -135,6 +135,9 @@ bool setKeepAlive(int fd, int idleSeconds, int intervalSeconds, int probes) {
   return true;
 }
 
+// SIO_KEEPALIVE_VALS takes milliseconds in 32 bits.
+int maxKeepAliveIdleSeconds() { return int(ULONG_MAX / 1000); }
+
 // Not known: TCP's record here has no time of the last acknowledgement, and
 // the system's own keepalive ends a peer that answers no probe.
 bool peerSilence(int, CPeerSilence&) { return false; }
