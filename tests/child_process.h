@@ -31,8 +31,8 @@ class CChildProcess {
   // Waits for the end; the exit status, or -1 if it did not end in time.
   // LeftUnread keeps the output pipe as full as a reader that stopped leaves it.
   int waitForExit(int timeoutMs = 10000, Output output = Output::Read);
-  // Sends the signal (SIGTERM or SIGINT; on Windows the console's Ctrl+Break
-  // or Ctrl+C, which the program hears as the same), then waits for the end.
+  // Sends the signal (SIGTERM or SIGINT; on Windows the console's Ctrl+C,
+  // which the program hears as an interrupt), then waits for the end.
   int stop(int signal, int timeoutMs = 10000);
   bool running();
 

@@ -1,11 +1,6 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +14,7 @@
 #include "relay/platform/paths.h"
 #include "relay/trace.h"
 #include "tests/loopback.h"
+#include "tests/test_system.h"
 
 namespace fs = std::filesystem;
 using loopback::readFile;
@@ -34,7 +30,7 @@ class ProfileFile : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(dir.empty()); }
   void TearDown() override {
-    ::chmod(dir.c_str(), 0700);  // so the directory can be removed
+    fs::permissions(dir, fs::perms::owner_all);  // so the directory can be removed
   }
   std::string traced() { return trace.text(); }
   loopback::TempDir temp;
@@ -45,20 +41,6 @@ class ProfileFile : public ::testing::Test {
 
 void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Root reads and writes anywhere, so permission cases run in a child that
-// drops to "nobody"; the result is the child's exit code.
-template <typename Body>
-int runUnprivileged(Body body) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
-    ::_exit(body());
-  }
-  int status = 0;
-  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
 }
 
 CPortSetting fullSetting() {
@@ -245,60 +227,67 @@ TEST(ProfileReading, RefusedEditsChangeNothing) {
   EXPECT_EQ(p.bytes(), "[S]\nK=1\n");
 }
 
-TEST_F(ProfileFile, FailedWritesLeaveTheOldFileAndAreTraced) {
+// Each failure leaves the old file as it was, and nothing beside it.
+void expectUntouched(const std::string& dir, const std::string& path, const std::string& bytes) {
+  EXPECT_EQ(readFile(path), bytes);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(ProfileFile, AWriteTheDirectoryRefusesLeavesTheOldFileAndIsTraced) {
+  SKIP_WITHOUT(testsys::CFacility::Permissions);
   writeFile(path, "[SYSTEM]\nPORTNUM=5\n");
-  ::chmod(path.c_str(), 0644);
-  ::chmod(dir.c_str(), 0555);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
   // Exit code 0: refused and traced; 1: written; 3: not traced.
-  EXPECT_EQ(runUnprivileged([&] {
+  EXPECT_EQ(testsys::runUnprivileged([&] {
               if (saveSystemSetting(path, CSystemSetting{10, 0})) return 1;
               const std::string line =
                   "Profile write failed: " + path + ": create: Permission denied\n";
               return traced().find(line) == std::string::npos ? 3 : 0;
             }),
             0);
-  ::chmod(dir.c_str(), 0700);
+  fs::permissions(dir, fs::perms::owner_all);
+  expectUntouched(dir, path, "[SYSTEM]\nPORTNUM=5\n");
+}
 
-  // A full disk: the file size limit makes the temporary file's write fail.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ::getrlimit(RLIMIT_FSIZE, &old);
-  rlimit tiny = old;
-  tiny.rlim_cur = 8;
-  ::setrlimit(RLIMIT_FSIZE, &tiny);
+// A file size limit makes the temporary file's write fail as a full disk does.
+TEST_F(ProfileFile, AWriteOnAFullDiskLeavesTheOldFileAndIsTraced) {
+  SKIP_WITHOUT(testsys::CFacility::FileSizeLimit);
+  writeFile(path, "[SYSTEM]\nPORTNUM=5\n");
+  testsys::limitFileSize(8);
   const bool written = writeProfileString("SYSTEM", "WINDOW", "0", path);
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, SIG_DFL);
+  testsys::limitFileSize(-1);
   EXPECT_FALSE(written);
-
-  EXPECT_EQ(readFile(path), "[SYSTEM]\nPORTNUM=5\n");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  expectUntouched(dir, path, "[SYSTEM]\nPORTNUM=5\n");
   const std::string lines = traced();
   EXPECT_NE(lines.find("Profile write failed: " + path + ": write: File too large\n"),
             std::string::npos)
       << lines;
 }
 
-TEST_F(ProfileFile, UnreadableProfileIsNeverReplacedAndModeIsKept) {
+TEST_F(ProfileFile, UnreadableProfileIsNeverReplaced) {
   const std::string blocked = dir + "/blocked.ini";
   fs::create_directory(blocked);
   EXPECT_FALSE(writeProfileString("S", "K", "v", blocked));
   EXPECT_TRUE(fs::is_directory(blocked));
   EXPECT_NE(traced().find("old file unreadable, kept\n"), std::string::npos);
+}
 
+TEST_F(ProfileFile, AProfileNobodyMayReadIsNeverReplacedAndTheModeIsKept) {
+  SKIP_WITHOUT(testsys::CFacility::Permissions);
   writeFile(path, "[S]\nK=old\n");
-  ::chmod(path.c_str(), 0);
-  ::chmod(dir.c_str(), 0777);
-  EXPECT_EQ(runUnprivileged([&] { return writeProfileString("S", "K", "new", path) ? 1 : 0; }), 0);
-  ::chmod(path.c_str(), 0600);
+  fs::permissions(path, fs::perms::none);
+  fs::permissions(dir, fs::perms::all);
+  EXPECT_EQ(testsys::runUnprivileged([&] { return writeProfileString("S", "K", "new", path) ? 1 : 0; }), 0);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(readFile(path), "[S]\nK=old\n");
 
   writeFile(path, "[S]\n");
-  ::chmod(path.c_str(), 0640);
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(path, mode);
   ASSERT_TRUE(writeProfileString("S", "K", "v", path));
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(fs::status(path).permissions(), mode);
 }
 
 // Random documents built from risky pieces: the reader must neither crash nor
@@ -335,22 +324,27 @@ TEST(ProfileLocation, BesideTheProgramOrInTheUsersConfigDirectory) {
   EXPECT_EQ(chooseProfileDirectory("/opt/q", true, "/x/quillex"), "/opt/q");
   EXPECT_EQ(chooseProfileDirectory("/opt/q", false, "/x/quillex"), "/x/quillex");
   EXPECT_EQ(chooseProfileDirectory("/opt/q", false, ""), "/opt/q");
-  // An empty or relative XDG_CONFIG_HOME is ignored, as the base directory convention says.
-  EXPECT_EQ(platform::userConfigDirectoryFrom("/x/", "/home/u"), "/x/quillex");
-  EXPECT_EQ(platform::userConfigDirectoryFrom("", "/home/u"), "/home/u/.config/quillex");
-  EXPECT_EQ(platform::userConfigDirectoryFrom("relative", "/home/u"), "/home/u/.config/quillex");
-  EXPECT_EQ(platform::userConfigDirectoryFrom("", ""), "");
-
-  const fs::path exe = fs::read_symlink("/proc/self/exe");
-  EXPECT_EQ(locateProfile(), (exe.parent_path() / "Quillex.ini").string());
+  const fs::path exe = testsys::executablePath();
+  EXPECT_EQ(fs::path(locateProfile()), exe.parent_path() / "Quillex.ini");
 
   loopback::TempDir temp;
   const std::string nested = temp.path() + "/a/b/quillex";
   EXPECT_TRUE(platform::makeDirectories(nested));
   EXPECT_TRUE(platform::makeDirectories(nested));  // existing is fine
-  EXPECT_EQ(fs::status(nested).permissions(), fs::perms::owner_all);
+  if (!testsys::lacking(testsys::CFacility::Permissions)) {
+    EXPECT_EQ(fs::status(nested).permissions(), fs::perms::owner_all);
+  }
   writeFile(temp.path() + "/file", "x");
   EXPECT_FALSE(platform::makeDirectories(temp.path() + "/file/sub"));
+}
+
+// An empty or relative XDG_CONFIG_HOME is ignored, as the base directory convention says.
+TEST(ProfileLocation, TheUsersConfigDirectoryFollowsTheBaseDirectoryConvention) {
+  SKIP_WITHOUT(testsys::CFacility::XdgDirectories);
+  EXPECT_EQ(platform::userConfigDirectoryFrom("/x/", "/home/u"), "/x/quillex");
+  EXPECT_EQ(platform::userConfigDirectoryFrom("", "/home/u"), "/home/u/.config/quillex");
+  EXPECT_EQ(platform::userConfigDirectoryFrom("relative", "/home/u"), "/home/u/.config/quillex");
+  EXPECT_EQ(platform::userConfigDirectoryFrom("", ""), "");
 }
 
 }  // namespace

@@ -2,13 +2,12 @@
 // as the window's panels and the headless runner both do.
 #include "port/repeater_setup.h"
 
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include <tuple>
 
 #include "port/port_setting.h"
+#include "relay/platform/socket.h"
 #include "tests/relay_fixture.h"
+#include "tests/test_system.h"
 
 using namespace loopback;
 
@@ -18,11 +17,8 @@ using RepeaterSetupTest = RelayFixture;
 
 // The idle seconds before keepalive probes, 0 while keepalive is off.
 int keepAliveOf(const CAsyncSocket& socket) {
-  int on = 0, idle = 0;
-  socklen_t length = sizeof on;
-  getsockopt(socket.m_hSocket.get(), SOL_SOCKET, SO_KEEPALIVE, &on, &length);
-  getsockopt(socket.m_hSocket.get(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length);
-  return on ? idle : 0;
+  const int fd = socket.m_hSocket.get();
+  return testsys::intOption(fd, SOL_SOCKET, SO_KEEPALIVE) == 1 ? testsys::keepAliveIdleSeconds(fd) : 0;
 }
 
 // One record with every field away from its default reaches the repeater
@@ -30,8 +26,12 @@ int keepAliveOf(const CAsyncSocket& socket) {
 // connect timeout; a connected one, on the idle timeout.
 TEST_F(RepeaterSetupTest, EveryFieldOfTheRecordReachesTheRepeater) {
   names.hold("held.quillex.test");
+  // What a system lacks (a name the test holds, a keepalive time it says) is not looked at there.
+  const bool holdsNames = !testsys::lacking(testsys::CFacility::TestNameServer);
+  const bool saysKeepAlive = !testsys::lacking(testsys::CFacility::KeepAliveQuery);
   for (const auto& [host, connects] : {std::pair{"held.quillex.test", false}, std::pair{"127.0.0.1", true}}) {
     SCOPED_TRACE(host);
+    if (!connects && !holdsNames) continue;
     CPortSetting s;
     s.act = 1;
     s.port = freePort();
@@ -56,7 +56,9 @@ TEST_F(RepeaterSetupTest, EveryFieldOfTheRecordReachesTheRepeater) {
     EXPECT_EQ(std::tie(r.isListenBind, r.ipListenBind, r.isConnectBind, r.ipConnectBind),
               std::tie(s.isListenBind, s.ipListenBind, s.isConnectBind, s.ipConnectBind));
     EXPECT_EQ(r.ipFilter, &s.filter);
-    EXPECT_EQ(keepAliveOf(r.listenSocket), connects ? 32767 : 45);
+    if (saysKeepAlive) {
+      EXPECT_EQ(keepAliveOf(r.listenSocket), connects ? std::min(40000, platform::maxKeepAliveIdleSeconds()) : 45);
+    }
     Fd client, server;
     if (connects) {
       std::tie(client, server) = relayedConnection(r);

@@ -18,13 +18,11 @@ Listing list(std::vector<std::string> args) {
   args.insert(args.begin(), "Quillex");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
-  char* buffer = nullptr;
-  size_t size = 0;
-  std::FILE* out = open_memstream(&buffer, &size);
+  std::FILE* out = std::tmpfile();
   Listing result{listArguments(int(argv.size()), argv.data(), out), {}};
+  std::rewind(out);
+  for (int c; (c = std::fgetc(out)) != EOF;) result.text += char(c);
   std::fclose(out);
-  result.text.assign(buffer, size);
-  free(buffer);
   return result;
 }
 

@@ -5,10 +5,12 @@
 // windows_test_system.cpp), as the product's platform layer has.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "relay/platform/net.h"
+#include "relay/platform/unique_fd.h"
 
 namespace testsys {
 
@@ -16,14 +18,19 @@ namespace testsys {
 int openSocket(int family, int type);
 // The next caller of a listener, blocking; -1 on failure.
 int acceptCaller(int listenFd);
-// Whether the socket turns readable within the time (an interrupted wait goes on).
+// Whether the socket turns readable (writable) within the time (an interrupted wait goes on).
 bool waitReadable(int fd, int timeoutMs);
+bool waitWritable(int fd, int timeoutMs);
+// From now on a call that would wait fails at once instead (wouldBlock()).
+bool setNonBlocking(int fd);
 // Bytes, or -1; a send to a peer that went never raises a signal.
 long sendBytes(int fd, const void* data, size_t size);
 // Bytes, 0 at the end, or -1. peek leaves them in the socket; now never waits.
 long receiveBytes(int fd, void* data, size_t size, bool peek = false, bool now = false);
 // The last failed call was interrupted by a signal and is worth making again.
 bool interrupted();
+// The last failed call would have had to wait.
+bool wouldBlock();
 long sendDatagram(int fd, const void* data, size_t size, const sockaddr_in& to);
 long receiveDatagram(int fd, void* data, size_t size, sockaddr_in& from);
 
@@ -38,6 +45,17 @@ void resetOnClose(int fd);
 // Ends this side's sending: the peer reads the end of the stream.
 bool shutDownSending(int fd);
 bool sendUrgentByte(int fd, char byte);
+
+// A pipe whose buffer (of about `capacity` bytes) is full of 'f's; the
+// writing end blocks again, as a parent hands such a pipe over.
+bool makeFullPipe(CUniqueFd& readEnd, CUniqueFd& writeEnd, size_t capacity);
+// What a pipe holds now, without waiting: bytes read, 0 for none.
+long readNow(int fd, void* data, size_t size);
+// A file opened for appending, emptied; -1 on failure.
+int openEmptyForAppend(const std::string& path);
+// Limits the size of files this process writes (a full disk stands in);
+// -1 lifts the limit. False where there is no such limit.
+bool limitFileSize(long long bytes);
 
 // Takes every free descriptor number below a lowered limit while it lives,
 // then gives them back with the old limit (where there is such a limit).
@@ -68,7 +86,13 @@ enum class CFacility {
   KeepAliveQuery,    // the system says a socket's keepalive time
   ResetReadAsReset,  // a read after the peer's reset fails with the reset (Wine reads an end instead)
   AddressInUseReported,  // a listen port taken by another listener is refused as in use (Wine: access denied)
+  Permissions,       // files have POSIX permission bits, and a test run as root can act as another user
+  XdgDirectories,    // a user's settings follow the XDG base directory convention
 };
+
+// Runs the body in a child process as an unprivileged user ("nobody" when
+// run as root); the body's result, -1 where that cannot be done.
+int runUnprivileged(const std::function<int()>& body);
 // Why the system lacks it, or null when it has it.
 const char* lacking(CFacility facility);
 

@@ -4,8 +4,13 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -48,6 +53,16 @@ bool waitReadable(int fd, int timeoutMs) {
   return WSAPoll(&p, 1, timeoutMs) > 0;
 }
 
+bool waitWritable(int fd, int timeoutMs) {
+  WSAPOLLFD p{socketOf(fd), POLLWRNORM, 0};
+  return WSAPoll(&p, 1, timeoutMs) > 0;
+}
+
+bool setNonBlocking(int fd) {
+  u_long on = 1;
+  return ioctlsocket(socketOf(fd), FIONBIO, &on) == 0;
+}
+
 long sendBytes(int fd, const void* data, size_t size) {
   return send(socketOf(fd), static_cast<const char*>(data), chunkOf(size), 0);
 }
@@ -62,6 +77,7 @@ long receiveBytes(int fd, void* data, size_t size, bool peek, bool now) {
 }
 
 bool interrupted() { return WSAGetLastError() == WSAEINTR; }
+bool wouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 
 long sendDatagram(int fd, const void* data, size_t size, const sockaddr_in& to) {
   return sendto(socketOf(fd), static_cast<const char*>(data), chunkOf(size), 0,
@@ -103,6 +119,43 @@ void resetOnClose(int fd) {
 
 bool shutDownSending(int fd) { return shutdown(socketOf(fd), SD_SEND) == 0; }
 bool sendUrgentByte(int fd, char byte) { return send(socketOf(fd), &byte, 1, MSG_OOB) == 1; }
+
+namespace {
+
+bool setPipeWaits(int fd, bool waits) {
+  DWORD mode = waits ? PIPE_WAIT : PIPE_NOWAIT;
+  return SetNamedPipeHandleState(HANDLE(_get_osfhandle(fd)), &mode, nullptr, nullptr) != 0;
+}
+
+}  // namespace
+
+// C runtime descriptors, as standard output would be one.
+bool makeFullPipe(CUniqueFd& readEnd, CUniqueFd& writeEnd, size_t capacity) {
+  int ends[2];
+  if (_pipe(ends, unsigned(capacity), _O_BINARY | _O_NOINHERIT) != 0) return false;
+  readEnd.reset(ends[0]);
+  writeEnd.reset(ends[1]);
+  if (!setPipeWaits(ends[1], false)) return false;
+  while (_write(ends[1], "f", 1) == 1) {
+  }
+  return setPipeWaits(ends[1], true);
+}
+
+long readNow(int fd, void* data, size_t size) {
+  DWORD available = 0;
+  if (!PeekNamedPipe(HANDLE(_get_osfhandle(fd)), nullptr, 0, nullptr, &available, nullptr) || available == 0) return 0;
+  const int n = _read(fd, data, unsigned(std::min<size_t>(size, available)));
+  return n > 0 ? n : 0;
+}
+
+int openEmptyForAppend(const std::string& path) {
+  return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_APPEND | _O_BINARY | _O_NOINHERIT,
+               _S_IREAD | _S_IWRITE);
+}
+
+bool limitFileSize(long long) { return false; }
+
+int runUnprivileged(const std::function<int()>&) { return -1; }
 
 // Nothing to take: no test that needs a shortage runs here.
 CDescriptorShortage::CDescriptorShortage() = default;
@@ -181,6 +234,8 @@ const char* lacking(CFacility facility) {
                  : nullptr;
     case CFacility::ResetReadAsReset:
       return readsAResetAsSuch() ? nullptr : "this system reads a peer's reset as its end (Wine does)";
+    case CFacility::Permissions: return "Windows files have no POSIX permission bits, and no user to drop to here";
+    case CFacility::XdgDirectories: return "Windows keeps a user's settings under %APPDATA%";
     case CFacility::AddressInUseReported:
       return refusesATakenPortAsInUse() ? nullptr
                                         : "this system refuses a taken listen port as access denied (Wine does)";
