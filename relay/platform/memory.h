@@ -10,8 +10,9 @@ namespace platform {
 // system has none. Give them back with the same size.
 char* mapPages(size_t size);
 void unmapPages(char* pages, size_t size);
-// Address space only: never touched, so it costs no memory, but it counts
-// against an address-space limit as the allocations it stands for will.
+// Never touched, so it costs no physical memory, but it counts against the
+// system's limit (the address space here, the commit charge on Windows) as
+// the allocations it stands for will.
 void* reserveAddressSpace(size_t size);
 void releaseAddressSpace(void* reserve, size_t size);
 // Gives what the C library's heap keeps unused back to the system.

@@ -13,7 +13,12 @@ char* mapPages(size_t size) {
 // The whole region goes back at once: VirtualFree with MEM_RELEASE takes no size.
 void unmapPages(char* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
 
-void* reserveAddressSpace(size_t size) { return VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS); }
+// Windows refuses memory at its commit limit, not for want of address space:
+// the reserve is committed, so giving it up makes room where allocations
+// fail. Never touched, it takes no physical memory.
+void* reserveAddressSpace(size_t size) {
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
+}
 
 void releaseAddressSpace(void* reserve, size_t) { VirtualFree(reserve, 0, MEM_RELEASE); }
 
