@@ -11,8 +11,8 @@ namespace platform {
 char* mapPages(size_t size);
 void unmapPages(char* pages, size_t size);
 // Never touched, so it costs no physical memory, but it counts against the
-// system's limit (the address space here, the commit charge on Windows) as
-// the allocations it stands for will.
+// system's limit (the address space on POSIX systems, the commit charge on
+// Windows) as the allocations it stands for will.
 void* reserveAddressSpace(size_t size);
 void releaseAddressSpace(void* reserve, size_t size);
 // Gives what the C library's heap keeps unused back to the system.
