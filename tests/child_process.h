@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-// What a test may impose on the program it starts. Windows has none of
-// them: a program is not started there with any set.
+// What a test may impose on the program it starts. Windows has no limit on
+// open files: a program is not started there with one set, nor on a terminal.
 struct CChildLimits {
   int openFiles = 0;          // RLIMIT_NOFILE when not 0
   bool brokenStdout = false;  // standard output a pipe nobody reads any more
@@ -34,6 +34,8 @@ class CChildProcess {
   // Sends the signal (SIGTERM or SIGINT; on Windows the console's Ctrl+C,
   // which the program hears as an interrupt), then waits for the end.
   int stop(int signal, int timeoutMs = 10000);
+  // The same request, without waiting.
+  void requestStop(int signal);
   bool running();
 
   std::string output;

@@ -110,7 +110,11 @@ int CChildProcess::waitForExit(int timeoutMs, Output output) {
   return status_;
 }
 
-int CChildProcess::stop(int signal, int timeoutMs) {
+void CChildProcess::requestStop(int signal) {
   if (running()) kill(pid_, signal);
+}
+
+int CChildProcess::stop(int signal, int timeoutMs) {
+  requestStop(signal);
   return waitForExit(timeoutMs);
 }

@@ -66,9 +66,9 @@ BOOL WINAPI ignoreConsoleEvents(DWORD) { return TRUE; }
 // be sent Ctrl+C or Ctrl+Break alone.
 CChildProcess::CChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                              const std::vector<std::string>& extraEnv, Limits limits) {
-  if (limits.openFiles || limits.brokenStdout || limits.unreadTerminal) return;
+  if (limits.openFiles || limits.unreadTerminal) return;
   SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  HANDLE readEnd, writeEnd;
+  HANDLE readEnd, writeEnd, goneRead = nullptr, goneWrite = nullptr;
   if (!CreatePipe(&readEnd, &writeEnd, &inherited, 0)) return;
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
@@ -76,6 +76,11 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = writeEnd;
   startup.hStdError = writeEnd;
+  // Standard output a pipe whose reader is gone already.
+  if (limits.brokenStdout && CreatePipe(&goneRead, &goneWrite, &inherited, 0)) {
+    CloseHandle(goneRead);
+    startup.hStdOutput = goneWrite;
+  }
   PROCESS_INFORMATION info{};
   std::wstring line = commandLine(program, arguments);
   std::wstring environment = environmentWith(extraEnv);
@@ -83,6 +88,7 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
                                       CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr,
                                       &startup, &info);
   CloseHandle(writeEnd);
+  if (goneWrite) CloseHandle(goneWrite);
   if (!started) {
     CloseHandle(readEnd);
     return;
@@ -157,15 +163,18 @@ int CChildProcess::waitForExit(int timeoutMs, Output output) {
 // to the program's for the moment it takes, and ignores them itself. Both
 // requests go as Ctrl+C, which the program hears as SIGINT: Wine sends no
 // Ctrl+Break to a whole console.
-int CChildProcess::stop(int, int timeoutMs) {
-  if (running()) {
-    static const bool ignoring = SetConsoleCtrlHandler(ignoreConsoleEvents, TRUE) != 0;
-    (void)ignoring;
+void CChildProcess::requestStop(int) {
+  if (!running()) return;
+  static const bool ignoring = SetConsoleCtrlHandler(ignoreConsoleEvents, TRUE) != 0;
+  (void)ignoring;
+  FreeConsole();
+  if (AttachConsole(DWORD(pid_))) {
+    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     FreeConsole();
-    if (AttachConsole(DWORD(pid_))) {
-      GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-      FreeConsole();
-    }
   }
+}
+
+int CChildProcess::stop(int signal, int timeoutMs) {
+  requestStop(signal);
   return waitForExit(timeoutMs);
 }
