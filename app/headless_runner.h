@@ -1,6 +1,8 @@
 #pragma once
 // Runs every port that is ON in the profile, without any window, until
-// SIGINT or SIGTERM. SIGHUP reads the profile again: a port whose settings
+// SIGINT or SIGTERM (on Windows: Ctrl+C, the console's close). SIGHUP reads
+// the profile again, and so does a change of the profile's file where no
+// SIGHUP reaches the process: a port whose settings
 // did not change keeps its connections, one whose filter alone changed takes
 // the new filter for its next callers, any other change restarts the port.
 // The profile is only read, never written.

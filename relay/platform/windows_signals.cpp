@@ -78,6 +78,8 @@ bool takeSignal(int fd, CProcessSignal& signal) {
   }
 }
 
+bool hasHangUpSignal() { return false; }
+
 // A write to a socket whose reader went fails with an error; no signal is raised.
 void ignoreBrokenPipe() {}
 // The console has no quit key.
