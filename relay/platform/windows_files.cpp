@@ -145,4 +145,18 @@ CFileStamp fileStamp(const std::string& path) {
   return CFileStamp{0, 0, size, nanosecondsOf(data.ftLastWriteTime)};
 }
 
+// Append access alone: every write lands at the end, whoever else writes the file.
+CAppendFile::CAppendFile(const std::string& path) {
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const HANDLE file =
+      CreateFileW(wide(path).c_str(), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  fd_ = _open_osfhandle(intptr_t(file), _O_APPEND | _O_BINARY);
+  if (fd_ < 0) CloseHandle(file);
+}
+
+CAppendFile::~CAppendFile() {
+  if (fd_ >= 0) _close(fd_);
+}
+
 }  // namespace platform

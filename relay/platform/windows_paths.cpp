@@ -35,6 +35,12 @@ std::string joinPath(const std::string& dir, const std::string& name) {
   return dir + "\\" + name;
 }
 
+// Either separator ends the directory; a path with none ("C:x.ini") keeps its drive.
+std::string siblingPath(const std::string& path, const std::string& name) {
+  const size_t end = path.find_last_of("/\\:");
+  return end == std::string::npos ? name : path.substr(0, end + 1) + name;
+}
+
 std::string executableDirectory() {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
