@@ -309,7 +309,7 @@ int runHeadless(const std::string& profilePath, const CHeadlessOptions& options,
   loop.setMemoryReserve(reserve);
   // Neither output may ever hold the loop up: a reader that stops reading
   // costs lines, never relaying.
-  CLineOutput errors(platform::standardError(), &connectionLogDroppedLine);
+  CLineOutput errors(options.output >= 0 ? options.output : platform::standardError(), &connectionLogDroppedLine);
   CLineOutput traceOutput(platform::standardOutput(), &trace::droppedLine);
   errors.attach(&loop);
   traceOutput.attach(&loop);
