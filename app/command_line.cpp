@@ -19,6 +19,8 @@ struct COption {
 constexpr COption kOptions[] = {
     {"-D563", nullptr, "show the debug trace of every connection"},
     {"--headless", nullptr, "relay every port that is ON in the profile, without a window"},
+    {"--service", nullptr, "with --headless, on Windows: run as a service (sc create, sc start); its\n"
+                           "                  lines go to Quillex.log beside the profile"},
     {"--profile", "PATH", "read and write this profile instead of Quillex.ini beside the program\n"
                           "                  (or in ~/.config/quillex/ when that directory is read-only)"},
     {"--quiet", nullptr, "headless: no connection log on standard error"},
@@ -72,6 +74,8 @@ CCommandLine parseCommandLine(int argc, char** argv) {
       line.help = true;
     } else if (argument == "--quiet") {
       line.quiet = true;
+    } else if (argument == "--service") {
+      line.service = true;
     } else if (argument == "--profile" || argument.starts_with("--profile=")) {
       takeProfile(line, argc, argv, i, argument == "--profile" ? nullptr : argv[i] + std::strlen("--profile="));
     } else if (argument.starts_with("--") && !isDefined(argument) && line.unknownOption.empty()) {

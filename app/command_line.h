@@ -1,6 +1,7 @@
 #pragma once
 // The options this program defines beside the debug switch: --headless,
-// --profile PATH, --quiet and --help. No Qt, so the headless runner reads them too.
+// --service, --profile PATH, --quiet and --help. No Qt, so the headless
+// runner reads them too.
 // Other arguments (Qt's own options, -D563, plain words) are left alone. An
 // argument beginning with "--" that is not defined here is refused headless;
 // the window mode lists it like any other argument and only warns, once Qt
@@ -12,6 +13,7 @@ struct CCommandLine {
   bool headless = false;
   bool help = false;
   bool quiet = false;  // headless: no connection log
+  bool service = false;  // headless, run by the Windows service control manager
   std::string profilePath;    // absolute; empty: the located profile
   std::string unknownOption;  // the first "--" argument nobody defines
   std::string error;          // an option used wrongly, e.g. --profile without a path

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/connection_log.h"
+#include "app/reload_words.h"
 #include "app/service_notify.h"
 #include "port/port_check.h"
 #include "port/port_setting.h"
@@ -16,6 +17,7 @@
 #include "port/repeater_setup.h"
 #include "relay/endpoint_text.h"
 #include "relay/event_loop.h"
+#include "relay/file_change_events.h"
 #include "relay/line_output.h"
 #include "relay/platform/descriptor.h"
 #include "relay/platform/errors.h"
@@ -111,8 +113,9 @@ class CHeadlessRunner {
 
   // False when the profile cannot be read (said on standard error).
   bool start();
-  // SIGHUP: the profile is read again once it has settled; the requests
-  // that come meanwhile are the same reload.
+  // SIGHUP, or a change of the profile where the system has no SIGHUP: the
+  // profile is read again once it has settled; the requests that come
+  // meanwhile are the same reload.
   void requestReload();
   void stopAll() {
     for (auto& [index, port] : ports_) port->repeater.stop();
@@ -200,7 +203,7 @@ bool CHeadlessRunner::start() {
 
 void CHeadlessRunner::requestReload() {
   if (reloadPending_) return;
-  say(out_, "Quillex: SIGHUP: reading " + profilePath_ + " again");
+  say(out_, "Quillex: " + reloadCause() + ": reading " + profilePath_ + " again");
   notifier_.notify("RELOADING=1");
   reloadPending_ = true;
   reloadAskedMs_ = loop_.nowMs();
@@ -219,7 +222,7 @@ void CHeadlessRunner::lookAgain() {
       return;
     }
     say(out_, "Quillex: the profile " + profilePath_ + " kept changing for " + std::to_string(kSettleLimitMs / 1000) +
-                  " s; every port goes on as it was (send SIGHUP again once it is written)");
+                  " s; every port goes on as it was (" + reloadAskAgain() + " once it is written)");
   } else {
     reload(look);
   }
@@ -296,8 +299,7 @@ void CHeadlessRunner::explainNoPortOn() const {
                 "FORWARDHOST=192.0.2.10\n"
                 "FORWARDPORT=80\n"
                 "\n"
-                "then send SIGHUP (kill -HUP " +
-                std::to_string(platform::processId()) + ") or start Quillex again.");
+                "then " + reloadHowTo(platform::processId()) + " or start Quillex again.");
 }
 
 }  // namespace
@@ -307,7 +309,7 @@ int runHeadless(const std::string& profilePath, const CHeadlessOptions& options,
   loop.setMemoryReserve(reserve);
   // Neither output may ever hold the loop up: a reader that stops reading
   // costs lines, never relaying.
-  CLineOutput errors(platform::standardError(), &connectionLogDroppedLine);
+  CLineOutput errors(options.output >= 0 ? options.output : platform::standardError(), &connectionLogDroppedLine);
   CLineOutput traceOutput(platform::standardOutput(), &trace::droppedLine);
   errors.attach(&loop);
   traceOutput.attach(&loop);
@@ -320,6 +322,11 @@ int runHeadless(const std::string& profilePath, const CHeadlessOptions& options,
     else
       loop.quit();
   });
+  // Where no SIGHUP reaches the process, saving the profile asks for the reload.
+  CFileChangeEvents profileChanges(loop, profilePath, [&] { runner.requestReload(); });
+  if (const int error = profileChanges.error(); error != 0)
+    say(errors, "Quillex: cannot watch " + profilePath + " for changes: " + platform::systemErrorText(error) +
+                    "; it is read again only when Quillex starts again");
   int code = 1;
   if (!loop.ok() || !signals.ok()) {
     say(errors, "Quillex: the event loop cannot be created");

@@ -1,6 +1,7 @@
 #include "app/headless_start.h"
 
 #include "app/headless_runner.h"
+#include "app/headless_service.h"
 #include "app/startup.h"
 #include "port/profile_location.h"
 #include "relay/trace.h"
@@ -12,10 +13,13 @@ int runHeadlessFromArguments(int argc, char** argv, const CCommandLine& command,
   CHeadlessOptions options;
   options.connectionLog = !command.quiet;
   // An unreadable profile is reported by the runner itself.
-  return runHeadless(command.profilePath.empty() ? locateProfile() : command.profilePath, options, &reserve);
+  const std::string profilePath = command.profilePath.empty() ? locateProfile() : command.profilePath;
+  if (command.service) return runHeadlessService(profilePath, options, &reserve);
+  return runHeadless(profilePath, options, &reserve);
 }
 
 int refuseBeforeStart(const CCommandLine& command) {
   if (const int code = commandLineExitCode(command, command.headless); code >= 0) return code;
+  if (const int code = refuseService(command); code >= 0) return code;
   return checkChosenBackend(command.headless);
 }

@@ -7,6 +7,7 @@ CServiceNotifier::CServiceNotifier(CEventLoop* loop) : loop_(loop), socket_(plat
 CServiceNotifier::~CServiceNotifier() { watch(false); }
 
 bool CServiceNotifier::notify(std::string_view state) {
+  platform::reportServiceState(state);  // the Windows service control manager's, where it runs this process
   if (!socket_) return false;
   if (pending_.empty() && sendNow(state)) return true;
   pending_.assign(state);  // supersedes a state that is still waiting

@@ -1,6 +1,7 @@
 #pragma once
 // Tells a service manager how the relay is doing, through the manager's
-// notify socket (relay/platform/service_manager.h). No library.
+// notify socket, or the Windows service control manager when it runs the
+// relay as a service (relay/platform/service_manager.h). No library.
 //
 // Nothing here ever waits for the manager: a manager that does not read its
 // socket fills it, and then the latest state waits here (one datagram, the

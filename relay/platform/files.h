@@ -26,4 +26,20 @@ struct CFileStamp {
 };
 CFileStamp fileStamp(const std::string& path);
 
+// A file that lines are appended to (a service's log), created when
+// missing, and opened so that it may be read, renamed or removed while it
+// is open. Owns its descriptor, which is a file's, never a socket's.
+class CAppendFile {
+ public:
+  explicit CAppendFile(const std::string& path);
+  ~CAppendFile();
+  CAppendFile(const CAppendFile&) = delete;
+  CAppendFile& operator=(const CAppendFile&) = delete;
+
+  int descriptor() const { return fd_; }  // -1 when it could not be opened
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace platform

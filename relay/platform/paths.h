@@ -22,5 +22,7 @@ std::string systemResolverFile();
 const char* nullDevice();
 // The path of `name` inside `dir`.
 std::string joinPath(const std::string& dir, const std::string& name);
+// The path of `name` in the directory that holds `path`.
+std::string siblingPath(const std::string& path, const std::string& name);
 
 }  // namespace platform

@@ -131,4 +131,11 @@ CFileStamp fileStamp(const std::string& path) {
                     int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+CAppendFile::CAppendFile(const std::string& path)
+    : fd_(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)) {}
+
+CAppendFile::~CAppendFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 }  // namespace platform

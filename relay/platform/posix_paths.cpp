@@ -28,6 +28,11 @@ std::string joinPath(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
+std::string siblingPath(const std::string& path, const std::string& name) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? name : path.substr(0, slash + 1) + name;
+}
+
 std::string executableDirectory() {
   char buffer[4096];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -50,4 +50,12 @@ CDatagramSent sendDatagram(int fd, std::string_view datagram) {
   return sent < 0 && errno == EAGAIN ? CDatagramSent::NoRoom : CDatagramSent::Failed;
 }
 
+// systemd and its like run a service as a plain process: --headless alone.
+bool canRunAsService() { return false; }
+
+CServiceRun runAsService(const std::function<int()>&, int&, int&) { return CServiceRun::Failed; }
+
+// The notify socket says it all here.
+void reportServiceState(std::string_view) {}
+
 }  // namespace platform

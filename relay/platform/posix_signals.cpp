@@ -42,6 +42,8 @@ bool takeSignal(int fd, CProcessSignal& signal) {
   }
 }
 
+bool hasHangUpSignal() { return true; }
+
 void ignoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
 void ignoreQuitKey() { ::signal(SIGQUIT, SIG_IGN); }
 int processId() { return int(::getpid()); }

@@ -14,6 +14,9 @@ void blockProcessSignals();
 int openSignalDescriptor();
 // The next request waiting on that descriptor; false when none waits.
 bool takeSignal(int fd, CProcessSignal& signal);
+// Whether a hang-up (SIGHUP) can reach the process; where none can
+// (Windows), a change of the profile asks for it to be read again.
+bool hasHangUpSignal();
 
 // A reader that goes away (a closed pipe) makes the write fail, never ends the program.
 void ignoreBrokenPipe();

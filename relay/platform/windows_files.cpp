@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "relay/platform/windows_system.h"
+
 // Paths are UTF-8 here and UTF-16 for the system; the bytes are read and
 // written as they are (binary mode), as on every other system. Errors are
 // errno values, the system's own converted to the nearest one.
@@ -20,35 +22,6 @@ namespace {
 
 // Makes temporary names unique within this process; the process id does it across processes.
 unsigned gTempSerial = 0;
-
-std::wstring wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-  std::wstring out(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
-  return out;
-}
-
-int errnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME: return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return EACCES;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return ENOMEM;
-    case ERROR_WRITE_FAULT:
-    case ERROR_READ_FAULT:
-    case ERROR_CRC:
-    case ERROR_GEN_FAILURE: return EIO;
-    default: return EINVAL;
-  }
-}
 
 // Owns one CRT descriptor: a file's number is never a socket's, so it is not closeDescriptor's to close.
 class CFile {
@@ -170,6 +143,20 @@ CFileStamp fileStamp(const std::string& path) {
   if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data)) return CFileStamp{};
   const int64_t size = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   return CFileStamp{0, 0, size, nanosecondsOf(data.ftLastWriteTime)};
+}
+
+// Append access alone: every write lands at the end, whoever else writes the file.
+CAppendFile::CAppendFile(const std::string& path) {
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const HANDLE file =
+      CreateFileW(wide(path).c_str(), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  fd_ = _open_osfhandle(intptr_t(file), _O_APPEND | _O_BINARY);
+  if (fd_ < 0) CloseHandle(file);
+}
+
+CAppendFile::~CAppendFile() {
+  if (fd_ >= 0) _close(fd_);
 }
 
 }  // namespace platform

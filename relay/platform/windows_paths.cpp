@@ -8,25 +8,13 @@
 #include <cerrno>
 #include <string_view>
 
+#include "relay/platform/windows_system.h"
+
 // Paths are UTF-8 here and UTF-16 for the system. A failure leaves its
 // errno value in WSAGetLastError, where lastSystemError() reads every error.
 
 namespace platform {
 namespace {
-
-std::wstring wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-  std::wstring out(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
-  return out;
-}
-
-std::string utf8(std::wstring_view text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size_t(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 std::string envOrEmpty(const wchar_t* name) {
   const wchar_t* value = _wgetenv(name);
@@ -40,22 +28,17 @@ bool isDirectory(const std::string& dir) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The few reasons a directory cannot be made, as errno values like every file error here.
-int errnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_PATH_NOT_FOUND: return ENOENT;
-    case ERROR_ACCESS_DENIED: return EACCES;
-    case ERROR_ALREADY_EXISTS: return EEXIST;  // as something that is no directory
-    case ERROR_DISK_FULL: return ENOSPC;
-    default: return EINVAL;
-  }
-}
-
 }  // namespace
 
 std::string joinPath(const std::string& dir, const std::string& name) {
   if (!dir.empty() && isSeparator(dir.back())) return dir + name;
   return dir + "\\" + name;
+}
+
+// Either separator ends the directory; a path with none ("C:x.ini") keeps its drive.
+std::string siblingPath(const std::string& path, const std::string& name) {
+  const size_t end = path.find_last_of("/\\:");
+  return end == std::string::npos ? name : path.substr(0, end + 1) + name;
 }
 
 std::string executableDirectory() {

@@ -6,13 +6,16 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 
 #include "relay/platform/descriptor.h"
 #include "relay/platform/unique_fd.h"
+#include "relay/platform/windows_process_signals.h"
 #include "relay/platform/windows_winsock.h"
 
 // The console's control events arrive on a thread of their own; the handler
-// writes one byte per event into a socket pair the event loop waits on.
+// writes one byte per event into a socket pair the event loop waits on. A
+// service's stop and shutdown come the same way (windows_service_manager.cpp).
 
 namespace platform {
 namespace {
@@ -20,10 +23,23 @@ namespace {
 constexpr char kInterrupt = 'I';
 constexpr char kTerminate = 'T';
 
-// The process's: the console has one handler list for the whole process.
-std::atomic<intptr_t> gWriteEnd{-1};
+// The process's, as the console has one handler list for the whole process:
+// the write end, and a request that came before it existed.
+std::mutex gWriteLock;
+intptr_t gWriteEnd = -1;
+char gWaiting = 0;
+std::atomic<bool> gIgnoreLogoffs{false};
 
 char byteFor(DWORD event) { return event == CTRL_C_EVENT ? kInterrupt : kTerminate; }
+
+void post(char byte) {
+  const std::lock_guard<std::mutex> hold(gWriteLock);
+  if (gWriteEnd < 0) {
+    gWaiting = byte;
+    return;
+  }
+  send(socketOf(int(gWriteEnd)), &byte, 1, 0);
+}
 
 // Set once the program's end has run (atexit), so a handler held for it returns.
 HANDLE gEnded = nullptr;
@@ -35,18 +51,21 @@ void markEnded() {
 // Closing the console, a logoff or a shutdown ends the process as soon as
 // the handler returns: it waits for the program's own end instead, on the
 // handler's thread, never on the relay's; the system still ends the process
-// after its own timeout if the end does not come.
+// after its own timeout if the end does not come. A service takes a logoff
+// as handled, so that the default handler does not end it.
 BOOL WINAPI onControlEvent(DWORD event) {
-  const intptr_t writeEnd = gWriteEnd.load();
-  if (writeEnd < 0) return FALSE;
-  const char byte = byteFor(event);
-  send(socketOf(int(writeEnd)), &byte, 1, 0);
+  if (event == CTRL_LOGOFF_EVENT && gIgnoreLogoffs) return TRUE;
+  post(byteFor(event));
   const bool ending = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
   if (ending && gEnded) WaitForSingleObject(gEnded, INFINITE);
   return TRUE;
 }
 
 }  // namespace
+
+void postProcessSignal(CProcessSignal signal) { post(signal == CProcessSignal::Interrupt ? kInterrupt : kTerminate); }
+
+void ignoreLogoffs() { gIgnoreLogoffs = true; }
 
 // Nothing to block: the events come on the handler's thread only.
 void blockProcessSignals() {}
@@ -61,8 +80,13 @@ int openSignalDescriptor() {
     return SetConsoleCtrlHandler(onControlEvent, TRUE) != 0;
   }();
   if (!handled) return -1;
-  const intptr_t previous = gWriteEnd.exchange(writeEnd.release());
-  if (previous >= 0) closeDescriptor(int(previous));
+  const std::lock_guard<std::mutex> hold(gWriteLock);
+  if (gWriteEnd >= 0) closeDescriptor(int(gWriteEnd));
+  gWriteEnd = writeEnd.release();
+  if (gWaiting) {
+    send(socketOf(int(gWriteEnd)), &gWaiting, 1, 0);
+    gWaiting = 0;
+  }
   return readEnd.release();
 }
 
@@ -77,6 +101,8 @@ bool takeSignal(int fd, CProcessSignal& signal) {
     }
   }
 }
+
+bool hasHangUpSignal() { return false; }
 
 // A write to a socket whose reader went fails with an error; no signal is raised.
 void ignoreBrokenPipe() {}
