@@ -10,9 +10,6 @@
 
 namespace {
 
-// How soon a file that could take nothing is tried again.
-constexpr int kFileRetryMs = 1000;
-
 uint64_t lineCount(const char* data, size_t size) {
   return std::max<uint64_t>(1, uint64_t(std::count(data, data + size, '\n')));
 }
@@ -108,6 +105,7 @@ size_t CLineOutput::takeChunk(char* chunk) const {
 
 void CLineOutput::flush() {
   char chunk[platform::kAtomicWriteBytes];
+  bool took = false;
   while (used_ > 0 && !broken_) {
     const long n = platform::writeOutput(out_, kind_, chunk, takeChunk(chunk));
     if (n < 0) {
@@ -115,11 +113,13 @@ void CLineOutput::flush() {
       used_ = 0;
     }
     if (n <= 0) break;
+    took = true;
     head_ = (head_ + size_t(n)) % capacity_;
     used_ -= size_t(n);
     if (dropped_ > 0 && used_ == 0) appendDroppedLine();
   }
   if (used_ == 0) head_ = 0;
+  retryMs_ = took ? kFirstRetryMs : std::min(retryMs_ * 2, kLastRetryMs);
   watch(used_ > 0);
 }
 
@@ -128,13 +128,14 @@ void CLineOutput::handleEvents(uint32_t) { flush(); }
 void CLineOutput::watch(bool on) {
   if (!loop_ || on == watching_) return;
   watching_ = on;
-  if (kind_ == Kind::File) {
-    // A file is always "writable": the loop tries it again after a while instead.
+  if (!platform::loopWaitsOn(kind_)) {
+    // A file is always "writable", and some outputs cannot be waited on: the
+    // loop tries them again after a while instead.
     if (!on) {
       retryTimer_.cancel();
       return;
     }
-    loop_->schedule(retryTimer_, kFileRetryMs);
+    loop_->schedule(retryTimer_, retryMs_);
     return;
   }
   if (on) {

@@ -76,10 +76,14 @@ class CLineOutput : public CLineSink, private CEventHandler {
   bool broken_ = false;        // the reader is gone: nothing is queued any more
   CEventLoop* loop_ = nullptr;
   CEventLoop::Registration registration_ = 0;
-  // A file that was full, tried again when it fires.
+  // An output the loop cannot wait on (a full file, a pipe on Windows) is
+  // tried again when this fires: soon while it takes something (a reader is
+  // there), less and less often while it takes nothing.
+  static constexpr int kFirstRetryMs = 10, kLastRetryMs = 1000;
   CTimer retryTimer_{[this] {
     watching_ = false;
     flush();
   }};
+  int retryMs_ = kFirstRetryMs;
   bool watching_ = false;
 };

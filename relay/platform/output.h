@@ -15,6 +15,8 @@ inline constexpr size_t kAtomicWriteBytes = 4096;
 
 // False when the descriptor is nothing to write to.
 bool outputKindOf(int fd, COutputKind& kind);
+// Whether the event loop can wait for room on such an output.
+bool loopWaitsOn(COutputKind kind);
 // The same pipe or terminal opened once more, non-blocking, with a file
 // description of its own, so the one shared with the parent (a shell's
 // terminal) stays as it was; -1 where that cannot be done.

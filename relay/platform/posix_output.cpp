@@ -28,6 +28,9 @@ bool outputKindOf(int fd, COutputKind& kind) {
   return true;
 }
 
+// A full disk has no readiness to wait for; pipes, terminals and sockets have.
+bool loopWaitsOn(COutputKind kind) { return kind != COutputKind::File; }
+
 int reopenNonBlocking(int fd) {
   char path[32];
   std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);

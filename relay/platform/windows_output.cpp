@@ -72,6 +72,9 @@ bool outputKindOf(int fd, COutputKind& kind) {
   }
 }
 
+// The loop waits on sockets alone (WSAPoll): a pipe or a console is tried again instead.
+bool loopWaitsOn(COutputKind kind) { return kind == COutputKind::Socket; }
+
 // A handle's mode cannot be set apart from the one the parent shares.
 int reopenNonBlocking(int) { return -1; }
 
