@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
   // A reader that goes away (a closed pipe on the trace) must never end the
   // relay; a failed write is enough.
   platform::ignoreBrokenPipe();
+  platform::passStandardStreamsUnchanged();
   const CCommandLine command = parseCommandLine(argc, argv);
   if (const int code = refuseBeforeStart(command); code >= 0) return code;
   // Memory that runs short ends no connection for it.

@@ -4,12 +4,14 @@
 #include "app/command_line.h"
 #include "app/headless_start.h"
 #include "relay/memory_reserve.h"
+#include "relay/platform/descriptor.h"
 #include "relay/platform/signals.h"
 
 int main(int argc, char** argv) {
   // A reader that goes away (a closed pipe on the trace) must never end the
   // relay; a failed write is enough.
   platform::ignoreBrokenPipe();
+  platform::passStandardStreamsUnchanged();
   const CCommandLine command = parseCommandLine(argc, argv);
   if (const int code = refuseBeforeStart(command); code >= 0) return code;
   if (!command.headless) {

@@ -26,6 +26,9 @@ void growPipe(int fd, size_t bytes);
 
 int standardOutput();
 int standardError();
+// Standard output and error pass every byte as written, as on every system:
+// no line-end translation (Windows' C runtime would write CR LF).
+void passStandardStreamsUnchanged();
 bool isTerminal(int fd);
 // Makes `fd` standard output (the old one is closed).
 bool replaceStandardOutput(int fd);

@@ -165,6 +165,11 @@ void growPipe(int fd, size_t bytes) {
 int standardOutput() { return 1; }
 int standardError() { return 2; }
 
+void passStandardStreamsUnchanged() {
+  _setmode(1, _O_BINARY);
+  _setmode(2, _O_BINARY);
+}
+
 // A console, not merely a character device: NUL is one too.
 bool isTerminal(int fd) {
   DWORD mode;
