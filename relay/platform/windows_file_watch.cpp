@@ -20,9 +20,11 @@
 namespace platform {
 namespace {
 
-// A rename onto the file is a file-name change; a write in place changes its size or time.
-constexpr DWORD kChanges =
-    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_CREATION;
+// A rename onto the file is a file-name change; a write in place changes its
+// size or time. A directory made or removed in the file's place (which the
+// relay then cannot read) is a directory-name change.
+constexpr DWORD kChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE |
+                           FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_CREATION;
 // Enough for a burst of changes; more than this comes as one overflow, which counts as a change.
 constexpr DWORD kBatchBytes = 16384;
 
