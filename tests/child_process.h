@@ -36,6 +36,8 @@ class CChildProcess {
   int stop(int signal, int timeoutMs = 10000);
   // The same request, without waiting.
   void requestStop(int signal);
+  // SIGHUP, where the system has it (Windows has not: nothing is sent).
+  void hangUp();
   bool running();
 
   std::string output;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "relay/platform/signals.h"
 #include "tests/child_process.h"
 
 inline std::unique_ptr<CChildProcess> startHeadless(const std::filesystem::path& dir, const std::string& profile,
@@ -23,4 +24,21 @@ inline std::unique_ptr<CChildProcess> startHeadless(const std::filesystem::path&
   std::ofstream(dir / "Quillex.ini", std::ios::binary) << profile;
   arguments.insert(arguments.begin(), "--headless");
   return std::make_unique<CChildProcess>(program.string(), arguments, std::vector<std::string>{}, limits);
+}
+
+// After the test changed the profile: SIGHUP where the system has it; where
+// it has none (Windows), the relay saw the change itself.
+inline void profileChanged(CChildProcess& runner) { runner.hangUp(); }
+
+// The profile read again though it did not change: SIGHUP, or where the
+// system has none the file written anew with its own bytes.
+inline void readProfileAgain(CChildProcess& runner, const std::filesystem::path& profile) {
+  if (platform::hasHangUpSignal()) {
+    runner.hangUp();
+    return;
+  }
+  std::ifstream in(profile, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  std::ofstream(profile, std::ios::binary | std::ios::trunc) << bytes;
 }

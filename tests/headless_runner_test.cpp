@@ -1,16 +1,21 @@
 // The headless runner as a user starts it: a separate process beside its profile.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
+#include "app/reload_words.h"
+#include "relay/platform/files.h"
+#include "relay/platform/errors.h"
+#include "relay/platform/socket.h"
 #include "tests/headless_process.h"
 #include "tests/loopback.h"
+#include "tests/test_system.h"
 
 using namespace loopback;
 namespace fs = std::filesystem;
@@ -59,7 +64,7 @@ TEST(HeadlessRunnerTest, RelaysRefusesZeroPortsAndExitsCleanlyOnSignals) {
     Fd server = acceptOne(destination.get(), 10000);
     EXPECT_EQ(runner->stop(signal), 0);
     EXPECT_TRUE(atEndOfStream(server.get(), 5000));
-    EXPECT_EQ(readFile(dir / "Quillex.ini"), profile);  // the runner writes nothing
+    EXPECT_EQ(readFile((dir / "Quillex.ini").string()), profile);  // the runner writes nothing
   }
 }
 
@@ -146,12 +151,22 @@ TEST(HeadlessRunnerTest, PortsThatWouldRelayToTheRelayAreRefused) {
   EXPECT_EQ(runner->stop(SIGTERM), 0);
 }
 
+// How the system words the failure to read a directory as a file.
+std::string directoryReadError(const fs::path& directory) {
+  std::string bytes;
+  int error = 0;
+  platform::readFile(directory.string(), bytes, error);
+  return platform::systemErrorText(error);
+}
+
 TEST(HeadlessRunnerTest, ProfileThatCannotBeReadIsReportedAsSuch) {
   TempDir temp;
-  fs::create_directory(fs::path(temp.path()) / "Quillex.ini");
+  const fs::path profile = fs::path(temp.path()) / "Quillex.ini";
+  fs::create_directory(profile);
   auto runner = startRunner(temp.path(), "");
   EXPECT_EQ(runner->waitForExit(), 1);
-  EXPECT_NE(runner->output.find("Quillex: cannot read the profile " + temp.path() + "/Quillex.ini: Is a directory\n"),
+  EXPECT_NE(runner->output.find("Quillex: cannot read the profile " + profile.string() + ": " +
+                                directoryReadError(profile) + "\n"),
             std::string::npos)
       << runner->output;
 }
@@ -178,8 +193,7 @@ TEST(HeadlessRunnerTest, HangUpReloadsOnlyWhatChanged) {
   Fd destination1 = listenAny(d1), destination2 = listenAny(d2);
   const uint16_t p[4] = {freePort(), freePort(), freePort(), freePort()};
   auto runner = startHeadless(temp.path(), "[SYSTEM]\nPORTNUM=5\n");
-  ASSERT_TRUE(runner->waitForOutput("then send SIGHUP (kill -HUP " + std::to_string(runner->pid()) +
-                                    ") or start Quillex again.\n"))
+  ASSERT_TRUE(runner->waitForOutput("then " + reloadHowTo(runner->pid()) + " or start Quillex again.\n"))
       << runner->output;
   EXPECT_NE(runner->output.find("Quillex: no port is ON in " + profile.string() +
                                 "\nAdd a section like this one to it (listen on port 8080, relay to 192.0.2.10 "
@@ -188,7 +202,7 @@ TEST(HeadlessRunnerTest, HangUpReloadsOnlyWhatChanged) {
 
   const std::string head = "[SYSTEM]\nPORTNUM=5\n";
   std::ofstream(profile) << head + portSection(0, p[0], d1) + portSection(1, p[1], d1) + portSection(2, p[2], d1);
-  kill(runner->pid(), SIGHUP);
+  profileChanged(*runner);
   ASSERT_TRUE(runner->waitForOutput("TCP-PORT2: started; relaying")) << runner->output;
   Fd c0 = connectTo(p[0]), s0 = acceptOne(destination1.get(), 5000);
   Fd c2 = connectTo(p[2]), s2 = acceptOne(destination1.get(), 5000);
@@ -196,7 +210,7 @@ TEST(HeadlessRunnerTest, HangUpReloadsOnlyWhatChanged) {
 
   std::ofstream(profile) << head + portSection(0, p[0], d1) + portSection(1, p[1], d2) +
                                 portSection(2, p[2], d1, "FILTERMODE=1\n") + portSection(3, p[3], d2);
-  kill(runner->pid(), SIGHUP);
+  profileChanged(*runner);
   for (const char* line : {"TCP-PORT0: unchanged\n", "TCP-PORT2: filter changed (filter mode 1); connections kept\n",
                            "TCP-PORT1: restarted; relaying", "TCP-PORT3: started; relaying"})
     EXPECT_TRUE(runner->waitForOutput(line)) << line << "\n" << runner->output;
@@ -210,16 +224,16 @@ TEST(HeadlessRunnerTest, HangUpReloadsOnlyWhatChanged) {
 
   fs::remove(profile);
   fs::create_directory(profile);
-  kill(runner->pid(), SIGHUP);
-  EXPECT_TRUE(runner->waitForOutput("Is a directory; every port goes on as it was\n")) << runner->output;
+  profileChanged(*runner);
+  EXPECT_TRUE(runner->waitForOutput(directoryReadError(profile) + "; every port goes on as it was\n")) << runner->output;
   expectFlowing(c0.get(), s0.get(), "unreadable changes nothing");
   fs::remove(profile);
-  kill(runner->pid(), SIGHUP);
+  profileChanged(*runner);
   EXPECT_TRUE(runner->waitForOutput(" is missing; every port goes on as it was\n")) << runner->output;
   expectFlowing(c0.get(), s0.get(), "missing changes nothing");
 
   std::ofstream(profile) << head + portSection(2, p[2], d1, "FILTERMODE=1\n");
-  kill(runner->pid(), SIGHUP);
+  profileChanged(*runner);
   EXPECT_TRUE(runner->waitForOutput("TCP-PORT0: now OFF; stopped\n")) << runner->output;
   EXPECT_TRUE(atEndOfStream(s0.get(), 5000));
   expectFlowing(c2.get(), s2.get(), "the kept port");
@@ -237,29 +251,43 @@ TEST(HeadlessRunnerTest, AProfileBeingWrittenIsAppliedOnlyOnceItHasSettled) {
   Fd destination = listenAny(d);
   const uint16_t p0 = freePort(), p1 = freePort();
   const std::string whole = "[SYSTEM]\nPORTNUM=5\n" + portSection(0, p0, d) +
-                            portSection(1, p1, d, "IDLETIMEOUT=2s\nKEEPALIVE=40000\n");
+                            portSection(1, p1, d, "IDLETIMEOUT=2s\nKEEPALIVE=40\n");
   auto runner = startHeadless(temp.path(), whole);
   ASSERT_TRUE(runner->waitForOutput("TCP-PORT1: relaying")) << runner->output;
   EXPECT_TRUE(runner->waitForOutput("TCP-PORT1: warning: IDLETIMEOUT=2s is not a whole number of seconds; read as 2\n"
                                     "TCP-PORT1: relaying"));
-  EXPECT_TRUE(runner->waitForOutput(
-      "(filter mode 0); idle timeout 2 s, keepalive 32767 s (KEEPALIVE=40000 is more than this system takes)\n"))
-      << runner->output;
+  EXPECT_TRUE(runner->waitForOutput("(filter mode 0); idle timeout 2 s, keepalive 40 s\n")) << runner->output;
   Fd c0 = connectTo(p0), s0 = acceptOne(destination.get(), 5000);
   ASSERT_TRUE(s0);
   {
     std::ofstream out(profile, std::ios::trunc);
     out << whole.substr(0, whole.size() / 2) << std::flush;
-    for (int i = 0; i < 20; ++i) kill(runner->pid(), SIGHUP);
-    ASSERT_TRUE(runner->waitForOutput("SIGHUP: reading")) << runner->output;
+    for (int i = 0; i < 20; ++i) profileChanged(*runner);
+    ASSERT_TRUE(runner->waitForOutput(reloadCause() + ": reading")) << runner->output;
     out << whole.substr(whole.size() / 2);
   }
   EXPECT_TRUE(runner->waitForOutput("TCP-PORT0: unchanged\nTCP-PORT1: unchanged\n")) << runner->output;
   size_t reloads = 0;
-  for (size_t at = 0; (at = runner->output.find("SIGHUP: reading", at)) != std::string::npos; ++at) ++reloads;
+  const std::string reading = reloadCause() + ": reading";
+  for (size_t at = 0; (at = runner->output.find(reading, at)) != std::string::npos; ++at) ++reloads;
   EXPECT_EQ(reloads, 1u) << runner->output;
   EXPECT_EQ(runner->output.find("stopped"), std::string::npos) << runner->output;
   expectFlowing(c0.get(), s0.get(), "kept");
+  EXPECT_EQ(runner->stop(SIGTERM), 0);
+}
+
+// A keepalive longer than the system takes is as much as it takes, and the
+// start line says so.
+TEST(HeadlessRunnerTest, AKeepaliveLongerThanTheSystemTakesIsClampedAndSaidSo) {
+  SKIP_WITHOUT(testsys::CFacility::KeepAliveAsAsked);
+  TempDir temp;
+  uint16_t d = 0;
+  Fd destination = listenAny(d);
+  const int asked = 40000, taken = std::min(asked, platform::maxKeepAliveIdleSeconds());
+  auto runner = startHeadless(temp.path(), portSection(0, freePort(), d, "KEEPALIVE=" + std::to_string(asked) + "\n"));
+  EXPECT_TRUE(runner->waitForOutput("(filter mode 0); keepalive " + std::to_string(taken) + " s" +
+                                    (taken < asked ? " (KEEPALIVE=40000 is more than this system takes)" : "") + "\n"))
+      << runner->output;
   EXPECT_EQ(runner->stop(SIGTERM), 0);
 }
 
@@ -277,7 +305,7 @@ TEST(HeadlessRunnerTest, EachConnectionEndsWithOneLogLineUnlessQuiet) {
     auto runner = startHeadless(temp.path(), portSection(0, listenPort, destinationPort), arguments,
                                 CChildLimits{0, true});
     ASSERT_TRUE(runner->waitForOutput("TCP-PORT0: relaying")) << runner->output;
-    kill(runner->pid(), SIGHUP);
+    readProfileAgain(*runner, fs::path(temp.path()) / "Quillex.ini");
     ASSERT_TRUE(runner->waitForOutput("TCP-PORT0: unchanged\n")) << runner->output;
     Fd client = connectTo(listenPort), server = acceptOne(destination.get(), 5000);
     ASSERT_TRUE(server);
@@ -340,7 +368,7 @@ TEST(HeadlessRunnerTest, OutputsNobodyReadsNeverStallTheRelay) {
 
   relayMany(300);  // full again
   const auto stopped = std::chrono::steady_clock::now();
-  kill(runner->pid(), SIGTERM);
+  runner->requestStop(SIGTERM);
   EXPECT_NE(runner->waitForExit(3000, CChildProcess::Output::LeftUnread), -1);
   EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(1));
 }

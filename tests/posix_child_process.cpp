@@ -114,6 +114,8 @@ void CChildProcess::requestStop(int signal) {
   if (running()) kill(pid_, signal);
 }
 
+void CChildProcess::hangUp() { requestStop(SIGHUP); }
+
 int CChildProcess::stop(int signal, int timeoutMs) {
   requestStop(signal);
   return waitForExit(timeoutMs);

@@ -84,6 +84,7 @@ enum class CFacility {
   LocalPortRange,    // a socket can be given its own range of local ports (IP_LOCAL_PORT_RANGE)
   SendQueueQuery,    // the system says what a socket's send queue holds
   KeepAliveQuery,    // the system says a socket's keepalive time
+  KeepAliveAsAsked,  // the system takes the keepalive times the tests ask for, up to the maximum it states
   ResetReadAsReset,  // a read after the peer's reset fails with the reset (Wine reads an end instead)
   AddressInUseReported,  // a listen port taken by another listener is refused as in use (Wine: access denied)
   Permissions,       // files have POSIX permission bits, and a test run as root can act as another user

@@ -69,7 +69,9 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
   if (limits.openFiles || limits.unreadTerminal) return;
   SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   HANDLE readEnd, writeEnd, goneRead = nullptr, goneWrite = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherited, 0)) return;
+  // As large as a pipe on Linux, so what fills it fills it alike.
+  constexpr DWORD kPipeBytes = 65536;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherited, kPipeBytes)) return;
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -173,6 +175,8 @@ void CChildProcess::requestStop(int) {
     FreeConsole();
   }
 }
+
+void CChildProcess::hangUp() {}
 
 int CChildProcess::stop(int signal, int timeoutMs) {
   requestStop(signal);

@@ -232,6 +232,12 @@ const char* lacking(CFacility facility) {
       return keepAliveIdleSeconds(connectedPair().caller.get()) < 0
                  ? "this system does not say a socket's keepalive time (TCP_KEEPALIVE; Wine has none)"
                  : nullptr;
+    case CFacility::KeepAliveAsAsked: {
+      constexpr int kLongest = 40000;  // the longest the tests ask for
+      return platform::setKeepAlive(connectedPair().caller.get(), kLongest, kLongest / 3, 3)
+                 ? nullptr
+                 : "this system refuses a keepalive time Windows takes (Wine: Linux's limit of 32767 s beneath)";
+    }
     case CFacility::ResetReadAsReset:
       return readsAResetAsSuch() ? nullptr : "this system reads a peer's reset as its end (Wine does)";
     case CFacility::Permissions: return "Windows files have no POSIX permission bits, and no user to drop to here";
