@@ -165,9 +165,15 @@ void growPipe(int fd, size_t bytes) {
 int standardOutput() { return 1; }
 int standardError() { return 2; }
 
+// A service has no standard streams: the C runtime's descriptors are then
+// not open, and it would end the program for a mode set on them.
 void passStandardStreamsUnchanged() {
-  _setmode(1, _O_BINARY);
-  _setmode(2, _O_BINARY);
+  const auto open = [](DWORD which) {
+    const HANDLE handle = GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+  };
+  if (open(STD_OUTPUT_HANDLE)) _setmode(1, _O_BINARY);
+  if (open(STD_ERROR_HANDLE)) _setmode(2, _O_BINARY);
 }
 
 // A console, not merely a character device: NUL is one too.
