@@ -28,3 +28,6 @@ windows=build-windows
 cmake -S . -B "$windows" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$windows" -j2
 scripts/wine_run.sh "$windows" ctest --test-dir "$windows" --output-on-failure -j2 "$@"
+# The program end to end under Wine: ten ports, the filter, the log, a
+# reload, Ctrl+C and the service.
+scripts/wine_run.sh "$windows" scripts/wine_check.sh "$windows"

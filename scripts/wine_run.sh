@@ -21,9 +21,15 @@ unset DISPLAY WAYLAND_DISPLAY
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
-# Wine's helper processes inherit the output of whatever starts them: started
-# here, they hold /dev/null instead of the test runner's pipe.
+# The prefix is made first, and its server ended: services started while a
+# prefix is being made take no new service afterwards. Then one server for
+# every test, and Wine's helper processes (which inherit the output of
+# whatever starts them) started here, holding /dev/null instead of the test
+# runner's pipe.
 mkdir -p "$WINEPREFIX"
-"$wineserver" -p >/dev/null 2>&1
 "$wine" wineboot -i >/dev/null 2>&1
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w
+"$wineserver" -p >/dev/null 2>&1
+"$wine" cmd.exe /c exit >/dev/null 2>&1
 "$@"

@@ -165,12 +165,13 @@ void growPipe(int fd, size_t bytes) {
 int standardOutput() { return 1; }
 int standardError() { return 2; }
 
-// A service has no standard streams: the C runtime's descriptors are then
-// not open, and it would end the program for a mode set on them.
+// A service may have no standard streams, or handles that are no file: the
+// C runtime then leaves its descriptors unopened, as here, and would end the
+// program for a mode set on one.
 void passStandardStreamsUnchanged() {
   const auto open = [](DWORD which) {
     const HANDLE handle = GetStdHandle(which);
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
   };
   if (open(STD_OUTPUT_HANDLE)) _setmode(1, _O_BINARY);
   if (open(STD_ERROR_HANDLE)) _setmode(2, _O_BINARY);
