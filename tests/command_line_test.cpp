@@ -85,6 +85,8 @@ TEST(CommandLineTest, HelpAndBadLinesAnswerBeforeAnythingStarts) {
     std::string backend = "";
   } cases[] = {
       {"--help", "1", 0, "  --profile PATH  "},
+      {"--help", "1", 0, "  --service       with --headless, on Windows: run as a service"},
+      {"--headless --service", "2", 2, "quillex: --service is for the Windows service control manager"},
       {"--headless --help", "1", 0, "Usage: quillex"},
       {"--headless --bogus", "2", 2, "quillex: unknown option --bogus\n\nUsage: quillex"},
       {"--headless --profile", "2", 2, "quillex: --profile needs the path of a profile file\n"},
