@@ -15,18 +15,12 @@
 #include "relay/name_service.h"
 #include "relay/platform/descriptor.h"
 #include "relay/platform/unique_fd.h"
+#include "relay/platform/windows_system.h"
 
 // In the system's library, though Debian's MinGW headers do not declare it.
 extern "C" INT WSAAPI GetAddrInfoExCancel(LPHANDLE lpHandle);
 
 namespace {
-
-std::wstring wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-  std::wstring out(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
-  return out;
-}
 
 class CQuery;
 
@@ -179,7 +173,7 @@ CNameService::QueryId CWindowsNameService::ask(const std::string& host, int fami
   ADDRINFOEXW hints{};
   hints.ai_family = family;
   hints.ai_socktype = SOCK_STREAM;
-  const INT started = GetAddrInfoExW(wide(host).c_str(), nullptr, NS_ALL, nullptr, &hints, &query->result, nullptr,
+  const INT started = GetAddrInfoExW(platform::wide(host).c_str(), nullptr, NS_ALL, nullptr, &hints, &query->result, nullptr,
                                      &query->pending.overlapped, completionRoutine(), &query->cancelHandle);
   if (started == WSA_IO_PENDING) {
     waiting_.emplace(id, Waiting{query.release(), std::move(done)});

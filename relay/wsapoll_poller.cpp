@@ -16,14 +16,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "relay/platform/windows_winsock.h"
 #include "relay/poller.h"
 #include "relay/readiness.h"
+
+using platform::socketOf;
 
 namespace {
 
 constexpr int kRelookMs = 10;
-
-SOCKET socketOf(int fd) { return SOCKET(intptr_t(fd)); }
 
 short toWsaPoll(uint32_t interest) {
   short events = 0;

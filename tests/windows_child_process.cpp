@@ -6,16 +6,13 @@
 #include <chrono>
 #include <map>
 
+#include "relay/platform/windows_system.h"
+
+using platform::wide;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::wstring wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-  std::wstring out(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
-  return out;
-}
 
 // One argument as the C runtime's parser reads it back: quoted, with the
 // backslashes before a quote doubled.

@@ -16,19 +16,14 @@
 
 #include "relay/platform/socket.h"
 #include "relay/platform/unique_fd.h"
+#include "relay/platform/windows_winsock.h"
 
 namespace testsys {
+
+using platform::socketOf;
+using platform::winsockStarted;
+
 namespace {
-
-SOCKET socketOf(int fd) { return SOCKET(intptr_t(fd)); }
-
-bool winsockStarted() {
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  return started;
-}
 
 int chunkOf(size_t size) { return size < size_t(INT_MAX) ? int(size) : INT_MAX; }
 
