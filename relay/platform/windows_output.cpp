@@ -11,6 +11,7 @@
 
 #include "relay/platform/clock.h"
 #include "relay/platform/errors.h"
+#include "relay/platform/windows_console.h"
 #include "relay/platform/windows_winsock.h"
 
 namespace platform {
@@ -42,6 +43,11 @@ long sendNow(SOCKET s, const char* data, size_t size) {
 }
 
 bool isPipe(int fd) { return GetFileType(handleOf(fd)) == FILE_TYPE_PIPE; }
+
+bool isConsole(HANDLE handle) {
+  DWORD mode;
+  return GetConsoleMode(handle, &mode) != 0;
+}
 
 // A pipe is written around the C runtime, which reports a full pipe as a
 // full disk: in PIPE_NOWAIT mode a full one takes nothing and says 0 bytes;
@@ -78,7 +84,7 @@ bool loopWaitsOn(COutputKind kind) { return kind == COutputKind::Socket; }
 // A handle's mode cannot be set apart from the one the parent shares.
 int reopenNonBlocking(int) { return -1; }
 
-// Only a pipe has a mode to change; a console takes every write at once.
+// Only a pipe has a mode to change; a console is written by a thread of its own.
 bool setNonBlockingFlag(int fd, bool nonBlocking) {
   if (!isPipe(fd)) return false;
   const HANDLE pipe = handleOf(fd);
@@ -94,6 +100,7 @@ bool setNonBlockingFlag(int fd, bool nonBlocking) {
 long writeOutput(int fd, COutputKind kind, const char* data, size_t size) {
   if (const SOCKET s = socketFor(fd); s != INVALID_SOCKET) return sendNow(s, data, size);
   if (isPipe(fd)) return writePipe(handleOf(fd), data, size);
+  if (isConsole(handleOf(fd))) return writeConsoleSoon(handleOf(fd), data, size);
   const int n = _write(fd, data, chunkOf(size));
   if (n >= 0) return long(n);
   WSASetLastError(errno);
@@ -101,11 +108,12 @@ long writeOutput(int fd, COutputKind kind, const char* data, size_t size) {
   return errno == EAGAIN ? 0 : -1;
 }
 
-// A socket says when it has room; a pipe or a console never does, and
-// nothing is gained by waiting blind: the caller's drain ends there.
+// A socket says when it has room, and a console's writer when it has
+// written; a pipe never does, and nothing is gained by waiting blind: the
+// caller's drain ends there.
 bool waitWritable(int fd, int timeoutMs) {
   const SOCKET s = socketFor(fd);
-  if (s == INVALID_SOCKET) return false;
+  if (s == INVALID_SOCKET) return isConsole(handleOf(fd)) && waitConsoleWritten(handleOf(fd), timeoutMs);
   WSAPOLLFD p{s, POLLWRNORM, 0};
   return WSAPoll(&p, 1, timeoutMs) > 0;
 }
