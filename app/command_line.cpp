@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string_view>
 
 #include "relay/event_loop.h"
+#include "relay/platform/paths.h"
 
 namespace {
 
@@ -43,12 +43,6 @@ void printUsage(std::FILE* out) {
   std::fprintf(out, "\nIn window mode Qt's own options (for example -platform) are accepted too.\n");
 }
 
-std::string absolute(const std::string& path) {
-  std::error_code error;
-  std::filesystem::path full = std::filesystem::absolute(path, error);
-  return error ? path : full.lexically_normal().string();
-}
-
 // The value of --profile, from "--profile PATH" (i moves past PATH) or
 // "--profile=PATH".
 void takeProfile(CCommandLine& line, int argc, char** argv, int& i, const char* inlineValue) {
@@ -59,10 +53,15 @@ void takeProfile(CCommandLine& line, int argc, char** argv, int& i, const char* 
     line.error = "--profile needs the path of a profile file";
     return;
   }
-  line.profilePath = absolute(value);
+  line.profilePath = platform::absolutePath(value);
 }
 
 }  // namespace
+
+CUtf8Arguments::CUtf8Arguments(int argc, char** argv) : text_(platform::programArguments(argc, argv)) {
+  for (std::string& argument : text_) pointers_.push_back(argument.data());
+  pointers_.push_back(nullptr);
+}
 
 CCommandLine parseCommandLine(int argc, char** argv) {
   CCommandLine line;

@@ -8,6 +8,7 @@
 // has taken its own options out of argv.
 
 #include <string>
+#include <vector>
 
 struct CCommandLine {
   bool headless = false;
@@ -17,6 +18,19 @@ struct CCommandLine {
   std::string profilePath;    // absolute; empty: the located profile
   std::string unknownOption;  // the first "--" argument nobody defines
   std::string error;          // an option used wrongly, e.g. --profile without a path
+};
+
+// The program's arguments in UTF-8 (from the system's own where argv is in
+// another code page, as on Windows), as argc and argv.
+class CUtf8Arguments {
+ public:
+  CUtf8Arguments(int argc, char** argv);
+  int argc() const { return int(pointers_.size()) - 1; }
+  char** argv() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> text_;
+  std::vector<char*> pointers_;  // ends in a null, as argv does
 };
 
 // Relative profile paths are made absolute here, against the directory the

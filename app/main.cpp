@@ -72,11 +72,12 @@ int main(int argc, char** argv) {
   // relay; a failed write is enough.
   platform::ignoreBrokenPipe();
   platform::passStandardStreamsUnchanged();
-  const CCommandLine command = parseCommandLine(argc, argv);
+  CUtf8Arguments utf8(argc, argv);
+  const CCommandLine command = parseCommandLine(utf8.argc(), utf8.argv());
   if (const int code = refuseBeforeStart(command); code >= 0) return code;
   // Memory that runs short ends no connection for it.
   CMemoryReserve memoryReserve;
-  if (command.headless) return runHeadlessFromArguments(argc, argv, command, memoryReserve);
+  if (command.headless) return runHeadlessFromArguments(utf8.argc(), utf8.argv(), command, memoryReserve);
 
   std::vector<char*> arguments(argv, argv + argc);  // Qt takes its own options out of argv
   platform::blockProcessSignals();

@@ -7,11 +7,14 @@
 #include "relay/platform/descriptor.h"
 #include "relay/platform/signals.h"
 
-int main(int argc, char** argv) {
+int main(int systemArgc, char** systemArgv) {
   // A reader that goes away (a closed pipe on the trace) must never end the
   // relay; a failed write is enough.
   platform::ignoreBrokenPipe();
   platform::passStandardStreamsUnchanged();
+  CUtf8Arguments arguments(systemArgc, systemArgv);
+  const int argc = arguments.argc();
+  char** argv = arguments.argv();
   const CCommandLine command = parseCommandLine(argc, argv);
   if (const int code = refuseBeforeStart(command); code >= 0) return code;
   if (!command.headless) {

@@ -171,6 +171,23 @@ TEST(HeadlessRunnerTest, ProfileThatCannotBeReadIsReportedAsSuch) {
       << runner->output;
 }
 
+// A profile in a folder named in Japanese is read from the command line:
+// Windows hands the arguments over in its own UTF-16, which a code page
+// cannot always hold.
+TEST(HeadlessRunnerTest, AProfileWhosePathIsNotAsciiIsReadFromTheCommandLine) {
+  TempDir temp;
+  const fs::path dir = fs::path(temp.path()) / fs::path(u8"設定");
+  fs::create_directory(dir);
+  uint16_t d = 0;
+  Fd destination = listenAny(d);
+  std::ofstream(dir / "Quillex.ini", std::ios::binary)
+      << "[TCP-PORT0]\nACT=1\nPORT=" + std::to_string(freePort()) + "\nFORWARDPORT=" + std::to_string(d) + "\n";
+  const std::u8string path = (dir / "Quillex.ini").u8string();
+  auto runner = startHeadless(temp.path(), "", {"--profile", std::string(path.begin(), path.end())});
+  EXPECT_TRUE(runner->waitForOutput("TCP-PORT0: relaying")) << runner->output;
+  EXPECT_EQ(runner->stop(SIGTERM), 0);
+}
+
 // Echoes a few bytes over a connection that the relay carries.
 void expectFlowing(int client, int server, const std::string& text) {
   std::string got(text.size(), '\0');

@@ -1,7 +1,9 @@
 #pragma once
-// Where the program is and where a user's settings may go.
+// Where the program is and where a user's settings may go. Paths are UTF-8
+// on every system.
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -24,5 +26,11 @@ const char* nullDevice();
 std::string joinPath(const std::string& dir, const std::string& name);
 // The path of `name` in the directory that holds `path`.
 std::string siblingPath(const std::string& path, const std::string& name);
+// The path made absolute against the current directory and normalized; as
+// given when that cannot be done.
+std::string absolutePath(const std::string& path);
+// The program's arguments in UTF-8, the program's name first: argv itself
+// where the system hands them over so, the system's own UTF-16 otherwise.
+std::vector<std::string> programArguments(int argc, char** argv);
 
 }  // namespace platform

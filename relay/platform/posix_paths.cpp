@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
 namespace platform {
 namespace {
@@ -72,5 +73,13 @@ bool makeDirectories(const std::string& dir) {
   struct stat st {};
   return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+std::string absolutePath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(path, error);
+  return error ? path : full.lexically_normal().string();
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 #include <windows.h>
+#include <shellapi.h>  // CommandLineToArgvW; after windows.h, which it needs first
 
 #include <direct.h>
 
@@ -102,6 +103,28 @@ bool makeDirectories(const std::string& dir) {
   if (isDirectory(dir)) return true;
   WSASetLastError(errnoOf(lastError));
   return false;
+}
+
+std::string absolutePath(const std::string& path) {
+  const std::wstring given = wide(path);
+  const DWORD n = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::wstring full(n, L'\0');
+  const DWORD written = GetFullPathNameW(given.c_str(), n, full.data(), nullptr);
+  if (written == 0 || written >= n) return path;
+  full.resize(written);
+  return utf8(full);
+}
+
+// argv is in the ANSI code page here, which cannot hold every path.
+std::vector<std::string> programArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!arguments) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) out.push_back(utf8(arguments[i]));
+  LocalFree(arguments);
+  return out;
 }
 
 }  // namespace platform
