@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build, end to end under Wine, against python3 on this side:
-#  - Quillex.exe --headless with ten ports relays 1 MiB both ways on each,
-#    refuses a caller its filter refuses, and logs every connection's end;
+#  - Quillex.exe --headless with ten ports relays 1 MiB both ways on each
+#    (the tenth's caller comes from 127.0.0.2), refuses a caller its filter
+#    refuses (127.0.0.1 on the tenth), and logs every connection's end;
 #  - a profile replaced atomically is read again (one port restarts, the
 #    others are unchanged), and a file beside it changing is no reload;
 #  - Ctrl+C (SIGINT to the Wine process) ends it within a second, exit 0;
@@ -173,15 +174,16 @@ relayPid=$!
 pids+=("$relayPid")
 wait_until 30 "ten 'relaying' lines" has_lines "$log" '^TCP-PORT[0-9]: relaying ' 10
 
-python3 "$peer" relay 30 "${listen[@]:0:9}" || fail "relaying 1 MiB both ways through nine ports"
+python3 "$peer" relay 30 "${listen[@]:0:9}" "127.0.0.2@${listen[9]}" || fail "relaying 1 MiB both ways through ten ports"
 python3 "$peer" refused 5 "${listen[9]}" || fail "the filter of TCP-PORT9"
 wait_until 5 "a log line per relayed connection" \
-  has_lines "$log" ' up=1048576 down=1048576 end=closed-by-(caller|destination) error=0$' 9
-for i in $(seq 0 8); do
+  has_lines "$log" ' up=1048576 down=1048576 end=closed-by-(caller|destination) error=0$' 10
+for i in $(seq 0 9); do
   has_lines "$log" "port=TCP-PORT$i .* up=1048576 down=1048576 end=closed-by" 1 || fail "no log line for TCP-PORT$i"
 done
+has_lines "$log" 'port=TCP-PORT9 caller=127\.0\.0\.2:.* end=closed-by' 1 || fail "TCP-PORT9 did not relay 127.0.0.2"
 wait_until 5 "the filter's log line" has_lines "$log" 'port=TCP-PORT9 caller=127\.0\.0\.1:.* end=refused-by-filter' 1
-echo "wine_check: headless: 1 MiB both ways through nine ports, the filter refused on the tenth, all logged"
+echo "wine_check: headless: 1 MiB both ways through each of ten ports, the filter refused 127.0.0.1 on the tenth, all logged"
 
 # --- reload --------------------------------------------------------------------
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The Linux side of scripts/wine_check.sh: the relay's destinations and its
-callers, on 127.0.0.1 only, every wait bounded. Each command exits 0 when
+callers, on loopback only, every wait bounded. Each command exits 0 when
 what it checks holds, and otherwise 1 with one line on standard error.
 
   ports N                    N distinct ports the kernel has free now
   serve PORT...              echo every connection back, until it is ended
   relay SECONDS PORT...      1 MiB both ways through each port at once, intact
+                             (SOURCE@PORT: the caller calls from that address)
   refused SECONDS PORT       the relay closes a caller without a byte
   hold SECONDS PORT          one connection that stays open until the relay
                              closes it; says "held" once it is through
@@ -64,11 +65,15 @@ def serve(port_list):
     threading.Event().wait()  # until the script ends it (SIGTERM)
 
 
-def through(port, seconds, errors):
-    """Sends 1 MiB while reading the echo, so neither side waits on the other."""
+def through(target, seconds, errors):
+    """Sends 1 MiB while reading the echo, so neither side waits on the other.
+    target: PORT, or SOURCE@PORT to call from that local address."""
+    source, _, port = target.rpartition("@")
+    port = int(port)
     payload = os.urandom(MIB)
     try:
-        conn = socket.create_connection((HOST, port), timeout=seconds)
+        conn = socket.create_connection((HOST, port), timeout=seconds,
+                                        source_address=(source, 0) if source else None)
         conn.settimeout(seconds)
         sender = threading.Thread(target=conn.sendall, args=(payload,), daemon=True)
         sender.start()
@@ -160,7 +165,7 @@ def main(argv):
     elif command == "serve":
         serve([int(p) for p in args])
     elif command == "relay":
-        relay(float(args[0]), [int(p) for p in args[1:]])
+        relay(float(args[0]), args[1:])
     elif command == "refused":
         refused(float(args[0]), int(args[1]))
     elif command == "hold":
