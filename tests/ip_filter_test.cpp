@@ -134,6 +134,66 @@ TEST(IpFilterSlots, CountsBeyondTheListsAreBounded) {
   EXPECT_EQ(f.checkAddress("5.5.5.5"), 0);
 }
 
+// IPv6 callers by every mode, IPv6 entries beside IPv4 ones, and IPv4-mapped
+// callers judged as the IPv4 address they are: one row per caller.
+TEST(IpFilterIPv6, EachModeJudgesIPv6AndMappedCallers) {
+  CIpFilter all, localhost, lan;
+  localhost.mode = CIpFilter::FILTER_LOCALHOST;
+  lan.mode = CIpFilter::FILTER_LAN;
+  const CIpFilter lists =
+      individual({"2001:db8::/32", "fe80::1", "192.168.0.0/16", "::ffff:10.0.0.0/104"}, {"2001:db8:0:bad::/64", "::/0x"});
+  struct Row {
+    const char* caller;
+    int all, localhost, lan, lists;
+  } rows[] = {
+      {"::1", 1, 1, 1, 0},
+      {"0:0:0:0:0:0:0:1", 1, 1, 1, 0},
+      {"fe80::1", 1, 0, 1, 1},
+      {"FE80::2", 1, 0, 1, 0},
+      {"febf:ffff::1", 1, 0, 1, 0},
+      {"fec0::1", 1, 0, 0, 0},
+      {"fc00::5", 1, 0, 1, 0},
+      {"fdff:1::1", 1, 0, 1, 0},
+      {"2001:db8::7", 1, 0, 0, 1},
+      {"2001:db8:0:bad::1", 1, 0, 0, 0},  // refused list wins
+      {"2001:db9::1", 1, 0, 0, 0},
+      {"::ffff:127.0.0.1", 1, 1, 1, 0},  // mapped: the IPv4 rules
+      {"::ffff:7f00:1", 1, 1, 1, 0},
+      {"::ffff:192.168.1.1", 1, 0, 1, 1},
+      {"::ffff:10.1.1.1", 1, 0, 1, 0},  // an IPv6 entry never matches an IPv4 caller
+      {"::127.0.0.1", 1, 0, 0, 0},      // not mapped: an IPv6 address
+      {"1:2:3:4:5:6:7:8:9", 1, 0, 0, 0},
+      {"1::2::3", 1, 0, 0, 0},
+      {"fe80::1%eth0", 1, 0, 0, 0},
+      {"12345::", 1, 0, 0, 0},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(all.checkAddress(r.caller), r.all) << r.caller;
+    EXPECT_EQ(localhost.checkAddress(r.caller), r.localhost) << r.caller;
+    EXPECT_EQ(lan.checkAddress(r.caller), r.lan) << r.caller;
+    EXPECT_EQ(lists.checkAddress(r.caller), r.lists) << r.caller;
+  }
+  EXPECT_EQ(lists.checkAddress("192.168.3.3"), 1);  // the IPv4 entries as before
+  EXPECT_EQ(lists.checkAddress("10.1.1.1"), 0);
+}
+
+TEST(IpFilterIPv6, EntriesParseInEveryTextFormWithPrefixesUpTo128) {
+  uint8_t bytes[16];
+  int prefix;
+  for (const char* good : {"::", "::1", "2001:db8::/32", "2001:DB8:0:0:0:0:0:1/128", "::ffff:1.2.3.4", "1::/0"}) {
+    EXPECT_TRUE(CIpFilter::parseEntry6(good, bytes, prefix)) << good;
+  }
+  EXPECT_TRUE(CIpFilter::parseEntry6("2001:db8::1/64", bytes, prefix));
+  EXPECT_EQ(prefix, 64);
+  EXPECT_EQ(bytes[0], 0x20);
+  EXPECT_EQ(bytes[15], 1);
+  for (const char* bad : {"", ":", ":::", "1:2:3:4:5:6:7:8:9", "::/129", "::/", "::/-1", "2001:db8::/3 2",
+                          "fe80::1%1", "1.2.3.4", "::1.2.3", "::1.2.3.256", "g::", "1:2:3:4:5:6:7::8"}) {
+    EXPECT_FALSE(CIpFilter::parseEntry6(bad, bytes, prefix)) << bad;
+    EXPECT_EQ(prefix, 128) << bad;
+  }
+}
+
 // ---- Differential test against a deliberately naive model ----
 
 struct ModelEntry {
