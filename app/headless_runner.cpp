@@ -129,6 +129,7 @@ class CHeadlessRunner {
   void reload(const CProfileLook& look);
   void reloadPorts(const CProfile& profile);
   void reportTimeoutWarnings(const CProfile& profile, int index) const;
+  void sayPortsBeyondTheLimit(const CProfile& profile) const;
   // The line that says how the start went.
   std::string startPort(int index, const CPortSetting& setting);
   void explainNoPortOn() const;
@@ -187,6 +188,7 @@ std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
 bool CHeadlessRunner::start() {
   CProfile profile;
   if (!readProfile(profile, "")) return false;
+  sayPortsBeyondTheLimit(profile);
   const std::map<int, CPortSetting> on = readPortsOn(profile);
   for (const auto& [index, setting] : on) {
     // A server refuses, with one line, a port it could never relay for.
@@ -247,6 +249,7 @@ void CHeadlessRunner::reload(const CProfileLook& look) {
 // Ports are stopped before any is started, so a listen port that moved from
 // one section to another is free when its new section starts.
 void CHeadlessRunner::reloadPorts(const CProfile& profile) {
+  sayPortsBeyondTheLimit(profile);
   const std::map<int, CPortSetting> wanted = readPortsOn(profile);
   std::map<int, const char*> toStart;  // index -> what the start line says it was
   for (int i = 0; i < MAX_PORTS; ++i) {
@@ -282,6 +285,14 @@ void CHeadlessRunner::reloadPorts(const CProfile& profile) {
     report(index, std::string(how) + "; " + startPort(index, wanted.at(index)));
   }
   if (ports_.empty()) explainNoPortOn();
+}
+
+// A PORTNUM beyond what runs is refused for the ports beyond, in one line.
+void CHeadlessRunner::sayPortsBeyondTheLimit(const CProfile& profile) const {
+  const int portNum = readSystemSetting(profile).portNum;
+  if (portNum <= MAX_PORTS) return;
+  say(out_, "Quillex: PORTNUM=" + std::to_string(portNum) + " is more than " + std::to_string(MAX_PORTS) +
+                " ports: " + portSectionName(MAX_PORTS) + " and above are not started");
 }
 
 void CHeadlessRunner::reportTimeoutWarnings(const CProfile& profile, int index) const {

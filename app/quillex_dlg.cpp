@@ -158,7 +158,8 @@ void CQuillexDlg::OnTrayExit() {
 void CQuillexDlg::readSystemSettings() {
   CSystemSetting system = loadSystemSetting(profilePath_);
   storedPortCount_ = system.portNum;
-  portCount_ = boundedPortCount(system.portNum);
+  // Two columns of five panels is all the window lays out.
+  portCount_ = std::min(boundedPortCount(system.portNum), PORT_COUNT_CHOICES.back());
   startWindow_ = system.window;
 }
 

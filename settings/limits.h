@@ -27,12 +27,13 @@ constexpr int MAX_FILTER_ENTRIES = 10;
 // A count from a hand-edited profile never reaches beyond the last slot.
 constexpr int boundedEntryCount(int count) { return std::clamp(count, 0, MAX_FILTER_ENTRIES); }
 
-// The ports a profile describes, [TCP-PORT0] to [TCP-PORT9], and the counts
-// PORTNUM may hold, in the order the system properties offer them.
-constexpr int MAX_PORTS = 10;
+// The counts PORTNUM may hold, in the order the system properties offer
+// them, and the most ports a profile may describe beyond them by hand,
+// [TCP-PORT0] to [TCP-PORT1023].
 constexpr std::array<int, 3> PORT_COUNT_CHOICES = {1, 5, 10};
-static_assert(PORT_COUNT_CHOICES.back() == MAX_PORTS);
-// The ports to run for a PORTNUM: below 1 leaves none, above MAX_PORTS would not fit.
+constexpr int MAX_PORTS = 1024;
+// The ports to run for a PORTNUM: below 1 runs one, as the original did;
+// above MAX_PORTS the rest are not run.
 constexpr int boundedPortCount(int portNum) { return std::clamp(portNum, 1, MAX_PORTS); }
 
 // The longest timeout a profile sets, about 24 days: its milliseconds stay

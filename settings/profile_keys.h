@@ -81,6 +81,7 @@ inline constexpr auto kPortKeys = std::tuple{
     CNumberKey{"CONNECTTIMEOUT", [](auto& r) -> auto& { return r.connectTimeout; }, 0, CKeyBound::Seconds, false},
     CNumberKey{"IDLETIMEOUT", [](auto& r) -> auto& { return r.idleTimeout; }, 0, CKeyBound::Seconds, false},
     CNumberKey{"KEEPALIVE", [](auto& r) -> auto& { return r.keepAlive; }, 0, CKeyBound::Seconds, false},
+    CNumberKey{"LISTENDUAL", [](auto& r) -> auto& { return r.listenDual; }, 0, CKeyBound::OnlyOne, false},
 };
 
 inline constexpr auto kSystemKeys = std::tuple{
