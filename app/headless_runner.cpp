@@ -40,7 +40,9 @@ struct CHeadlessPort {
   CTcpRepeater repeater;
 };
 
-std::string listenAddress(const CPortSetting& s) { return s.isListenBind ? s.ipListenBind : "0.0.0.0"; }
+std::string listenEndpoint(const CPortSetting& s) {
+  return listenEndpointText(s.isListenBind != 0, s.ipListenBind, s.listenDual == 1, s.port);
+}
 
 // How long the end of the program waits for its outputs' readers.
 constexpr int kDrainAtExitMs = 400;
@@ -175,11 +177,11 @@ std::string CHeadlessRunner::startPort(int index, const CPortSetting& setting) {
   applyPortSetting(r, port->setting);  // the filter is read per caller: a reload may replace it in place
   char line[1024];
   if (r.isListening())
-    std::snprintf(line, sizeof line, "relaying %s -> %s (filter mode %d)%s", endpointText(listenAddress(s), s.port).c_str(),
+    std::snprintf(line, sizeof line, "relaying %s -> %s (filter mode %d)%s", listenEndpoint(s).c_str(),
                   endpointText(s.forwardHost, s.forwardPort).c_str(), s.filter.mode,
                   timeoutsInForce(s, r.keepAliveError()).c_str());
   else
-    std::snprintf(line, sizeof line, "cannot listen on %s: %s (error %d)", endpointText(listenAddress(s), s.port).c_str(),
+    std::snprintf(line, sizeof line, "cannot listen on %s: %s (error %d)", listenEndpoint(s).c_str(),
                   ws::describeError(r.startError()), r.startError());
   ports_[index] = std::move(port);
   return line;

@@ -6,8 +6,8 @@
 #include "resources/port_texts.h"
 
 QString listenEndpoint(const CTcpRepeater& repeater) {
-  const std::string address = repeater.isListenBind ? repeater.ipListenBind : "0.0.0.0";
-  return QString::fromStdString(endpointText(address, repeater.listenPort));
+  return QString::fromStdString(listenEndpointText(repeater.isListenBind != 0, repeater.ipListenBind,
+                                                   repeater.listenDual(), repeater.listenPort));
 }
 
 QString listenReason(const CTcpRepeater& repeater, bool on, const CListenBlock& block) {

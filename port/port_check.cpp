@@ -33,45 +33,109 @@ bool sameLetters(const std::string& a, const char* b) {
   return a.size() == std::strlen(b) && std::equal(a.begin(), a.end(), b, [&](char x, char y) { return lower(x) == lower(y); });
 }
 
+// An IPv4 or IPv6 literal's family, 0 for anything else (a name, no address).
+int familyOf(const std::string& text) {
+  sockaddr_in6 v6{};
+  if (isDottedIPv4(text)) return AF_INET;
+  return parseIPv6Literal(text, v6) ? AF_INET6 : 0;
+}
+
+const char* familyName(int family) { return family == AF_INET6 ? "IPv6" : "IPv4"; }
+
+// An outgoing bind of one family cannot reach a literal destination of the
+// other: a line saying so, or empty. A name's family is known only once it
+// is looked up.
+std::string bindThatCannotReach(const CPortSetting& s) {
+  const int bind = familyOf(s.ipConnectBind), destination = familyOf(s.forwardHost);
+  if (!s.isConnectBind || destination == 0 || bind == destination) return std::string();
+  return formatted(kBindCannotReach, s.ipConnectBind.c_str(), familyName(bind), s.forwardHost.c_str(),
+                   familyName(destination));
+}
+
 // What the panel lets pass but a server cannot honour; empty when nothing.
 std::string unusableSetting(const CPortSetting& s) {
   if (s.forwardHost.empty()) return kNoDestinationHost;
   if (s.forwardHost.size() > kMaxHostNameLength) return formatted(kHostTooLong, s.forwardHost.size(), kMaxHostNameLength);
-  if (s.isListenBind && !isDottedIPv4(s.ipListenBind))
+  if (s.isListenBind && familyOf(s.ipListenBind) == 0)
     return formatted(kNotAnAddress, "IPLISTENBIND", s.ipListenBind.c_str());
-  if (s.isConnectBind && !isDottedIPv4(s.ipConnectBind))
+  if (s.isConnectBind && familyOf(s.ipConnectBind) == 0)
     return formatted(kNotAnAddress, "IPCONNECTBIND", s.ipConnectBind.c_str());
+  if (std::string line = bindThatCannotReach(s); !line.empty()) return line;
   // An unknown mode admits every caller; a server fails closed instead.
   if (s.filter.mode < CIpFilter::FILTER_ALL || s.filter.mode > CIpFilter::FILTER_INDIVIDUAL)
     return formatted(kNotAFilterMode, s.filter.mode);
   return std::string();
 }
 
-// The IPv4 address a destination names without a lookup: a dotted literal,
-// "localhost", or an IPv4-mapped IPv6 literal.
-bool destinationAddress(const std::string& host, in_addr& out) {
-  if (sameLetters(host, "localhost") || sameLetters(host, "localhost."))
-    return parseDottedIPv4("127.0.0.1", out);
+// The address a destination names without a lookup: a dotted literal or
+// "localhost" (as IPv4-mapped), or an IPv6 literal.
+bool destinationAddress(const std::string& host, in6_addr& out) {
   sockaddr_in6 v6{};
-  if (parseDottedIPv4(host.c_str(), out)) return true;
-  if (!parseIPv6Literal(host, v6) || !IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) return false;
-  std::memcpy(&out, &v6.sin6_addr.s6_addr[12], sizeof out);
+  in_addr v4{};
+  const bool local = sameLetters(host, "localhost") || sameLetters(host, "localhost.");
+  if (parseDottedIPv4(local ? "127.0.0.1" : host.c_str(), v4)) {
+    out = in6_addr{};
+    out.s6_addr[10] = out.s6_addr[11] = 0xff;
+    std::memcpy(&out.s6_addr[12], &v4, sizeof v4);
+    return true;
+  }
+  if (!parseIPv6Literal(host, v6)) return false;
+  out = v6.sin6_addr;
   return true;
 }
 
-// Whether a connect to address reaches a listener of this setting. A
-// connect to the wildcard address goes to the loopback one, and a listener
-// bound to the wildcard address listens on every address.
-bool reachesListener(in_addr address, const CPortSetting& listener) {
-  const uint32_t to = ntohl(address.s_addr) == INADDR_ANY ? INADDR_LOOPBACK : ntohl(address.s_addr);
-  in_addr bound{};
-  if (listener.isListenBind && parseDottedIPv4(listener.ipListenBind.c_str(), bound) &&
-      ntohl(bound.s_addr) != INADDR_ANY)
-    return ntohl(bound.s_addr) == to;
-  char dotted[INET_ADDRSTRLEN];
-  in_addr target{};
-  target.s_addr = htonl(to);
-  return (to >> 24) == 127 || (inet_ntop(AF_INET, &target, dotted, sizeof dotted) && isLocalAddress(dotted));
+bool isMapped(const in6_addr& a) { return IN6_IS_ADDR_V4MAPPED(&a); }
+
+// The wildcard address of either family.
+bool isWildcard(const in6_addr& a) {
+  static const uint8_t kZero[4] = {};
+  return IN6_IS_ADDR_UNSPECIFIED(&a) || (isMapped(a) && std::memcmp(&a.s6_addr[12], kZero, 4) == 0);
+}
+
+// A connect to the wildcard address of a family goes to its loopback one.
+in6_addr connectedTo(in6_addr to) {
+  if (!isWildcard(to)) return to;
+  if (isMapped(to))
+    to.s6_addr[12] = 127, to.s6_addr[15] = 1;
+  else
+    to.s6_addr[15] = 1;
+  return to;
+}
+
+bool isLoopback(const in6_addr& a) { return isMapped(a) ? a.s6_addr[12] == 127 : IN6_IS_ADDR_LOOPBACK(&a) != 0; }
+
+// Whether this host has the address; cannot tell counts as yes: let the connects say.
+bool isHostAddress(const in6_addr& a) {
+  sockaddr_storage sa{};
+  socklen_t length = sizeof(sockaddr_in6);
+  if (isMapped(a)) {
+    auto& v4 = reinterpret_cast<sockaddr_in&>(sa);
+    v4.sin_family = AF_INET;
+    std::memcpy(&v4.sin_addr, &a.s6_addr[12], 4);
+    length = sizeof v4;
+  } else {
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(sa);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_addr = a;
+  }
+  return platform::checkLocalAddress(reinterpret_cast<sockaddr*>(&sa), length) != platform::CAddressCheck::NotLocal;
+}
+
+// Whether a connect to the destination reaches a listener of this setting.
+// A listener bound to a wildcard address listens on every address of its
+// family (of both, with LISTENDUAL), one bound to an address on it alone.
+bool reachesListener(const in6_addr& destination, const CPortSetting& listener) {
+  const in6_addr to = connectedTo(destination);
+  bool v4 = true, v6 = listener.listenDual == 1;
+  if (listener.isListenBind) {
+    in6_addr bound{};
+    if (!destinationAddress(listener.ipListenBind, bound)) return false;
+    if (!isWildcard(bound)) return std::memcmp(&bound, &to, sizeof to) == 0;
+    v4 = isMapped(bound);
+    v6 = !v4;
+  }
+  if (isMapped(to) ? !v4 : !v6) return false;
+  return isLoopback(to) || isHostAddress(to);
 }
 
 // How a timeout key's text reads when it is not a number of seconds the
@@ -102,12 +166,13 @@ std::string serverRefusal(const CPortSetting& s) {
 }
 
 std::string serverWarning(const CPortSetting& s) {
-  if (!s.isConnectBind || isLocalAddress(s.ipConnectBind)) return std::string();
+  in6_addr bind{};
+  if (!s.isConnectBind || !destinationAddress(s.ipConnectBind, bind) || isHostAddress(bind)) return std::string();
   return formatted(kConnectBindMissing, s.ipConnectBind.c_str());
 }
 
 int relayLoopTarget(const CPortSetting& s, const std::map<int, CPortSetting>& onPorts) {
-  in_addr address{};
+  in6_addr address{};
   if (!destinationAddress(s.forwardHost, address)) return -1;
   for (const auto& [other, listener] : onPorts)
     if (listener.port == s.forwardPort && reachesListener(address, listener)) return other;
@@ -132,12 +197,4 @@ std::vector<std::string> timeoutWarnings(const CProfile& profile, int portIndex)
     }
   });
   return lines;
-}
-
-bool isLocalAddress(const std::string& dottedAddress) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  if (!parseDottedIPv4(dottedAddress.c_str(), sa.sin_addr)) return false;
-  // Cannot tell: let the connects say.
-  return platform::checkLocalAddress(reinterpret_cast<sockaddr*>(&sa), sizeof sa) != platform::CAddressCheck::NotLocal;
 }

@@ -36,5 +36,3 @@ std::string relayLoopRefusal(int index, const CPortSetting& setting, const std::
 // seconds the relay takes: one line each, saying how the key reads instead.
 std::vector<std::string> timeoutWarnings(const CProfile& profile, int portIndex);
 
-// Whether the dotted address is one this machine can bind right now.
-bool isLocalAddress(const std::string& dottedAddress);

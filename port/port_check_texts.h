@@ -11,7 +11,9 @@ constexpr const char* kForwardPortInvalid = "転送先ポート番号が無効�
 // What the headless runner also refuses, being a server, one line each.
 constexpr const char* kNoDestinationHost = "ON, but no destination host is set";
 constexpr const char* kHostTooLong = "FORWARDHOST is %zu bytes long; a host name has at most %zu";
-constexpr const char* kNotAnAddress = "%s=\"%s\" is not a dotted IPv4 address";
+constexpr const char* kNotAnAddress = "%s=\"%s\" is not an IPv4 or IPv6 address";
+constexpr const char* kBindCannotReach =
+    "IPCONNECTBIND=%s is an %s address and cannot reach FORWARDHOST=%s, an %s one";
 constexpr const char* kNotAFilterMode = "FILTERMODE=%d is not a filter mode (0 to 3)";
 constexpr const char* kNotStarted = "%s: not started";
 constexpr const char* kConnectBindMissing =

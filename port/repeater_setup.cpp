@@ -9,6 +9,7 @@ void applyPortSetting(CTcpRepeater& repeater, CPortSetting& s) {
   repeater.setConnectBind(s.isConnectBind, s.ipConnectBind);
   repeater.setIpFilter(&s.filter);
   repeater.setHalfClose(s.halfClose);
+  repeater.setListenDual(s.listenDual);
   repeater.setTimeouts(s.connectTimeout, s.idleTimeout, s.keepAlive);
   repeater.start(s.port, s.forwardHost, s.forwardPort);
 }

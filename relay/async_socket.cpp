@@ -44,14 +44,19 @@ void shedOneCaller(int listenFd) {
   openSpareFd();
 }
 
-// Dotted IPv4 text, or IPv6 text for a connection to an IPv6 destination.
+// Dotted IPv4 text, or IPv6 text for an IPv6 end. An IPv4 caller of a
+// socket that takes both families comes as ::ffff:a.b.c.d, and is the IPv4
+// address a.b.c.d everywhere it is shown or judged.
 bool endpointText(const sockaddr_storage& sa, std::string& address, unsigned& port) {
   char text[INET6_ADDRSTRLEN];
   const auto* v4 = reinterpret_cast<const sockaddr_in*>(&sa);
   const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&sa);
   const bool isV6 = sa.ss_family == AF_INET6;
-  if (!inet_ntop(sa.ss_family, isV6 ? static_cast<const void*>(&v6->sin6_addr) : &v4->sin_addr, text, sizeof text))
-    return false;
+  const bool mapped = isV6 && IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr);
+  const void* raw = !isV6   ? static_cast<const void*>(&v4->sin_addr)
+                    : mapped ? static_cast<const void*>(&v6->sin6_addr.s6_addr[12])
+                             : static_cast<const void*>(&v6->sin6_addr);
+  if (!inet_ntop(isV6 && !mapped ? AF_INET6 : AF_INET, raw, text, sizeof text)) return false;
   address = text;
   port = ntohs(isV6 ? v6->sin6_port : v4->sin_port);
   return true;
@@ -135,48 +140,77 @@ void CAsyncSocket::attachHandle(int handle) {
   gHandles[size_t(handle)] = this;
 }
 
-bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bindAddress) {
-  in_addr address{};
-  address.s_addr = htonl(INADDR_ANY);
+namespace {
+
+// The address a socket of Create binds to: an IPv4 or IPv6 literal, or the
+// wildcard of the family asked for; false for anything else.
+bool bindAddressOf(const char* text, bool dualStack, sockaddr_storage& out, socklen_t& length) {
+  out = sockaddr_storage{};
+  auto& v4 = reinterpret_cast<sockaddr_in&>(out);
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(out);
+  if (!text && dualStack) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_addr = in6addr_any;
+    length = sizeof v6;
+    return true;
+  }
+  length = sizeof v4;
+  v4.sin_family = AF_INET;
+  v4.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (!text || parseDottedIPv4(text, v4.sin_addr)) return true;
+  length = sizeof v6;
+  return parseIPv6Literal(text, v6);
+}
+
+}  // namespace
+
+bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bindAddress, bool dualStack) {
   // No address means any; an empty or blank one is not an address, and
   // binding it as "any" would open the port wider than asked.
-  bool bindToAddress = bindAddress != nullptr;
+  const bool bindToAddress = bindAddress != nullptr;
+  sockaddr_storage sa{};
+  socklen_t length = 0;
   if (bool(m_hSocket) || type != ws::kSockStream || port > unsigned(MAX_PORT_NUMBER) ||
-      (bindToAddress && !parseDottedIPv4(bindAddress, address)))
+      !bindAddressOf(bindAddress, dualStack, sa, length))
     return fail(ws::kWSAEINVAL);
 
   // Not the object's until it is bound: a failed Create leaves it unopened.
-  CUniqueFd fd(platform::openStreamSocket(AF_INET));
+  CUniqueFd fd(platform::openStreamSocket(sa.ss_family));
   if (!fd) return failFromSystem();
+  // An IPv6 address takes IPv6 callers alone unless one socket for both was asked.
+  if (sa.ss_family == AF_INET6 && !platform::setIPv6Only(fd.get(), !dualStack)) return failFromSystem();
   const int one = 1;
   // Here the option only works when set before bind: it lets a port be
   // listened on again while connections of its last run linger.
   if (port != 0) platform::setReuseAddress(fd.get(), &one, sizeof one);
   // An unbound socket is bound to any address at connect; binding early would
   // pin an ephemeral port per socket and exhaust them under load.
-  if (port != 0 || bindToAddress) {
+  if (port != 0 || bindToAddress || dualStack) {
     if (port == 0) platform::bindAddressOnly(fd.get());
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(uint16_t(port));
-    sa.sin_addr = address;
-    if (!platform::bindTo(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa)) return failFromSystem();
+    if (sa.ss_family == AF_INET6)
+      reinterpret_cast<sockaddr_in6&>(sa).sin6_port = htons(uint16_t(port));
+    else
+      reinterpret_cast<sockaddr_in&>(sa).sin_port = htons(uint16_t(port));
+    if (!platform::bindTo(fd.get(), reinterpret_cast<sockaddr*>(&sa), length)) return failFromSystem();
   }
   attachHandle(fd.release());
   select(events);
   phase_ = Phase::Created;
   bound_ = bindToAddress;
+  family_ = sa.ss_family;
   return true;
 }
 
 // A socket made for IPv4 that is to reach an IPv6 destination is made anew;
-// one bound to an IPv4 address cannot reach it at all.
+// one bound to an address of the other family cannot reach it at all.
 bool CAsyncSocket::switchToIPv6() {
+  if (family_ == AF_INET6) return true;
   if (bound_) return fail(ws::kWSAEAFNOSUPPORT);
   int fd = platform::openStreamSocket(AF_INET6);
   if (fd < 0) return failFromSystem();
   gHandles[size_t(m_hSocket.get())] = nullptr;
   attachHandle(fd);  // the IPv4 socket is closed as the new one takes its place
+  family_ = AF_INET6;
   return true;
 }
 
@@ -234,6 +268,7 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
   socklen_t length = destinationAddress(host, port, sa);
   if (port > unsigned(MAX_PORT_NUMBER) || length == 0) return fail(ws::kWSAEINVAL);
   if (sa.ss_family == AF_INET6 && !switchToIPv6()) return false;
+  if (sa.ss_family == AF_INET && family_ == AF_INET6) return fail(ws::kWSAEAFNOSUPPORT);
 
   platform::setNoDelay(m_hSocket.get());
   const platform::CConnectStart started =
@@ -291,6 +326,7 @@ void CAsyncSocket::Close() {
   wantWrite_ = false;
   sendShut_ = false;
   bound_ = false;
+  family_ = AF_INET;
   peerKnown_ = false;
 }
 

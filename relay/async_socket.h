@@ -36,11 +36,13 @@ class CAsyncSocket : private CEventHandler {
   CAsyncSocket& operator=(const CAsyncSocket&) = delete;
   virtual ~CAsyncSocket();
 
-  // Opens and binds. bindAddress must be a dotted IPv4 literal (null or empty:
-  // any address); anything else fails with WSAEINVAL and leaves the object
-  // unopened.
+  // Opens and binds. bindAddress must be a dotted IPv4 literal or an IPv6
+  // one (bare or in brackets, with or without a scope; the socket then takes
+  // IPv6 alone); null means any address, IPv4 unless dualStack asks for one
+  // socket that takes IPv4 and IPv6 alike. Anything else (an empty or blank
+  // text is no address) fails with WSAEINVAL and leaves the object unopened.
   bool Create(unsigned port = 0, int type = ws::kSockStream, long events = kAllEvents,
-              const char* bindAddress = nullptr);
+              const char* bindAddress = nullptr, bool dualStack = false);
   virtual bool Accept(CAsyncSocket& connected);
   // Accepts one waiting caller and closes it at once, needing no memory: a
   // listener that cannot take its caller must not report it again and again.
@@ -125,6 +127,7 @@ class CAsyncSocket : private CEventHandler {
   bool wantWrite_ = false;      // OnSend is owed once the socket is writable
   bool sendShut_ = false;       // ShutDown ended this side's sending
   bool bound_ = false;          // Create bound it to a given address
+  int family_ = AF_INET;        // of the socket held
   bool peerKnown_ = false;      // peer_ holds the remote end, so no getpeername is needed
   union {
     sockaddr_in v4;

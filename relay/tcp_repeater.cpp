@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "relay/endpoint_text.h"
 #include "relay/ip_text.h"
 #include "relay/own_endpoints.h"
 #include "relay/trace.h"
@@ -77,7 +78,8 @@ void CTcpRepeater::start(int listenPort, const std::string& forwardHost, int for
   listening_ = false;
   startError_ = 0;
   const char* bindAddress = isListenBind ? ipListenBind.c_str() : nullptr;
-  if (!listenSocket.Create(unsigned(listenPort), ws::kSockStream, CAsyncSocket::kAllEvents, bindAddress)) {
+  if (!listenSocket.Create(unsigned(listenPort), ws::kSockStream, CAsyncSocket::kAllEvents, bindAddress,
+                           !isListenBind && listenDual_)) {
     startError_ = ws::WSAGetLastError();
     QTRACE("Error:CTcpRepeater::start()-Create() err=%d\n", startError_);
     return;
@@ -164,13 +166,13 @@ bool CTcpRepeater::acceptCaller(std::unique_ptr<CTcpSockStream>& client, bool& t
   const bool loop = loop_.ownEndpoints().isOutgoing(*client);
   if (loop || (ipFilter && ipFilter->checkAddress(address) == 0)) {
     client.reset();  // closes without a shutdown
-    QTRACE("★★接続を拒否★★ PeerAddress=%s, port=%d\n", address.c_str(), int(port));
+    QTRACE("★★接続を拒否★★ PeerAddress=%s, port=%d\n", addressText(address).c_str(), int(port));
     reportRefused(address, int(port), loop ? End::RefusedAsLoop : End::RefusedByFilter);
     return false;
   }
   client->peerAddress = address;
   client->peerPort = int(port);
-  QTRACE("接続を受け付けました。PeerAddress=%s, port=%d\n", address.c_str(), int(port));
+  QTRACE("接続を受け付けました。PeerAddress=%s, port=%d\n", addressText(address).c_str(), int(port));
   return true;
 }
 

@@ -64,6 +64,9 @@ class CTcpRepeater : public CTcpSockStreamParent {
   // Extensions: a peer's end of stream passed on to the other peer; an
   // observer told of every connection as it ends (not owned; null for none).
   void setHalfClose(int on) { halfClose_ = on == 1; }  // only 1 switches it on
+  // Without a listen address, one socket takes IPv4 and IPv6 callers (only 1 switches it on).
+  void setListenDual(int on) { listenDual_ = on == 1; }
+  bool listenDual() const { return listenDual_; }
   void setConnectionObserver(CConnectionObserver* observer) { observer_ = observer; }
   // Timeouts in seconds, 0 for none: a connect (with its name lookup) that
   // has not completed fails with WSAETIMEDOUT as the system's own timeout
@@ -134,6 +137,7 @@ class CTcpRepeater : public CTcpSockStreamParent {
   std::unique_ptr<CHostResolver> resolver_;
   CConnectionObserver* observer_ = nullptr;
   bool halfClose_ = false;
+  bool listenDual_ = false;
   int connectTimeoutMs_ = 0;
   int idleTimeoutMs_ = 0;
   int keepAliveSeconds_ = 0;

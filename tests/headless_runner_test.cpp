@@ -90,13 +90,15 @@ TEST(HeadlessRunnerTest, PortsThatCannotRelayAreRefusedWithOneLineEach) {
   Fd destination = listenAny(destinationPort);
   const std::string dest = "FORWARDPORT=" + std::to_string(destinationPort) + "\n";
   const std::pair<std::string, std::string> rows[] = {
-      {"ISLISTENBIND=1\nIPLISTENBIND=\n", "IPLISTENBIND=\"\" is not a dotted IPv4 address: not started"},
+      {"ISLISTENBIND=1\nIPLISTENBIND=\n", "IPLISTENBIND=\"\" is not an IPv4 or IPv6 address: not started"},
       {"ISLISTENBIND=1\nIPLISTENBIND=localhost\n",
-       "IPLISTENBIND=\"localhost\" is not a dotted IPv4 address: not started"},
+       "IPLISTENBIND=\"localhost\" is not an IPv4 or IPv6 address: not started"},
       {"PORT=70000\n", "Listenポートが無効な設定です"},
       {"FORWARDPORT=-5\n", "転送先ポート番号が無効な設定です"},
       {"ISCONNECTBIND=1\nIPCONNECTBIND=gateway\n",
-       "IPCONNECTBIND=\"gateway\" is not a dotted IPv4 address: not started"},
+       "IPCONNECTBIND=\"gateway\" is not an IPv4 or IPv6 address: not started"},
+      {"ISCONNECTBIND=1\nIPCONNECTBIND=::1\n",
+       "IPCONNECTBIND=::1 is an IPv6 address and cannot reach FORWARDHOST=127.0.0.1, an IPv4 one: not started"},
       {"FORWARDHOST=" + std::string(254, 'h') + "\n",
        "FORWARDHOST is 254 bytes long; a host name has at most 253: not started"},
       {"FILTERMODE=4\n", "FILTERMODE=4 is not a filter mode (0 to 3): not started"},
@@ -106,7 +108,7 @@ TEST(HeadlessRunnerTest, PortsThatCannotRelayAreRefusedWithOneLineEach) {
       {"FORWARDHOST=\n", "ON, but no destination host is set: not started"},
   };
   // The byte-order mark an editor may write must not hide [SYSTEM].
-  std::string profile = "\xEF\xBB\xBF[SYSTEM]\nPORTNUM=10\n";
+  std::string profile = "\xEF\xBB\xBF[SYSTEM]\nPORTNUM=" + std::to_string(std::size(rows)) + "\n";
   for (size_t i = 0; i < std::size(rows); ++i)
     profile += "[TCP-PORT" + std::to_string(i) + "]\nACT=1\n" + rows[i].first +  // the first key counts
                "PORT=" + std::to_string(freePort()) + "\n" + dest;
@@ -114,10 +116,10 @@ TEST(HeadlessRunnerTest, PortsThatCannotRelayAreRefusedWithOneLineEach) {
   for (size_t i = 0; i < std::size(rows); ++i)
     EXPECT_TRUE(runner->waitForOutput("TCP-PORT" + std::to_string(i) + ": " + rows[i].second + "\n", 5000))
         << rows[i].second << "\n" << runner->output;
-  EXPECT_TRUE(runner->waitForOutput("TCP-PORT8: relaying"));
+  EXPECT_TRUE(runner->waitForOutput("TCP-PORT9: relaying"));
   EXPECT_EQ(runner->stop(SIGTERM), 0);
   const std::string& out = runner->output;
-  EXPECT_EQ(out.find(": relaying"), out.rfind(": relaying")) << "only TCP-PORT8 starts:\n" << out;
+  EXPECT_EQ(out.find(": relaying"), out.rfind(": relaying")) << "only TCP-PORT9 starts:\n" << out;
 }
 
 // A destination that is one of the relay's own listening ports is refused
@@ -305,6 +307,92 @@ TEST(HeadlessRunnerTest, AKeepaliveLongerThanTheSystemTakesIsClampedAndSaidSo) {
   EXPECT_TRUE(runner->waitForOutput("(filter mode 0); keepalive " + std::to_string(taken) + " s" +
                                     (taken < asked ? " (KEEPALIVE=40000 is more than this system takes)" : "") + "\n"))
       << runner->output;
+  EXPECT_EQ(runner->stop(SIGTERM), 0);
+}
+
+// An IPv6 listener and a dual-stack wildcard are named in their start lines;
+// an IPv6 caller's trace and log lines write it in brackets, a refused one
+// too, and an IPv4 caller of the dual-stack socket is its IPv4 address.
+TEST(HeadlessRunnerTest, IPv6ListenersAndCallersAreNamedWhole) {
+  uint16_t probe = 0;
+  if (!listenIPv6(probe)) GTEST_SKIP() << "no IPv6 loopback here";
+  TempDir temp;
+  uint16_t d = 0;
+  Fd destination = listenAny(d);
+  const uint16_t p[3] = {freePort(), freePort(), freePort()};
+  auto runner = startHeadless(temp.path(),
+                              "[SYSTEM]\nPORTNUM=3\n" + portSection(0, p[0], d, "ISLISTENBIND=1\nIPLISTENBIND=::1\n") +
+                                  portSection(1, p[1], d, "LISTENDUAL=1\n") +
+                                  portSection(2, p[2], d, "ISLISTENBIND=1\nIPLISTENBIND=[::1]\nFILTERMODE=3\n"),
+                              {"-D563"});
+  const std::string to = " -> 127.0.0.1:" + std::to_string(d) + " (filter mode ";
+  for (const std::string& line : {"TCP-PORT0: relaying [::1]:" + std::to_string(p[0]) + to + "0)\n",
+                                  "TCP-PORT1: relaying [::]:" + std::to_string(p[1]) + " (IPv4 and IPv6)" + to + "0)\n",
+                                  "TCP-PORT2: relaying [::1]:" + std::to_string(p[2]) + to + "3)\n"})
+    ASSERT_TRUE(runner->waitForOutput(line)) << line << runner->output;
+  struct {
+    Fd client;
+    std::string caller, end;
+  } callers[] = {{connectToIPv6(p[0]), "[::1]", "closed-by-caller"},
+                 {connectTo(p[1]), "127.0.0.1", "closed-by-caller"},
+                 {connectToIPv6(p[2]), "[::1]", "refused-by-filter"}};
+  for (auto& c : callers) {
+    ASSERT_TRUE(c.client);
+    const std::string port = std::to_string(localPort(c.client.get()));
+    if (c.end == "closed-by-caller") {
+      Fd server = acceptOne(destination.get(), 5000);
+      expectFlowing(c.client.get(), server.get(), "hello");
+    }
+    c.client = Fd();
+    EXPECT_TRUE(runner->waitForOutput("PeerAddress=" + c.caller + ", port=" + port + "\n")) << runner->output;
+    EXPECT_TRUE(runner->waitForOutput(" caller=" + c.caller + ":" + port + " ")) << runner->output;
+    EXPECT_TRUE(runner->waitForOutput(" end=" + c.end)) << runner->output;
+  }
+  EXPECT_EQ(runner->stop(SIGTERM), 0);
+}
+
+// Every port a profile names runs, up to 1024, each on its own loopback
+// address and one port number; a count beyond is cut with one line. A reload
+// touches only the port that changed, and the last port relays.
+TEST(HeadlessRunnerTest, AThousandPortsRunAndACountBeyondTheLimitIsSaidOnce) {
+  TempDir temp;
+  const fs::path profile = fs::path(temp.path()) / "Quillex.ini";
+  uint16_t d = 0;
+  Fd destination = listenAny(d, 1024);
+  const uint16_t port = freePort();
+  constexpr int kSections = 1030, kRun = 1024;
+  const auto address = [](int i) { return "127.0." + std::to_string(1 + i / 250) + "." + std::to_string(1 + i % 250); };
+  const auto sections = [&](int changed) {
+    std::string text = "[SYSTEM]\nPORTNUM=" + std::to_string(kSections) + "\n";
+    for (int i = 0; i < kSections; ++i)
+      text += portSection(i, port, d, "ISLISTENBIND=1\nIPLISTENBIND=" + address(i) + "\n" +
+                                           (i == changed ? "FILTERMODE=1\n" : ""));
+    return text;
+  };
+  auto runner = startHeadless(temp.path(), sections(-1));
+  ASSERT_TRUE(runner->waitForOutput("TCP-PORT1023: relaying " + address(1023) + ":", 20000)) << runner->output.substr(0, 2000);
+  const auto count = [&](const std::string& text) {
+    size_t n = 0;
+    for (size_t at = 0; (at = runner->output.find(text, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(": relaying "), size_t(kRun));
+  EXPECT_EQ(count("Quillex: PORTNUM=1030 is more than 1024 ports: TCP-PORT1024 and above are not started\n"), 1u);
+  std::ofstream(profile, std::ios::binary) << sections(700);
+  profileChanged(*runner);
+  ASSERT_TRUE(runner->waitForOutput("TCP-PORT700: filter changed (filter mode 1); connections kept\n", 20000));
+  EXPECT_TRUE(runner->waitForOutput("TCP-PORT1023: unchanged\n", 20000));
+  EXPECT_EQ(count(": unchanged\n"), size_t(kRun - 1));
+  const sockaddr_in last = [&] {
+    sockaddr_in sa = loopbackAddress(port);
+    inet_pton(AF_INET, address(1023).c_str(), &sa.sin_addr);
+    return sa;
+  }();
+  Fd client(testsys::openSocket(AF_INET, SOCK_STREAM));
+  ASSERT_EQ(connect(client.get(), reinterpret_cast<const sockaddr*>(&last), sizeof last), 0);
+  Fd server = acceptOne(destination.get(), 5000);
+  ASSERT_TRUE(server);
+  expectFlowing(client.get(), server.get(), "through the last");
   EXPECT_EQ(runner->stop(SIGTERM), 0);
 }
 

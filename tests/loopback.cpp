@@ -72,6 +72,37 @@ Fd connectTo(uint16_t port, int receiveBuffer) {
   return fd;
 }
 
+namespace {
+
+sockaddr_in6 loopbackAddress6(uint16_t port) {
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_addr = in6addr_loopback;
+  sa.sin6_port = htons(port);
+  return sa;
+}
+
+}  // namespace
+
+Fd listenIPv6(uint16_t& port) {
+  Fd fd(testsys::openSocket(AF_INET6, SOCK_STREAM));
+  sockaddr_in6 sa = loopbackAddress6(0);
+  socklen_t length = sizeof sa;
+  if (!fd || bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd.get(), 64) != 0 ||
+      getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &length) != 0)
+    return Fd();
+  port = ntohs(sa.sin6_port);
+  return fd;
+}
+
+Fd connectToIPv6(uint16_t port) {
+  Fd fd(testsys::openSocket(AF_INET6, SOCK_STREAM));
+  testsys::boundSends(fd.get(), 20);
+  const sockaddr_in6 sa = loopbackAddress6(port);
+  if (!fd || connect(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return Fd();
+  return fd;
+}
+
 Fd acceptOne(int listenFd, int timeoutMs) {
   if (!waitReadable(listenFd, timeoutMs)) return Fd();
   Fd fd(testsys::acceptCaller(listenFd));

@@ -26,6 +26,9 @@ uint16_t freePort();  // one nobody listens on right now
 int localPort(int fd);
 int peerPort(int fd);
 Fd connectTo(uint16_t port, int receiveBuffer = 0);  // blocking connect
+// The same on ::1; invalid where the system has no IPv6 loopback.
+Fd listenIPv6(uint16_t& port);
+Fd connectToIPv6(uint16_t port);
 Fd acceptOne(int listenFd, int timeoutMs);   // invalid on timeout
 void setSendBuffer(int fd, int bytes);
 void setReceiveBuffer(int fd, int bytes);

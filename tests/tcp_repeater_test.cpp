@@ -343,17 +343,48 @@ TEST_F(RepeaterTest, ObserverHearsHowEachConnectionEnded) {
   }
 }
 
-// An IPv6 listener on ::1 with a kernel-chosen port; invalid without IPv6.
-Fd listenIPv6(uint16_t& port) {
-  Fd fd(testsys::openSocket(AF_INET6, SOCK_STREAM));
-  sockaddr_in6 sa{};
-  sa.sin6_family = AF_INET6;
-  sa.sin6_addr = in6addr_loopback;
-  socklen_t length = sizeof sa;
-  if (bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd.get(), 16) != 0) return Fd();
-  getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &length);
-  port = ntohs(sa.sin6_port);
-  return fd;
+// A listener of each kind, and which callers it takes: a literal takes its
+// family alone, LISTENDUAL's wildcard both on one socket, where an IPv4
+// caller is its IPv4 address to the filter and the trace. An IPv6 caller's
+// trace line writes it in brackets; the filter judges it by the port's mode.
+TEST_F(RepeaterTest, IPv6ListenersTakeTheirFamiliesAndNameTheirCallersWhole) {
+  uint16_t probe = 0;
+  if (!listenIPv6(probe)) GTEST_SKIP() << "no IPv6 loopback here";
+  struct Case {
+    const char* bind;  // null: the wildcard
+    int dual, mode;
+    bool v4, v6;  // whether a caller of each family is relayed
+  } cases[] = {{"::1", 0, 0, false, true},      {"[::1%1]", 0, 0, false, true},  {"::", 0, 0, false, true},
+               {nullptr, 1, 0, true, true},     {nullptr, 0, 0, true, false},    {nullptr, 1, 1, true, true},
+               {nullptr, 1, 3, true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.bind ? c.bind : "wildcard") + (c.dual ? ", dual" : "") + ", mode " +
+                 std::to_string(c.mode));
+    CPortSetting s = portSetting();
+    s.isListenBind = c.bind ? 1 : 0;
+    s.ipListenBind = c.bind ? c.bind : "127.0.0.1";
+    s.listenDual = c.dual;
+    s.filter.mode = c.mode;
+    s.filter.enableIpCount = 1;
+    s.filter.enableIp[0] = "127.0.0.0/8";  // mode 3: IPv4 callers of loopback alone
+    CTcpRepeater& r = start(s);
+    for (const bool v6 : {false, true}) {
+      TraceCapture trace;
+      const size_t heard = counts.counts.size();
+      Fd client = v6 ? connectToIPv6(portOf(r)) : connectTo(portOf(r));
+      if (!(v6 ? c.v6 : c.v4)) {
+        EXPECT_TRUE(!client || pumpUntil(loop, [&] { return atEndOfStream(client.get(), 0); })) << "v6 " << v6;
+        continue;
+      }
+      ASSERT_TRUE(pumpUntil(loop, [&] { return counts.counts.size() > heard; })) << "v6 " << v6;
+      Fd server = acceptOne(destination.get(), 5000);
+      EXPECT_TRUE(echoes(loop, client.get(), server.get(), "up", "down")) << "v6 " << v6;
+      const std::string caller = v6 ? "[::1]" : "127.0.0.1";
+      EXPECT_EQ(trace.count("PeerAddress=" + caller + ", port=" + std::to_string(localPort(client.get())) + "\n"), 1u)
+          << trace.text();
+    }
+    ports.clear();
+  }
 }
 
 // IPv4 stays first; a destination reachable only over IPv6 is reached so.

@@ -27,6 +27,11 @@ void setNoDelay(int fd) {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
+bool setIPv6Only(int fd, bool only) {
+  const int value = only ? 1 : 0;
+  return ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &value, sizeof value) == 0;
+}
+
 bool setReuseAddress(int fd, const void* value, int length) {
   return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, value, socklen_t(length)) == 0;
 }

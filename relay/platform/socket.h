@@ -12,6 +12,8 @@ namespace platform {
 int openStreamSocket(int family);
 // Relayed bytes must not wait for an acknowledgement of earlier ones.
 void setNoDelay(int fd);
+// An IPv6 socket takes IPv6 alone (true) or IPv4 as mapped addresses too.
+bool setIPv6Only(int fd, bool only);
 bool setReuseAddress(int fd, const void* value, int length);
 // An address bound before a connect, without pinning a port at bind.
 void bindAddressOnly(int fd);

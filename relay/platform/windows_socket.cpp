@@ -38,6 +38,8 @@ int openStreamSocket(int family) {
 
 void setNoDelay(int fd) { setIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1); }
 
+bool setIPv6Only(int fd, bool only) { return setIntOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, only ? 1 : 0); }
+
 // Here SO_REUSEADDR would let another socket bind the port while this one
 // listens, and both would take callers. A listener that starts again while
 // its old connections linger, and that no one else can take, is what
