@@ -60,6 +60,10 @@ CPortSetting fullSetting() {
     s.filter.enableIp[i] = "10.0." + std::to_string(i) + ".0/24";
     s.filter.refuseIp[i] = "10.0." + std::to_string(i) + ".9";
   }
+  // IPv6 entries and addresses, in the forms users type them.
+  s.filter.enableIp[7] = "2001:DB8::/32";
+  s.filter.refuseIp[8] = "fe80::1";
+  s.ipConnectBind = "[2001:db8::3]";
   return s;
 }
 
@@ -167,19 +171,20 @@ TEST_F(ProfileFile, MissingKeysGiveDefaultsAndCountsAreClamped) {
 // when the section is written; absent, nothing of them is written.
 TEST_F(ProfileFile, OptionalKeysAreReadBoundedAndNeverWritten) {
   const std::string section =
-      "[TCP-PORT0]\nHALFCLOSE=2\nCONNECTTIMEOUT=-5\nIDLETIMEOUT=300\nKEEPALIVE=99999999\n"
-      "[TCP-PORT1]\nHALFCLOSE=1\nCONNECTTIMEOUT=10\n";
+      "[TCP-PORT0]\nHALFCLOSE=2\nCONNECTTIMEOUT=-5\nIDLETIMEOUT=300\nKEEPALIVE=99999999\nLISTENDUAL=7\n"
+      "[TCP-PORT1]\nHALFCLOSE=1\nCONNECTTIMEOUT=10\nLISTENDUAL=1\n";
   writeFile(path, section);
   const CPortSetting zero = loadPortSetting(path, 0), one = loadPortSetting(path, 1);
-  EXPECT_EQ(std::tie(zero.halfClose, zero.connectTimeout, zero.idleTimeout, zero.keepAlive),
-            std::make_tuple(0, 0, 300, MAX_TIMEOUT_SECONDS));
-  EXPECT_EQ(std::tie(one.halfClose, one.connectTimeout, one.idleTimeout, one.keepAlive), std::make_tuple(1, 10, 0, 0));
+  EXPECT_EQ(std::tie(zero.halfClose, zero.connectTimeout, zero.idleTimeout, zero.keepAlive, zero.listenDual),
+            std::make_tuple(0, 0, 300, MAX_TIMEOUT_SECONDS, 0));
+  EXPECT_EQ(std::tie(one.halfClose, one.connectTimeout, one.idleTimeout, one.keepAlive, one.listenDual),
+            std::make_tuple(1, 10, 0, 0, 1));
   ASSERT_TRUE(savePortSetting(path, 0, zero));
-  EXPECT_NE(readFile(path).find("HALFCLOSE=2\nCONNECTTIMEOUT=-5\nIDLETIMEOUT=300\nKEEPALIVE=99999999\n"),
+  EXPECT_NE(readFile(path).find("HALFCLOSE=2\nCONNECTTIMEOUT=-5\nIDLETIMEOUT=300\nKEEPALIVE=99999999\nLISTENDUAL=7\n"),
             std::string::npos);
   ASSERT_TRUE(savePortSetting(path, 2, zero));
   const std::string written = readFile(path).substr(readFile(path).find("[TCP-PORT2]"));
-  for (const char* key : {"HALFCLOSE", "CONNECTTIMEOUT", "IDLETIMEOUT", "KEEPALIVE"})
+  for (const char* key : {"HALFCLOSE", "CONNECTTIMEOUT", "IDLETIMEOUT", "KEEPALIVE", "LISTENDUAL"})
     EXPECT_EQ(written.find(key), std::string::npos) << key;
 }
 
