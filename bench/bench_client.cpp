@@ -2,8 +2,9 @@
 // figure; exits 2 when any byte was lost or corrupted, 1 on bad usage.
 //
 //   bench_client freeport                 a port free on 127.0.0.1 right now
-//   bench_client wait PORT MS             waits until PORT accepts connections
-//   bench_client run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--repeats N] [--idle N] [--only idle|close|half|rtt|cps|bulk]
+//   bench_client wait PORT MS [--ipv6]    waits until PORT (on ::1) accepts connections
+//   bench_client rest PID SECONDS         a process at rest: "rest_kib" its memory (PSS), "rest_cpu" % over SECONDS
+//   bench_client run --target PORT --server PORT [--ipv6] [--pid PID] [--quick|--full|--integrity] [--repeats N] [--idle N] [--only idle|close|half|rtt|cps|bulk]
 #include "bench_client.h"
 #include "client_net.h"
 
@@ -50,6 +51,15 @@ int freePort() {
   return ntohs(a.sin_port);
 }
 
+// Memory and CPU of a process nobody talks to, over the seconds given.
+int printRest(int pid, int seconds) {
+  const int64_t cpuBefore = treeCpuNs(pid), start = nowNs();
+  usleep(useconds_t(seconds) * 1000000);
+  const double cpu = 100.0 * double(treeCpuNs(pid) - cpuBefore) / double(nowNs() - start);
+  std::printf("rest_kib %ld\nrest_cpu %.2f\n", treePssKib(pid), cpu);
+  return 0;
+}
+
 int waitListening(int port, int ms) {
   const int64_t end = nowNs() + int64_t(ms) * 1000000;
   do {
@@ -77,6 +87,7 @@ bool parseRun(int argc, char** argv, Options& o) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
     if (a == "--target" && hasValue) o.targetPort = std::atoi(argv[++i]);
+    else if (a == "--ipv6") o.ipv6 = true;
     else if (a == "--server" && hasValue) o.serverPort = std::atoi(argv[++i]);
     else if (a == "--pid" && hasValue) o.relayPid = std::atoi(argv[++i]);
     else if (a == "--quick") {
@@ -188,15 +199,20 @@ int main(int argc, char** argv) {
     std::printf("%d\n", p);
     return 0;
   }
-  if (cmd == "wait" && argc == 4) return waitListening(std::atoi(argv[2]), std::atoi(argv[3]));
+  if (cmd == "wait" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "--ipv6"))) {
+    if (argc == 5) setIPv6Port(std::atoi(argv[2]));
+    return waitListening(std::atoi(argv[2]), std::atoi(argv[3]));
+  }
+  if (cmd == "rest" && argc == 4) return printRest(std::atoi(argv[2]), std::atoi(argv[3]));
   Options o;
   if (cmd != "run" || !parseRun(argc, argv, o)) {
     std::fprintf(stderr,
-                 "usage: bench_client freeport | wait PORT MS | "
-                 "run --target PORT --server PORT [--pid PID] [--quick|--full|--integrity] [--repeats N] [--idle N] [--only idle|close|half|rtt|cps|bulk]\n");
+                 "usage: bench_client freeport | wait PORT MS [--ipv6] | rest PID SECONDS | "
+                 "run --target PORT --server PORT [--ipv6] [--pid PID] [--quick|--full|--integrity] [--repeats N] [--idle N] [--only idle|close|half|rtt|cps|bulk]\n");
     return 1;
   }
   raiseFileLimit();
+  if (o.ipv6) setIPv6Port(o.targetPort);
   if (o.integrityOnly) runIntegrity(o);
   else runPhases(o);
   std::fflush(stdout);

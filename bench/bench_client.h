@@ -20,6 +20,7 @@ struct Options {
   int closeRepeats = 3;
   int repeats = 1;             // bulk and connection rate: median of this many
   bool integrityOnly = false;  // only the checks that carry data
+  bool ipv6 = false;           // the target listens on ::1
   std::string only;            // one phase alone; empty: every phase
 };
 

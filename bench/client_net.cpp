@@ -19,19 +19,36 @@ int64_t nowNs() {
   return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+namespace {
+int gIPv6Port = -1;
+}  // namespace
+
+void setIPv6Port(int port) { gIPv6Port = port; }
+
 int connectLoopback(int port, int timeoutMs) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool v6 = port == gIPv6Port;
+  int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);  // bounds connect too
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  sockaddr_storage a{};
+  socklen_t length = sizeof(sockaddr_in);
+  if (v6) {
+    auto& a6 = reinterpret_cast<sockaddr_in6&>(a);
+    a6.sin6_family = AF_INET6;
+    a6.sin6_port = htons(uint16_t(port));
+    a6.sin6_addr = in6addr_loopback;
+    length = sizeof a6;
+  } else {
+    auto& a4 = reinterpret_cast<sockaddr_in&>(a);
+    a4.sin_family = AF_INET;
+    a4.sin_port = htons(uint16_t(port));
+    a4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), length) != 0) {
     int e = errno;
     close(fd);
     errno = e;

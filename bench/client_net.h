@@ -11,9 +11,12 @@ namespace bench {
 
 int64_t nowNs();
 
-// Connects to 127.0.0.1:port with TCP_NODELAY and `timeoutMs` on every call.
-// Returns -1 (errno set) on failure.
+// Connects to 127.0.0.1:port (::1:port for the port setIPv6Port named)
+// with TCP_NODELAY and `timeoutMs` on every call. Returns -1 (errno set) on
+// failure.
 int connectLoopback(int port, int timeoutMs);
+// Connections to this port go over IPv6 from now on: a relay's IPv6 listener.
+void setIPv6Port(int port);
 
 // Whole transfers: false on error, time-out or end of stream.
 bool sendAll(int fd, const void* data, size_t len);

@@ -8,7 +8,7 @@
 # (HALFCLOSE=1, which changes nothing for clients that close fully) and has
 # the timeouts a service would set (an earlier build ignores them).
 write_quillex_profile() {
-  local port=$1 srv=$2 dir=$3
+  local port=$1 srv=$2 dir=$3 listen=${4:-127.0.0.1}
   cat >"$dir/Quillex.ini" <<INI
 [SYSTEM]
 PORTNUM=1
@@ -20,7 +20,7 @@ FORWARDHOST=127.0.0.1
 FORWARDPORT=$srv
 BUFFERSIZE=128
 ISLISTENBIND=1
-IPLISTENBIND=127.0.0.1
+IPLISTENBIND=$listen
 ISCONNECTBIND=0
 IPCONNECTBIND=127.0.0.1
 FILTERMODE=0
@@ -38,6 +38,16 @@ start_quillex() {
   local port=$1 srv=$2 dir=$3
   [ -x "$QUILLEX_BIN" ] || return 1
   write_quillex_profile "$port" "$srv" "$dir"
+  "$QUILLEX_BIN" --headless --profile "$dir/Quillex.ini" >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}
+
+# The same listening on ::1: its callers come over IPv6 (its destination is
+# the IPv4 server, as every target's is).
+start_quillex_ipv6() {
+  local port=$1 srv=$2 dir=$3
+  [ -x "$QUILLEX_BIN" ] || return 1
+  write_quillex_profile "$port" "$srv" "$dir" ::1
   "$QUILLEX_BIN" --headless --profile "$dir/Quillex.ini" >"$dir/stdout.log" 2>"$dir/stderr.log" &
   STARTED_PID=$!
 }

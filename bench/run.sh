@@ -43,6 +43,12 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 targets=(direct Quillex Quillex+unread Quillex+poll)
+# Quillex with an IPv6 listener, where this machine has IPv6 loopback.
+declare -A via
+if python3 -c 'import socket; s = socket.socket(socket.AF_INET6); s.bind(("::1", 0))' 2>/dev/null; then
+  targets+=(Quillex+IPv6)
+  via[Quillex+IPv6]=--ipv6
+fi
 # An earlier build, to compare with in the same run.
 [ -n "${QUILLEX_BASELINE:-}" ] && targets+=(baseline)
 # Quillex with its window, where an X server can be started for it.
@@ -72,7 +78,7 @@ start_relays() {
       started+=("$STARTED_PID")
       pid[$target]=$STARTED_PID
     fi
-    if [ -z "${pid[$target]:-}" ] || ! "$BENCH_CLIENT" wait "${port[$target]}" 5000; then
+    if [ -z "${pid[$target]:-}" ] || ! "$BENCH_CLIENT" wait "${port[$target]}" 5000 ${via[$target]:-}; then
       echo "  $target did not start:" >&2
       cat "$dir"/*.log >&2 2>/dev/null || true
       unset "pid[$target]"
@@ -92,7 +98,7 @@ measure_phase() {
     for target in "${targets[@]}"; do
       [ -n "${pid[$target]:-}" ] || continue
       rc=0
-      "$BENCH_CLIENT" run --target "${port[$target]}" --server "${server[$target]}" \
+      "$BENCH_CLIENT" run --target "${port[$target]}" --server "${server[$target]}" ${via[$target]:-} \
         --pid "${pid[$target]}" --only "$phase" $mode --repeats 1 ${BENCH_IDLE:+--idle "$BENCH_IDLE"} \
         >"$work/out" 2>"$work/err" || rc=$?
       sed "s/^/$target /" "$work/out" >>"$work/all.txt"
@@ -136,6 +142,37 @@ measure_menu() {
   done
 }
 
+# Quillex with 1,000 ports listening and nobody calling, beside one with one
+# port: the memory each further port costs and the CPU they take at rest.
+# The ports share one port number, each on a loopback address of its own.
+measure_ports() {
+  local count=1000 n dir i one seconds=5 port
+  local -A held
+  [ -x "$QUILLEX_BIN" ] || return 0
+  echo "  measuring ports ..." >&2
+  port=$("$BENCH_CLIENT" freeport)
+  for n in 1 $count; do
+    dir="$work/ports$n"
+    mkdir -p "$dir"
+    {
+      printf '[SYSTEM]\nPORTNUM=%d\n' "$n"
+      for ((i = 0; i < n; i++)); do
+        printf '[TCP-PORT%d]\nACT=1\nPORT=%d\nFORWARDPORT=9\nISLISTENBIND=1\nIPLISTENBIND=127.0.%d.%d\n' \
+          "$i" "$port" $((1 + i / 250)) $((1 + i % 250))
+      done
+    } >"$dir/Quillex.ini"
+    "$QUILLEX_BIN" --headless --quiet --profile "$dir/Quillex.ini" >/dev/null 2>"$dir/stderr.log" &
+    started+=("$!")
+    held[$n]=$!
+    wait_for_lines "$dir/stderr.log" "$n" >/dev/null
+  done
+  one=$("$BENCH_CLIENT" rest "${held[1]}" 1 | awk '$1 == "rest_kib" { print $2 }')
+  "$BENCH_CLIENT" rest "${held[$count]}" "$seconds" |
+    awk -v one="$one" -v n="$count" '
+      $1 == "rest_cpu" { print "Quillex ports_cpu", $2 }
+      $1 == "rest_kib" { printf "Quillex ports_kib %.2f\n", ($2 - one) / (n - 1) }' >>"$work/all.txt"
+}
+
 rounds=3
 [ "$mode" = --quick ] && rounds=1
 read -r ticks0 steal0 < <(cpu_ticks)
@@ -144,6 +181,7 @@ start_relays
 for phase in idle close half; do measure_phase "$phase" 1; done
 for phase in rtt cps bulk; do measure_phase "$phase" "$rounds"; done
 measure_menu
+measure_ports
 for target in Quillex Quillex+unread; do
   [ -n "${pid[$target]:-}" ] && count_dropped_lines "$target" "$work/$target" >>"$work/all.txt"
 done

@@ -17,7 +17,7 @@ function cell(t, k,   v, d) {
   return sprintf("%s (%.2fx)", fmt(v), v / d)
 }
 BEGIN {
-  nrows = split("bulk1_up bulk1_down bulk8_up bulk8_down rtt1_p50 rtt1_p99 rtt1_cpu rtt4k_p50 rtt4k_p99 cps idle_kib idle_cpu idle_held close_up close_down halfclose menu_p50 menu_max menu_log_p50 menu_log_max dropped refused lost", rows, " ")
+  nrows = split("bulk1_up bulk1_down bulk8_up bulk8_down rtt1_p50 rtt1_p99 rtt1_cpu rtt4k_p50 rtt4k_p99 cps idle_kib idle_cpu idle_held ports_kib ports_cpu close_up close_down halfclose menu_p50 menu_max menu_log_p50 menu_log_max dropped refused lost", rows, " ")
   label["bulk1_up"] = "bulk 1 stream c->s MiB/s"
   label["bulk1_down"] = "bulk 1 stream s->c MiB/s"
   label["bulk8_up"] = "bulk 8 streams c->s MiB/s"
@@ -31,6 +31,8 @@ BEGIN {
   label["idle_kib"] = "KiB per idle connection"
   label["idle_cpu"] = "CPU % with them idle"
   label["idle_held"] = "idle connections held"
+  label["ports_kib"] = "KiB per listening port (1000)"
+  label["ports_cpu"] = "CPU % with 1000 ports at rest"
   label["close_up"] = "1 MiB + close c->s whole"
   label["close_down"] = "1 MiB + close s->c whole"
   label["halfclose"] = "half-close, 64 KiB answer"
