@@ -330,23 +330,31 @@ TEST(HeadlessRunnerTest, IPv6ListenersAndCallersAreNamedWhole) {
                                   "TCP-PORT1: relaying [::]:" + std::to_string(p[1]) + " (IPv4 and IPv6)" + to + "0)\n",
                                   "TCP-PORT2: relaying [::1]:" + std::to_string(p[2]) + to + "3)\n"})
     ASSERT_TRUE(runner->waitForOutput(line)) << line << runner->output;
-  struct {
-    Fd client;
+  // One caller at a time, each closing before the destination's end, so the
+  // destination accepts the relay's connection for this caller and no other.
+  const struct {
+    bool ipv6;
+    uint16_t port;
     std::string caller, end;
-  } callers[] = {{connectToIPv6(p[0]), "[::1]", "closed-by-caller"},
-                 {connectTo(p[1]), "127.0.0.1", "closed-by-caller"},
-                 {connectToIPv6(p[2]), "[::1]", "refused-by-filter"}};
-  for (auto& c : callers) {
-    ASSERT_TRUE(c.client);
-    const std::string port = std::to_string(localPort(c.client.get()));
+  } callers[] = {{true, p[0], "[::1]", "closed-by-caller"},
+                 {false, p[1], "127.0.0.1", "closed-by-caller"},
+                 {true, p[2], "[::1]", "refused-by-filter"}};
+  for (const auto& c : callers) {
+    Fd client = c.ipv6 ? connectToIPv6(c.port) : connectTo(c.port);
+    ASSERT_TRUE(client);
+    const std::string port = std::to_string(localPort(client.get()));
+    Fd server;
     if (c.end == "closed-by-caller") {
-      Fd server = acceptOne(destination.get(), 5000);
-      expectFlowing(c.client.get(), server.get(), "hello");
+      server = acceptOne(destination.get(), 5000);
+      expectFlowing(client.get(), server.get(), "hello");
     }
-    c.client = Fd();
+    client = Fd();
     EXPECT_TRUE(runner->waitForOutput("PeerAddress=" + c.caller + ", port=" + port + "\n")) << runner->output;
-    EXPECT_TRUE(runner->waitForOutput(" caller=" + c.caller + ":" + port + " ")) << runner->output;
-    EXPECT_TRUE(runner->waitForOutput(" end=" + c.end)) << runner->output;
+    const std::string caller = " caller=" + c.caller + ":" + port + " ";
+    ASSERT_TRUE(runner->waitForOutput(caller)) << runner->output;
+    const size_t at = runner->output.find(caller);
+    const std::string logLine = runner->output.substr(at, runner->output.find('\n', at) - at);
+    EXPECT_NE(logLine.find(" end=" + c.end), std::string::npos) << logLine;
   }
   EXPECT_EQ(runner->stop(SIGTERM), 0);
 }
