@@ -49,18 +49,25 @@ uint16_t freePort() {
   return port;
 }
 
+namespace {
+
+// The port of an end of either family: it sits at the same place in both.
+int portOf(const sockaddr_storage& sa) { return ntohs(reinterpret_cast<const sockaddr_in&>(sa).sin_port); }
+
+}  // namespace
+
 int localPort(int fd) {
-  sockaddr_in sa{};
+  sockaddr_storage sa{};
   socklen_t length = sizeof sa;
   getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-  return ntohs(sa.sin_port);
+  return portOf(sa);
 }
 
 int peerPort(int fd) {
-  sockaddr_in sa{};
+  sockaddr_storage sa{};
   socklen_t length = sizeof sa;
   getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-  return ntohs(sa.sin_port);
+  return portOf(sa);
 }
 
 Fd connectTo(uint16_t port, int receiveBuffer) {

@@ -361,6 +361,7 @@ TEST_F(RepeaterTest, IPv6ListenersTakeTheirFamiliesAndNameTheirCallersWhole) {
     SCOPED_TRACE(std::string(c.bind ? c.bind : "wildcard") + (c.dual ? ", dual" : "") + ", mode " +
                  std::to_string(c.mode));
     CPortSetting s = portSetting();
+    s.port = freePort();  // a wildcard listener is bound by its port
     s.isListenBind = c.bind ? 1 : 0;
     s.ipListenBind = c.bind ? c.bind : "127.0.0.1";
     s.listenDual = c.dual;

@@ -43,8 +43,12 @@ bool setIPv6Only(int fd, bool only) { return setIntOption(fd, IPPROTO_IPV6, IPV6
 // Here SO_REUSEADDR would let another socket bind the port while this one
 // listens, and both would take callers. A listener that starts again while
 // its old connections linger, and that no one else can take, is what
-// SO_EXCLUSIVEADDRUSE gives.
+// SO_EXCLUSIVEADDRUSE gives. It counts only before bind: asked again once
+// the socket is bound, there is nothing left to do.
 bool setReuseAddress(int fd, const void* value, int length) {
+  sockaddr_storage bound{};
+  int boundLength = sizeof bound;
+  if (getsockname(socketOf(fd), reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0) return true;
   return setsockopt(socketOf(fd), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, static_cast<const char*>(value), length) == 0;
 }
 
