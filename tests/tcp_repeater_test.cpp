@@ -446,16 +446,23 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
     const char* host;
     bool throughAnother;
     Caller caller;
+    const char* listen = nullptr;  // an IPv6 listen address, "" for the dual-stack wildcard
   } cases[] = {{"127.0.0.1", false, SendsAndCloses}, {"127.0.0.1", false, Stays},
                {"me.quillex.test", false, Stays},    {"127.0.0.1", true, SendsAndCloses},
                {"me.quillex.test", true, Stays},     {"127.0.0.1", false, LeavesAtOnce},
-               {"127.0.0.1", true, LeavesAtOnce}};
+               {"127.0.0.1", true, LeavesAtOnce},    {"::1", false, SendsAndCloses, "::1"},
+               {"::1", true, Stays, "::1"},          {"::1", false, Stays, ""},
+               {"127.0.0.1", true, SendsAndCloses, ""}};
+  uint16_t probe = 0;
+  const bool ipv6 = bool(listenIPv6(probe));
   start().stop();  // the first listener opens the process's spare descriptor for good
   const bool namesAnswered = !testsys::lacking(testsys::CFacility::TestNameServer);
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.host) + (c.throughAnother ? ", through another port" : "") + ", caller " +
                  std::to_string(c.caller));
-    if (c.host != std::string("127.0.0.1") && !namesAnswered) continue;
+    if (c.host == std::string("me.quillex.test") && !namesAnswered) continue;
+    if (c.listen && !ipv6) continue;
+    const bool callsOverIPv6 = c.listen && *c.listen;
     TraceCapture trace;
     const int baseline = openDescriptors(testsys::processId());
     CEndLog log;
@@ -463,9 +470,14 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
     for (uint16_t port : std::set<uint16_t>{first, second}) {
       CPortSetting s = portSetting(c.host, port == first ? second : first);
       s.port = port;
+      if (c.listen) {
+        s.isListenBind = *c.listen ? 1 : 0;
+        s.ipListenBind = *c.listen ? c.listen : "127.0.0.1";
+        s.listenDual = !*c.listen;
+      }
       start(s, nullptr, &log);
     }
-    Fd caller = connectTo(first);
+    Fd caller = callsOverIPv6 ? connectToIPv6(first) : connectTo(first);
     if (c.caller == SendsAndCloses) {
       ASSERT_TRUE(writeAll(caller.get(), "x", 1));
     }
@@ -480,7 +492,8 @@ TEST_F(RepeaterTest, TheRelayCallingItselfIsRefusedAndComesToRest) {
     EXPECT_LT(pumpFor(loop, 300), 10) << "the relay comes to rest";
     EXPECT_EQ(refused(), 1);
     EXPECT_LE(log.records.size(), 3u) << "one caller, one refused loop";
-    EXPECT_EQ(trace.count("★★接続を拒否★★ PeerAddress=127.0.0.1"), 1u);
+    const bool refusedOverIPv6 = std::string(c.host) == "::1";
+    EXPECT_EQ(trace.count(std::string("★★接続を拒否★★ PeerAddress=") + (refusedOverIPv6 ? "[::1]" : "127.0.0.1")), 1u);
     caller = Fd();
     ports.clear();
     EXPECT_EQ(openDescriptors(testsys::processId()), baseline);
