@@ -123,16 +123,17 @@ TEST(HeadlessRunnerTest, PortsThatCannotRelayAreRefusedWithOneLineEach) {
 }
 
 // A destination that is one of the relay's own listening ports is refused
-// at the start; one that only looks alike (another address, an OFF port)
-// starts.
+// at the start; one that only looks alike (another address or family, an OFF
+// port) starts.
 TEST(HeadlessRunnerTest, PortsThatWouldRelayToTheRelayAreRefused) {
   TempDir temp;
-  const uint16_t p[7] = {freePort(), freePort(), freePort(), freePort(), freePort(), freePort(), freePort()};
+  uint16_t p[10];
+  for (uint16_t& port : p) port = freePort();
   const auto to = [](const std::string& host, uint16_t port) {
     return "FORWARDHOST=" + host + "\nFORWARDPORT=" + std::to_string(port) + "\n";
   };
   const std::string bound = "ISLISTENBIND=1\nIPLISTENBIND=127.0.0.1\n";
-  const std::pair<std::string, std::string> rows[] = {
+  std::vector<std::pair<std::string, std::string>> rows = {
       {to("127.0.0.1", p[0]), "relays to its own listening port (127.0.0.1:" + std::to_string(p[0]) + ")"},
       {to("LocalHost", p[2]), "relays to the listening port of TCP-PORT2 (LocalHost:" + std::to_string(p[2]) + ")"},
       {to("0.0.0.0", p[1]), "relays to the listening port of TCP-PORT1 (0.0.0.0:" + std::to_string(p[1]) + ")"},
@@ -141,11 +142,18 @@ TEST(HeadlessRunnerTest, PortsThatWouldRelayToTheRelayAreRefused) {
       {"ACT=0\n" + to("192.0.2.1", 9), ""},
       {to("127.0.0.1", p[5]), "relaying"},  // TCP-PORT5 is OFF
   };
+  uint16_t probe = 0;
+  if (listenIPv6(probe)) {
+    const std::string v6 = "ISLISTENBIND=1\nIPLISTENBIND=";
+    rows.push_back({v6 + "::1\n" + to("::1", p[7]), "relays to its own listening port ([::1]:" + std::to_string(p[7]) + ")"});
+    rows.push_back({v6 + "::\n" + to("127.0.0.1", p[8]), "relaying"});  // IPv6 alone: IPv4 cannot reach it
+    rows.push_back({"LISTENDUAL=1\n" + to("::1", p[9]), "relays to its own listening port ([::1]:" + std::to_string(p[9]) + ")"});
+  }
   std::string profile = "[SYSTEM]\nPORTNUM=10\n";
-  for (int i = 0; i < 7; ++i)
+  for (size_t i = 0; i < rows.size(); ++i)
     profile += "[TCP-PORT" + std::to_string(i) + "]\n" + rows[i].first + "ACT=1\nPORT=" + std::to_string(p[i]) + "\n";
   auto runner = startRunner(temp.path(), profile);
-  for (int i = 0; i < 7; ++i) {
+  for (size_t i = 0; i < rows.size(); ++i) {
     if (rows[i].second.empty()) continue;
     EXPECT_TRUE(runner->waitForOutput("TCP-PORT" + std::to_string(i) + ": " + rows[i].second, 5000))
         << rows[i].second << "\n" << runner->output;
