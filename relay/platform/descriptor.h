@@ -21,8 +21,9 @@ long writeSome(int fd, const void* data, size_t size);
 
 // A pipe whose ends close on exec; each end non-blocking as asked.
 bool makePipe(CUniqueFd& readEnd, CUniqueFd& writeEnd, bool readNonBlocking, bool writeNonBlocking);
-// Asks the system for a pipe buffer of that size; best effort.
-void growPipe(int fd, size_t bytes);
+// Asks the system for a pipe buffer of at least that size; false when it
+// refuses (the pipe keeps the size it had).
+bool growPipe(int fd, size_t bytes);
 
 int standardOutput();
 int standardError();

@@ -45,7 +45,7 @@ bool makePipe(CUniqueFd& readEnd, CUniqueFd& writeEnd, bool readNonBlocking, boo
   return true;
 }
 
-void growPipe(int fd, size_t bytes) { fcntl(fd, F_SETPIPE_SZ, int(bytes)); }
+bool growPipe(int fd, size_t bytes) { return fcntl(fd, F_SETPIPE_SZ, int(bytes)) >= int(bytes); }
 
 int standardOutput() { return STDOUT_FILENO; }
 

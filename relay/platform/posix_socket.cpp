@@ -5,9 +5,11 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 #include "relay/platform/unique_fd.h"
 #include "relay/platform/winsock_numbers.h"
@@ -152,6 +154,32 @@ CAddressCheck checkLocalAddress(const sockaddr* address, socklen_t length) {
   if (!probe) return CAddressCheck::Unknown;
   bindAddressOnly(probe.get());
   return ::bind(probe.get(), address, length) == 0 ? CAddressCheck::Local : CAddressCheck::NotLocal;
+}
+
+bool zeroCopyAvailable() { return true; }
+
+namespace {
+
+// Pages are moved, not copied, where the kernel can; neither end waits.
+constexpr unsigned kMoveFlags = SPLICE_F_MOVE | SPLICE_F_NONBLOCK;
+
+long move(int from, int to, size_t length) {
+  ssize_t n;
+  do n = splice(from, nullptr, to, nullptr, length, kMoveFlags);
+  while (n < 0 && errno == EINTR);
+  return long(n);
+}
+
+}  // namespace
+
+long moveToPipe(int socketFd, int pipeWriteEnd, size_t length) { return move(socketFd, pipeWriteEnd, length); }
+long moveFromPipe(int pipeReadEnd, int socketFd, size_t length) { return move(pipeReadEnd, socketFd, length); }
+
+int descriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > INT_MAX)
+    return INT_MAX;
+  return int(limit.rlim_cur);
 }
 
 }  // namespace platform

@@ -63,6 +63,16 @@ bool peerSilence(int fd, CPeerSilence& out);
 // the system cannot tell.
 int unsentBytes(int fd);
 
+// Bytes moved between a socket and a pipe inside the system, never copied
+// through the process. Where the system has no such call the relay copies.
+bool zeroCopyAvailable();
+// Bytes moved (at most length), 0 at the socket peer's end, or -1 with the
+// error kept; neither call waits, for the socket or the pipe.
+long moveToPipe(int socketFd, int pipeWriteEnd, size_t length);
+long moveFromPipe(int pipeReadEnd, int socketFd, size_t length);
+// The highest descriptor number plus one the process may hold.
+int descriptorLimit();
+
 enum class CAddressCheck { Local, NotLocal, Unknown };
 // Whether this host has the address (it can be bound), without taking a port.
 CAddressCheck checkLocalAddress(const sockaddr* address, socklen_t length);

@@ -157,9 +157,9 @@ bool makePipe(CUniqueFd& readEnd, CUniqueFd& writeEnd, bool readNonBlocking, boo
   return true;
 }
 
-void growPipe(int fd, size_t bytes) {
+bool growPipe(int fd, size_t bytes) {
   const int size = chunkOf(bytes);
-  setsockopt(socketOf(fd), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size);
+  return setsockopt(socketOf(fd), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size) == 0;
 }
 
 int standardOutput() { return 1; }

@@ -173,4 +173,20 @@ CAddressCheck checkLocalAddress(const sockaddr* address, socklen_t length) {
   return WSAGetLastError() == WSAEADDRNOTAVAIL ? CAddressCheck::NotLocal : CAddressCheck::Unknown;
 }
 
+// Winsock has no call that moves bytes between a socket and a pipe.
+bool zeroCopyAvailable() { return false; }
+
+long moveToPipe(int, int, size_t) {
+  WSASetLastError(WSAEOPNOTSUPP);
+  return -1;
+}
+
+long moveFromPipe(int, int, size_t) {
+  WSASetLastError(WSAEOPNOTSUPP);
+  return -1;
+}
+
+// Sockets are handles, not numbers below a limit.
+int descriptorLimit() { return INT_MAX; }
+
 }  // namespace platform
