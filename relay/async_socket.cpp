@@ -286,7 +286,17 @@ int CAsyncSocket::Receive(void* buffer, int length, int flags) {
   if (!m_hSocket) return socketError(ws::kWSAENOTSOCK);
   lastReceiveBatch_ = loop_->batch();
   if (length <= 0) return 0;
-  const long n = platform::receiveSome(m_hSocket.get(), buffer, size_t(length), flags);
+  return received(platform::receiveSome(m_hSocket.get(), buffer, size_t(length), flags));
+}
+
+int CAsyncSocket::ReceiveToPipe(int pipeWriteEnd, int length) {
+  if (!m_hSocket) return socketError(ws::kWSAENOTSOCK);
+  lastReceiveBatch_ = loop_->batch();
+  if (length <= 0) return 0;
+  return received(platform::moveToPipe(m_hSocket.get(), pipeWriteEnd, size_t(length)));
+}
+
+int CAsyncSocket::received(long n) {
   if (n < 0) {
     ws::setLastErrorFromSystem();
     return ws::kSocketError;
@@ -302,7 +312,15 @@ int CAsyncSocket::Receive(void* buffer, int length, int flags) {
 
 int CAsyncSocket::Send(const void* buffer, int length, int flags) {
   if (!m_hSocket) return socketError(ws::kWSAENOTSOCK);
-  const long n = platform::sendSome(m_hSocket.get(), buffer, size_t(length), flags);
+  return sent(platform::sendSome(m_hSocket.get(), buffer, size_t(length), flags));
+}
+
+int CAsyncSocket::SendFromPipe(int pipeReadEnd, int length) {
+  if (!m_hSocket) return socketError(ws::kWSAENOTSOCK);
+  return sent(platform::moveFromPipe(pipeReadEnd, m_hSocket.get(), size_t(length)));
+}
+
+int CAsyncSocket::sent(long n) {
   if (n >= 0) return int(n);
   if (ws::setLastErrorFromSystem() == ws::kWSAEWOULDBLOCK) {
     wantWrite_ = true;  // OnSend follows when there is room

@@ -53,6 +53,10 @@ class CAsyncSocket : private CEventHandler {
   bool Connect(const std::string& host, unsigned port);
   virtual int Receive(void* buffer, int length, int flags = 0);
   virtual int Send(const void* buffer, int length, int flags = 0);
+  // Receive and Send with a pipe in place of the buffer: the bytes move
+  // between the socket and the pipe inside the system. Results as theirs.
+  int ReceiveToPipe(int pipeWriteEnd, int length);
+  int SendFromPipe(int pipeReadEnd, int length);
   virtual void Close();
   // shutdown on the handle; after SD_SEND or SD_BOTH the peer's own end of
   // stream shows as a hang-up, which is then no reset.
@@ -103,6 +107,8 @@ class CAsyncSocket : private CEventHandler {
 
   friend int ws::listen(int handle, int backlog);
   void handleEvents(uint32_t events) override;
+  int received(long n);
+  int sent(long n);
   void handleConnecting(uint32_t events);
   void handleConnected(uint32_t events);
   // Asks decideRead what the readiness means and carries its answer out.

@@ -6,6 +6,7 @@
 
 #include "relay/buffer_pool.h"
 #include "relay/own_endpoints.h"
+#include "relay/pipe_pool.h"
 #include "relay/platform/clock.h"
 #include "relay/platform/descriptor.h"
 #include "relay/platform/errors.h"
@@ -83,6 +84,11 @@ CEventLoop::~CEventLoop() { disposed_.clear(); }
 CBufferPool& CEventLoop::bufferPool() {
   if (!bufferPool_) bufferPool_ = std::make_unique<CBufferPool>(*this);
   return *bufferPool_;
+}
+
+CPipePool& CEventLoop::pipePool() {
+  if (!pipePool_) pipePool_ = std::make_unique<CPipePool>(*this);
+  return *pipePool_;
 }
 
 COwnEndpoints& CEventLoop::ownEndpoints() {

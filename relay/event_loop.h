@@ -21,6 +21,7 @@
 class CBufferPool;
 class CMemoryReserve;
 class COwnEndpoints;
+class CPipePool;
 
 class CEventHandler {
  public:
@@ -110,8 +111,9 @@ class CEventLoop {
   void dispose(std::unique_ptr<CDisposable> object);
 
   // What the streams and repeaters on this loop share, made on first use:
-  // their send-buffer pool and the record of the relay's own endpoints.
+  // their send-buffer and pipe pools and the record of the relay's own endpoints.
   CBufferPool& bufferPool();
+  CPipePool& pipePool();
   COwnEndpoints& ownEndpoints();
   // The process's memory reserve, which the buffer pool gives up and holds
   // again; null (the default) where the process holds none.
@@ -179,5 +181,6 @@ class CEventLoop {
   CMemoryReserve* memoryReserve_ = nullptr;
   // Last, so they go first: the pool's timer is one of the loop's.
   std::unique_ptr<CBufferPool> bufferPool_;
+  std::unique_ptr<CPipePool> pipePool_;
   std::unique_ptr<COwnEndpoints> ownEndpoints_;
 };

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "relay/platform/descriptor.h"
+#include "relay/platform/socket.h"
 #include "relay/trace.h"
 
 namespace {
@@ -18,6 +20,7 @@ CTcpSockStream::CTcpSockStream(CEventLoop& loop) : CAsyncSocket(loop) { QTRACE("
 CTcpSockStream::~CTcpSockStream() { retire(); }
 
 void CTcpSockStream::retire() {
+  releasePipe();
   if (std::exchange(retired_, true)) return;
   QTRACE("CTcpSockStream::~CTcpSockStream() STREAM を破棄\n");
 }
@@ -33,6 +36,10 @@ void CTcpSockStream::setBufferSize(int kbytes) {
 
 void CTcpSockStream::writeSendBuffer(const char* data, int size) {
   if (size < 0 || size > getSendFreeSize()) return;
+  if (pipe_) {  // behind the bytes in the pipe, so the order holds
+    if (platform::writeSome(pipe_.writeEnd.get(), data, size_t(size)) == size) commitSendBuffer(size);
+    return;
+  }
   char* room = sendRoom(size);
   if (!room) return;  // without memory nothing can be stored
   std::memcpy(room, data, size_t(size));
@@ -44,18 +51,21 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
   const unsigned int waiting = sRemainCount;
   int sent = 0;
   while (sRemainCount > 0) {
-    sent = Send(sendBuffer.get() + sendHead, int(sRemainCount), 0);
+    sent = pipe_ ? SendFromPipe(pipe_.readEnd.get(), int(sRemainCount))
+                 : Send(sendBuffer.get() + sendHead, int(sRemainCount), 0);
     QTRACE("★SEND reqSize=%d, sendSize=%d\n", int(sRemainCount), sent);
     if (sent == ws::kSocketError) break;
     QTRACE("●--●SEND BUFFER SendSize=%d\n", sent);
     sentBytes += unsigned(sent);
     sRemainCount -= unsigned(sent);
-    sendHead += unsigned(sent);  // the rest stays where it is
+    if (!pipe_) sendHead += unsigned(sent);  // the rest stays where it is
   }
   if (sRemainCount < waiting) noteActivity();  // once per flush, not per send
   if (sRemainCount == 0) {
+    // Nothing waits: the memory or the pipe may serve another stream.
     sendHead = 0;
-    sendBuffer.giveBack();  // nothing waits: the memory may serve another stream
+    sendBuffer.giveBack();
+    releasePipe();
   }
   // Room again: the pair may read what it left waiting in its socket.
   if (pairSocket && pairSocket->readingPaused_ && getSendFreeSize() > 0) pairSocket->resumeReading();
@@ -124,6 +134,7 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
     pauseReading();
     return;
   }
+  if (receiveThroughPipe(free)) return;
   // Received straight into the pair's send buffer, where the bytes would be
   // copied anyway: one copy less, and the scratch buffer's pages stay untouched.
   char* room = pairSocket->sendRoom(free);
@@ -138,6 +149,41 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
   }
   if (pairSocket->sRemainCount == 0) pairSocket->sendBuffer.giveBack();
   finishReceive(n);
+}
+
+bool CTcpSockStream::holdPipe() {
+  if (pipe_) return true;
+  if (sRemainCount > 0) return false;
+  pipe_ = loop().pipePool().take(size_t(sendBufferSize));
+  return bool(pipe_);
+}
+
+// Only an emptied pipe serves again; the bytes of one closed with bytes
+// still in it are gone, as those of a buffer would be.
+void CTcpSockStream::releasePipe() {
+  if (pipe_) loop().pipePool().put(std::move(pipe_), sRemainCount == 0);
+}
+
+// Bytes move into the pair's pipe, at most what its buffer would take. A
+// pipe holds a page per piece the kernel received, so one can be full with
+// fewer bytes than that: reading then pauses as on a full buffer.
+bool CTcpSockStream::receiveThroughPipe(int free) {
+  CTcpSockStream& to = *pairSocket;
+  if (!to.holdPipe()) return false;
+  const int n = ReceiveToPipe(to.pipe_.writeEnd.get(), free);
+  if (n >= 1) {
+    relayReceived(n);
+    return true;
+  }
+  if (to.sRemainCount == 0) {
+    to.releasePipe();
+  } else if (n == ws::kSocketError && ws::WSAGetLastError() == ws::kWSAEWOULDBLOCK &&
+             platform::readableNow(m_hSocket.get())) {
+    pauseReading();  // the pair's next send resumes it
+    return true;
+  }
+  finishReceive(n);
+  return true;
 }
 
 // A receive that brought no bytes: nothing to read yet, an error, or the end.

@@ -1,7 +1,10 @@
 #pragma once
 // One TCP connection of the relay with a send buffer of its own. Bytes that
 // arrive on a stream go into its pair's send buffer and out through the pair's
-// socket, so each direction holds its bytes in exactly one place.
+// socket, so each direction holds its bytes in exactly one place. Where the
+// system can, and nothing waits in the buffer, they go through a kernel pipe
+// the pair holds instead (relay/pipe_pool.h), never copied into the process;
+// every count and limit means the same for the bytes in the pipe.
 //
 // A stream owns its two buffers. It does not own its parent or its pair, and
 // it never destroys itself or its pair: only the parent does.
@@ -10,6 +13,7 @@
 #include <string>
 
 #include "relay/async_socket.h"
+#include "relay/pipe_pool.h"
 #include "relay/stream_buffer.h"
 #include "relay/tcp_sock_stream_parent.h"
 #include "settings/limits.h"
@@ -85,6 +89,11 @@ class CTcpSockStream : public CAsyncSocket {
     if (lastActivityMs >= 0) lastActivityMs = loop().nowMs();
   }
   void relayWithoutBuffer();
+  bool receiveThroughPipe(int free);
+  // The pair's pipe for the next bytes: false while bytes wait in the buffer
+  // (they go first) or when no pipe can be had.
+  bool holdPipe();
+  void releasePipe();
   void finishReceive(int n);
   // Room for size more bytes at the end of those waiting; null without memory.
   char* sendRoom(int size);
@@ -97,4 +106,6 @@ class CTcpSockStream : public CAsyncSocket {
 
   bool readingPaused_ = false;
   bool retired_ = false;
+  // Held while this stream's waiting bytes are in it, and only then.
+  CPipe pipe_;
 };
