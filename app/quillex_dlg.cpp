@@ -15,6 +15,7 @@
 #include "dialogs/event_log.h"
 #include "dialogs/event_log_dlg.h"
 #include "dialogs/setting_dlg.h"
+#include "port/panels_profile.h"
 #include "port/port_dlg.h"
 #include "port/port_setting.h"
 #include "resources/app_icon.h"
@@ -168,9 +169,11 @@ void CQuillexDlg::writeSystemSettings() {
   storedPortCount_ = portCount_;
 }
 
-// Each panel reads its section and starts its port when it was ON, in turn.
+// Each panel reads its section and starts its port when it was ON, in turn,
+// from one reading of the profile that is written back once after them.
 void CQuillexDlg::createPortPanels() {
   const QScopedValueRollback creating(creatingPanels_, true);
+  CPanelsProfile profile(profilePath_, portCount_);
   for (int i = 0; i < portCount_; ++i) {
     auto* panel = new CPortDlg(loop_, this);
     panel->portIndex = i;
@@ -178,9 +181,10 @@ void CQuillexDlg::createPortPanels() {
     panel->profilePath = profilePath_;
     panel->settingDlg = settingDlg_;
     panel->eventLog = eventLog_;
-    panel->initPort();
+    panel->initPort(profile);
     panels_.push_back(panel);
   }
+  profile.writeBack();
 }
 
 void CQuillexDlg::layoutPortPanels() {
@@ -199,13 +203,17 @@ void CQuillexDlg::layoutPortPanels() {
   if (link_) link_->move(width() - link_->width(), kLinkTop);
 }
 
+// Every panel saves its section into one reading of the profile, written
+// back once after the last.
 void CQuillexDlg::destroyPortPanels() {
+  CPanelsProfile profile(profilePath_, int(panels_.size()));
   for (CPortDlg* panel : panels_) {
-    panel->saveAndStop();
+    panel->saveAndStop(profile);
     panel->hide();
     delete panel;
   }
   panels_.clear();
+  profile.writeBack();
 }
 
 // Beside the main window, so the log does not hide the panels it tells of:
