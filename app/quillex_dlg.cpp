@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "app/about_dlg.h"
+#include "app/panel_columns.h"
 #include "app/propaty_dlg.h"
 #include "app/tray_icon.h"
 #include "dialogs/event_log.h"
@@ -29,7 +30,6 @@
 namespace {
 
 constexpr int kTopStrip = 30;  // pixels above the panels
-constexpr int kPanelsPerColumn = 5;
 constexpr int kLinkTop = 2;
 
 // The system properties offer the port counts in PORT_COUNT_CHOICES' order;
@@ -46,7 +46,10 @@ int portCountOf(int choice) {
 }  // namespace
 
 CQuillexDlg::CQuillexDlg(const std::string& profilePath, CEventLoop& loop, QWidget* parent)
-    : QDialog(parent), profilePath_(profilePath), loop_(loop) {
+    : QDialog(parent),
+      profilePath_(profilePath),
+      loop_(loop),
+      columns_(std::make_unique<CPanelColumns>(this, kTopStrip)) {
   buildDialog(this, IDD_QUILLEX_DIALOG);
   // Its own taskbar entry, a close box and minimise, no maximise.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -159,8 +162,7 @@ void CQuillexDlg::OnTrayExit() {
 void CQuillexDlg::readSystemSettings() {
   CSystemSetting system = loadSystemSetting(profilePath_);
   storedPortCount_ = system.portNum;
-  // Two columns of five panels is all the window lays out.
-  portCount_ = std::min(boundedPortCount(system.portNum), PORT_COUNT_CHOICES.back());
+  portCount_ = boundedPortCount(system.portNum);
   startWindow_ = system.window;
 }
 
@@ -175,7 +177,7 @@ void CQuillexDlg::createPortPanels() {
   const QScopedValueRollback creating(creatingPanels_, true);
   CPanelsProfile profile(profilePath_, portCount_);
   for (int i = 0; i < portCount_; ++i) {
-    auto* panel = new CPortDlg(loop_, this);
+    auto* panel = new CPortDlg(loop_, columns_->parentFor(i, portCount_));
     panel->portIndex = i;
     panel->portCount = portCount_;
     panel->profilePath = profilePath_;
@@ -188,19 +190,15 @@ void CQuillexDlg::createPortPanels() {
 }
 
 void CQuillexDlg::layoutPortPanels() {
-  QSize panel = panels_.front()->size();
-  int n = int(panels_.size());
-  for (int i = 0; i < n; ++i) {
-    int column = i < kPanelsPerColumn ? 0 : 1;
-    int row = i < kPanelsPerColumn ? i : i - kPanelsPerColumn;
-    panels_[size_t(i)]->setGeometry(column * panel.width(), kTopStrip + row * panel.height(), panel.width(),
-                                    panel.height());
-    panels_[size_t(i)]->show();
-  }
-  int rows = std::min(n, kPanelsPerColumn);
-  int columns = n > kPanelsPerColumn ? 2 : 1;
-  setFixedSize(columns * panel.width(), kTopStrip + rows * panel.height());
+  columns_->place(std::vector<QWidget*>(panels_.begin(), panels_.end()));
   if (link_) link_->move(width() - link_->width(), kLinkTop);
+}
+
+// Tab brings a panel of the scrolled column whole into view.
+bool CQuillexDlg::focusNextPrevChild(bool next) {
+  const bool moved = QDialog::focusNextPrevChild(next);
+  if (moved) columns_->reveal(focusWidget());
+  return moved;
 }
 
 // Every panel saves its section into one reading of the profile, written
@@ -213,6 +211,7 @@ void CQuillexDlg::destroyPortPanels() {
     delete panel;
   }
   panels_.clear();
+  columns_->clear();
   profile.writeBack();
 }
 
