@@ -10,11 +10,13 @@
 #include <algorithm>
 
 #include "app/about_dlg.h"
+#include "app/panel_columns.h"
 #include "app/propaty_dlg.h"
 #include "app/tray_icon.h"
 #include "dialogs/event_log.h"
 #include "dialogs/event_log_dlg.h"
 #include "dialogs/setting_dlg.h"
+#include "port/panels_profile.h"
 #include "port/port_dlg.h"
 #include "port/port_setting.h"
 #include "resources/app_icon.h"
@@ -28,7 +30,6 @@
 namespace {
 
 constexpr int kTopStrip = 30;  // pixels above the panels
-constexpr int kPanelsPerColumn = 5;
 constexpr int kLinkTop = 2;
 
 // The system properties offer the port counts in PORT_COUNT_CHOICES' order;
@@ -45,7 +46,10 @@ int portCountOf(int choice) {
 }  // namespace
 
 CQuillexDlg::CQuillexDlg(const std::string& profilePath, CEventLoop& loop, QWidget* parent)
-    : QDialog(parent), profilePath_(profilePath), loop_(loop) {
+    : QDialog(parent),
+      profilePath_(profilePath),
+      loop_(loop),
+      columns_(std::make_unique<CPanelColumns>(this, kTopStrip)) {
   buildDialog(this, IDD_QUILLEX_DIALOG);
   // Its own taskbar entry, a close box and minimise, no maximise.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -158,8 +162,7 @@ void CQuillexDlg::OnTrayExit() {
 void CQuillexDlg::readSystemSettings() {
   CSystemSetting system = loadSystemSetting(profilePath_);
   storedPortCount_ = system.portNum;
-  // Two columns of five panels is all the window lays out.
-  portCount_ = std::min(boundedPortCount(system.portNum), PORT_COUNT_CHOICES.back());
+  portCount_ = boundedPortCount(system.portNum);
   startWindow_ = system.window;
 }
 
@@ -168,44 +171,48 @@ void CQuillexDlg::writeSystemSettings() {
   storedPortCount_ = portCount_;
 }
 
-// Each panel reads its section and starts its port when it was ON, in turn.
+// Each panel reads its section and starts its port when it was ON, in turn,
+// from one reading of the profile that is written back once after them.
 void CQuillexDlg::createPortPanels() {
   const QScopedValueRollback creating(creatingPanels_, true);
+  CPanelsProfile profile(profilePath_, portCount_);
   for (int i = 0; i < portCount_; ++i) {
-    auto* panel = new CPortDlg(loop_, this);
+    auto* panel = new CPortDlg(loop_, columns_->parentFor(i, portCount_));
     panel->portIndex = i;
     panel->portCount = portCount_;
     panel->profilePath = profilePath_;
     panel->settingDlg = settingDlg_;
     panel->eventLog = eventLog_;
-    panel->initPort();
+    panel->initPort(profile);
     panels_.push_back(panel);
   }
+  profile.writeBack();
 }
 
 void CQuillexDlg::layoutPortPanels() {
-  QSize panel = panels_.front()->size();
-  int n = int(panels_.size());
-  for (int i = 0; i < n; ++i) {
-    int column = i < kPanelsPerColumn ? 0 : 1;
-    int row = i < kPanelsPerColumn ? i : i - kPanelsPerColumn;
-    panels_[size_t(i)]->setGeometry(column * panel.width(), kTopStrip + row * panel.height(), panel.width(),
-                                    panel.height());
-    panels_[size_t(i)]->show();
-  }
-  int rows = std::min(n, kPanelsPerColumn);
-  int columns = n > kPanelsPerColumn ? 2 : 1;
-  setFixedSize(columns * panel.width(), kTopStrip + rows * panel.height());
+  columns_->place(std::vector<QWidget*>(panels_.begin(), panels_.end()));
   if (link_) link_->move(width() - link_->width(), kLinkTop);
 }
 
+// Tab brings a panel of the scrolled column whole into view.
+bool CQuillexDlg::focusNextPrevChild(bool next) {
+  const bool moved = QDialog::focusNextPrevChild(next);
+  if (moved) columns_->reveal(focusWidget());
+  return moved;
+}
+
+// Every panel saves its section into one reading of the profile, written
+// back once after the last.
 void CQuillexDlg::destroyPortPanels() {
+  CPanelsProfile profile(profilePath_, int(panels_.size()));
   for (CPortDlg* panel : panels_) {
-    panel->saveAndStop();
+    panel->saveAndStop(profile);
     panel->hide();
     delete panel;
   }
   panels_.clear();
+  columns_->clear();
+  profile.writeBack();
 }
 
 // Beside the main window, so the log does not hide the panels it tells of:

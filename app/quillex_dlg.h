@@ -1,20 +1,24 @@
 #pragma once
 // The main window: one port panel per configured port in one or two
-// columns, the shared settings dialog, the notification-area icon, and the
-// window menu with the system properties, the version dialog and the event
-// log. Closing it only hides it; the program ends through the icon's "終了".
+// columns (the second scrolls beyond ten panels), the shared settings dialog,
+// the notification-area icon, and the window menu with the system properties,
+// the version dialog and the event log. Closing it only hides it; the program
+// ends through the icon's "終了".
 //
-// Owns its panels, the settings dialog, the event log with its window, the
-// tray icon, and both menus (its own and the tray's), as their Qt parent.
+// Owns its panels, their columns, the settings dialog, the event log with its
+// window, the tray icon, and both menus (its own and the tray's), as their Qt
+// parent.
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 class CEventLog;
 class CEventLogDlg;
 class CEventLoop;
+class CPanelColumns;
 class CPortDlg;
 class CSettingDlg;
 class CTrayIcon;
@@ -55,6 +59,7 @@ class CQuillexDlg : public QDialog {
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
 
  private:
   void buildSystemMenu();
@@ -70,6 +75,7 @@ class CQuillexDlg : public QDialog {
   std::string profilePath_;
   CEventLoop& loop_;
   std::vector<CPortDlg*> panels_;
+  std::unique_ptr<CPanelColumns> columns_;
   CSettingDlg* settingDlg_ = nullptr;
   CEventLog* eventLog_ = nullptr;
   CEventLogDlg* eventLogDlg_ = nullptr;  // made when first asked for

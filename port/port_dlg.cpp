@@ -4,11 +4,13 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 #include "dialogs/event_log.h"
 #include "dialogs/setting_dlg.h"
 #include "dialogs/status_dlg.h"
 #include "port/listen_reason.h"
+#include "port/panels_profile.h"
 #include "port/panel_marks.h"
 #include "port/port_check.h"
 #include "port/port_setting.h"
@@ -91,7 +93,14 @@ void CPortDlg::connectHandlers() {
   onClick(IDC_STATUS, &CPortDlg::OnBnClickedStatus);
 }
 
-void CPortDlg::initPort() {
+void CPortDlg::initPort() { startPort(); }
+
+void CPortDlg::initPort(CPanelsProfile& profile) {
+  const QScopedValueRollback sharing(shared_, &profile);
+  startPort();
+}
+
+void CPortDlg::startPort() {
   connectionCount = 0;
   loadProfile();
   connectionCountText = QString::number(connectionCount);
@@ -158,7 +167,10 @@ void CPortDlg::updateListenReason() {
 // or another port's that is ON in the profile, would make one caller an
 // endless chain of connections: such a port does not start.
 CListenBlock CPortDlg::loopBlock() const {
-  std::map<int, CPortSetting> on = loadPortsOn(profilePath, portCount);
+  // Only a port listening on the destination's port number can be reached.
+  const int at = setting.forwardPort;
+  std::map<int, CPortSetting> on =
+      shared_ ? shared_->portsOnAt(at) : CPanelsProfile(profilePath, portCount).portsOnAt(at);
   on[portIndex] = setting;  // as it is about to run, whatever the file holds yet
   CListenBlock block;
   const int target = relayLoopTarget(setting, on);
@@ -191,10 +203,22 @@ void CPortDlg::connectionEnded(const CConnectionRecord& record) {
   eventLog->addConnection(repeater.listenPort, destination_, record);
 }
 
-void CPortDlg::loadProfile() { setting = loadPortSetting(profilePath, portIndex); }
+void CPortDlg::loadProfile() {
+  setting = shared_ ? shared_->read(portIndex) : loadPortSetting(profilePath, portIndex);
+}
 
 // A failed write is traced by the profile code and leaves the file as it was.
-void CPortDlg::saveProfile() { savePortSetting(profilePath, portIndex, setting); }
+void CPortDlg::saveProfile() {
+  if (shared_)
+    shared_->save(portIndex, setting);
+  else
+    savePortSetting(profilePath, portIndex, setting);
+}
+
+void CPortDlg::saveAndStop(CPanelsProfile& profile) {
+  const QScopedValueRollback sharing(shared_, &profile);
+  saveAndStop();
+}
 
 void CPortDlg::saveAndStop() {
   saveProfile();

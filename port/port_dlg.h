@@ -27,6 +27,7 @@
 #include "relay/tcp_repeater.h"
 
 class CEventLog;
+class CPanelsProfile;
 class CSettingDlg;
 class QLabel;
 
@@ -51,6 +52,11 @@ class CPortDlg : public QWidget,
   void initPort();
   // Before the panel is destroyed: the file receives the last state.
   void saveAndStop();
+  // The same two for one of many panels made or destroyed together: the
+  // panel reads and saves its section in `profile`, which the caller writes
+  // back once.
+  void initPort(CPanelsProfile& profile);
+  void saveAndStop(CPanelsProfile& profile);
   // true: controls -> fields; false: fields -> controls (and their colours).
   void updateData(bool saveAndValidate);
 
@@ -97,9 +103,11 @@ class CPortDlg : public QWidget,
   QString notListeningLine() const;
   void logListenState(bool wasListening);
   void connectHandlers();
+  void startPort();
 
   // The dialog this panel claimed; it may be gone before the panel.
   QPointer<CSettingDlg> editingDlg_;
+  CPanelsProfile* shared_ = nullptr;  // stands in for the file while one of the two above runs
   QTimer countRefresh_;  // shows the last reported count
   QLabel* failMark_ = nullptr;  // in the count; owned by the widget tree
   QString notListening_;        // why the port does not listen though ON; empty when fine

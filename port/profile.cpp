@@ -147,7 +147,7 @@ const CProfile::Index& CProfile::index() const {
       auto [it, first] = built.sections.emplace(section, Index::Section{i, lines_.size()});
       current = first ? &it->second : nullptr;
     } else if (current) {
-      if (const auto key = keyName(text)) built.keys.emplace(section + '\n' + lowerName(*key), i);
+      if (const auto key = keyName(text)) built.keys.emplace(section + '\n' + lowerName(*key), i - current->header);
     }
   }
   index_ = std::move(built);
@@ -167,7 +167,7 @@ size_t CProfile::sectionEnd(const std::string& section) const {
 size_t CProfile::findKey(const std::string& section, const std::string& key) const {
   const auto& keys = index().keys;
   const auto it = keys.find(keyId(section, key));
-  return it == keys.end() ? std::string::npos : it->second;
+  return it == keys.end() ? std::string::npos : findSection(section) + it->second;
 }
 
 std::optional<std::string> CProfile::findValue(const std::string& section,
@@ -199,7 +199,26 @@ void CProfile::insertLine(size_t at, std::string text) {
   const End end = newLineEnd();
   if (at > 0 && lines_[at - 1].end == End::None) lines_[at - 1].end = end;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), ownedLine(std::move(text), end));
-  index_.reset();  // every line from here on has moved
+  if (!index_) return;
+  // The line joins the section it follows; the sections after it move down,
+  // their keys with them. A key of the section it joins never follows it:
+  // setString inserts only after a section's last key line, or at the end.
+  for (auto& [name, s] : index_->sections) {
+    if (s.header >= at) ++s.header;
+    if (s.end >= at) ++s.end;
+  }
+}
+
+// After an empty line unless the profile is empty or already ends with one.
+void CProfile::appendSection(const std::string& section, const std::string& key, std::string keyLine) {
+  if (!lines_.empty() && !isBlank(textOf(lines_.size() - 1))) insertLine(lines_.size(), "");
+  const size_t header = lines_.size();
+  insertLine(header, "[" + section + "]");
+  insertLine(header + 1, std::move(keyLine));
+  if (!index_) return;
+  for (auto& [name, s] : index_->sections) s.end = std::min(s.end, header);  // the new header ends them
+  index_->sections[lowerName(section)] = Index::Section{header, header + 2};
+  index_->keys.emplace(keyId(section, key), 1);
 }
 
 bool CProfile::canSet(const std::string& section, const std::string& key, const std::string& value) {
@@ -211,12 +230,9 @@ bool CProfile::setString(const std::string& section, const std::string& key,
                          const std::string& value) {
   if (!canSet(section, key, value)) return false;
   std::string keyLine = key + "=" + value;
-  size_t header = findSection(section);
+  const size_t header = findSection(section);
   if (header == std::string::npos) {
-    if (!lines_.empty() && !isBlank(textOf(lines_.size() - 1))) insertLine(lines_.size(), "");
-    header = lines_.size();
-    insertLine(header, "[" + section + "]");
-    insertLine(header + 1, std::move(keyLine));
+    appendSection(section, key, std::move(keyLine));
     return true;
   }
   const size_t existing = findKey(section, key);
@@ -232,5 +248,6 @@ bool CProfile::setString(const std::string& section, const std::string& key,
   size_t last = sectionEnd(section) - 1;
   while (last > header && isBlank(textOf(last))) --last;
   insertLine(last + 1, std::move(keyLine));
+  index_->keys.emplace(keyId(section, key), last + 1 - header);  // the lookups above built the index
   return true;
 }

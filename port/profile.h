@@ -66,8 +66,9 @@ class CProfile {
   };
   // Where each name is, so a lookup never rescans the file: the first header
   // of each section (with the index after its last line) and the first line
-  // of each key inside it. Built on the first lookup; an inserted line
-  // drops it.
+  // of each key inside it, counted from its section's header. Built on the
+  // first lookup and kept up to date by the edits, so writing a thousand
+  // sections into one profile does not rebuild it a thousand times.
   struct Index {
     struct Section {
       size_t header;
@@ -85,6 +86,7 @@ class CProfile {
   Line ownedLine(std::string text, End end);
   End newLineEnd() const;
   void insertLine(size_t at, std::string text);
+  void appendSection(const std::string& section, const std::string& key, std::string keyLine);
 
   std::string read_;                // the bytes read, without a byte-order mark
   std::vector<std::string> owned_;  // texts of edited and added lines

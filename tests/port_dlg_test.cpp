@@ -17,11 +17,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
+#include <fstream>
 #include <memory>
+#include <optional>
 
 #include "app/qt_loop_adapter.h"
 #include "dialogs/event_log.h"
 #include "dialogs/setting_dlg.h"
+#include "port/panels_profile.h"
 #include "port/port_setting.h"
 #include "relay/event_loop.h"
 #include "resources/resource_ids.h"
@@ -86,7 +89,8 @@ class PortDlgTest : public ::testing::Test {
 
   // Creates a panel as the main window does; its message, if any, is
   // answered with OK and returned.
-  CModalRecord create(int index = 0, CEventLog* log = nullptr, int portCount = 1) {
+  // With `shared`, the panel reads and saves its section there instead of in the file.
+  CModalRecord create(int index = 0, CEventLog* log = nullptr, int portCount = 1, CPanelsProfile* shared = nullptr) {
     auto panel = std::make_unique<CPortDlg>(loop);
     panel->portIndex = index;
     panel->portCount = portCount;
@@ -95,7 +99,7 @@ class PortDlgTest : public ::testing::Test {
     panel->eventLog = log;
     CPortDlg* p = panel.get();
     panels.push_back(std::move(panel));
-    return answerMessageBox([p] { p->initPort(); });
+    return answerMessageBox([p, shared] { shared ? p->initPort(*shared) : p->initPort(); });
   }
   CPortDlg& panel(int i = 0) { return *panels.at(i); }
   QPushButton* button(int id, int i = 0) { return control<QPushButton>(&panel(i), id); }
@@ -229,6 +233,36 @@ TEST_F(PortDlgTest, APortOnAtExitIsOnAgainAtTheNextStart) {
   EXPECT_TRUE(isOn());
   EXPECT_TRUE(panel().repeater.isListening());
   EXPECT_TRUE(connectTo(uint16_t(s.port)));
+}
+
+// Panels made and destroyed through one reading of the profile leave the
+// file as panels made one by one do, and each sees the ports ON before it as
+// they were saved: a hand-edited ACT=2 is saved as 1, so a port relaying to
+// it is a loop.
+TEST_F(PortDlgTest, PanelsSharingOneReadingOfTheProfileLeaveItAsOneByOne) {
+  const uint16_t first = freePort(), second = freePort();
+  const std::string initial = "; kept\r\n[SYSTEM]\r\nPORTNUM=3\r\n[TCP-PORT0]\r\nACT=2\r\nPORT=" +
+                              std::to_string(first) + "\r\nFORWARDPORT=" + std::to_string(destinationPort) +
+                              "\r\n[TCP-PORT1]\r\nACT=1\r\nPORT=" + std::to_string(second) +
+                              "\r\nFORWARDPORT=" + std::to_string(first) + "\r\n";
+  std::string files[2][2];  // one by one, shared; after the start, after the end
+  for (int shared = 0; shared < 2; ++shared) {
+    std::ofstream(path, std::ios::binary) << initial;
+    std::optional<CPanelsProfile> profile;
+    if (shared) profile.emplace(path, 3);
+    for (int i = 0; i < 3; ++i) create(i, nullptr, 3, profile ? &*profile : nullptr);
+    if (profile) profile->writeBack();
+    EXPECT_TRUE(panel(0).repeater.isListening());
+    EXPECT_FALSE(panel(1).repeater.isListening());
+    files[shared][0] = readFile(path);
+    if (profile) profile.emplace(path, 3);
+    for (auto& p : panels) profile ? p->saveAndStop(*profile) : p->saveAndStop();
+    if (profile) profile->writeBack();
+    files[shared][1] = readFile(path);
+    panels.clear();
+  }
+  EXPECT_EQ(files[1][0], files[0][0]);
+  EXPECT_EQ(files[1][1], files[0][1]);
 }
 
 // ON but not listening: the panel keeps ON (tried again at the next start),

@@ -232,6 +232,27 @@ TEST(ProfileReading, RefusedEditsChangeNothing) {
   EXPECT_EQ(p.bytes(), "[S]\nK=1\n");
 }
 
+// A profile edited many times keeps its own index of where each name is;
+// after every edit each lookup must agree with a fresh read of its bytes.
+TEST(ProfileEditing, EveryLookupAfterEachEditMatchesAFreshRead) {
+  std::mt19937 rng(7);
+  const std::string sections[] = {"A", "b", "TCP-PORT1", "New"};
+  const std::string keys[] = {"k", "K2", "x"};
+  const std::string pieces[] = {"[A]\n",  "[a]\n", "[B]\r\n", "[tcp-port1]\n", "[broken\n", "k=1\n",
+                                " K2 = 2 \n", "x=\n",  "\n",      "  \n",           "; note\n",  "x=end"};
+  for (int round = 0; round < 200; ++round) {
+    std::string bytes;
+    for (int i = int(rng() % 12); i > 0; --i) bytes += pieces[rng() % std::size(pieces)];
+    CProfile edited(bytes);
+    for (int edit = 0; edit < 8; ++edit) {
+      ASSERT_TRUE(edited.setString(sections[rng() % 4], keys[rng() % 3], std::to_string(edit)));
+      const CProfile fresh(edited.bytes());
+      for (const std::string& s : sections)
+        for (const std::string& k : keys) ASSERT_EQ(edited.findValue(s, k), fresh.findValue(s, k)) << bytes;
+    }
+  }
+}
+
 // Each failure leaves the old file as it was, and nothing beside it.
 void expectUntouched(const std::string& dir, const std::string& path, const std::string& bytes) {
   EXPECT_EQ(readFile(path), bytes);

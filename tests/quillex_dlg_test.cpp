@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolTip>
 #include <fstream>
@@ -94,12 +96,49 @@ TEST_F(MainWindowTest, TenPortsFormTwoColumnsOfFiveBelowTheStrip) {
   EXPECT_EQ(link->geometry().topRight(), QPoint(w.width() - 1, 2));
 }
 
-TEST_F(MainWindowTest, PortCountsOutsideOneToTenAreBounded) {
+TEST_F(MainWindowTest, PortCountsAreBoundedToOneTo1024) {
   writeProfile("[SYSTEM]\nPORTNUM=0\n");
   EXPECT_EQ(open().panels().size(), 1u);
   window.reset();
-  writeProfile("[SYSTEM]\nPORTNUM=40\n");
-  EXPECT_EQ(open().panels().size(), 10u);
+  writeProfile("[SYSTEM]\nPORTNUM=1025\n");
+  EXPECT_EQ(open().panels().size(), 1024u);
+}
+
+// Beyond ten panels the second column scrolls in a window five panels high;
+// Tab brings any panel whole into view, where a click finds its switch.
+TEST_F(MainWindowTest, ThirtyPortsScrollTheSecondColumnAndTabReachesTheLast) {
+  const uint16_t port = loopback::freePort();
+  writeProfile("[SYSTEM]\nPORTNUM=30\n[TCP-PORT29]\nPORT=" + std::to_string(port) + "\nFORWARDPORT=9\n");
+  CQuillexDlg& w = open();
+  ASSERT_EQ(w.panels().size(), 30u);
+  const QSize p = w.panels()[0]->size();
+  auto* area = w.findChild<QScrollArea*>();
+  ASSERT_NE(area, nullptr);
+  QScrollBar* bar = area->verticalScrollBar();
+  EXPECT_TRUE(bar->isVisible());
+  EXPECT_EQ(bar->maximum(), 20 * p.height());
+  EXPECT_EQ(w.size(), QSize(2 * p.width() + bar->width(), 30 + 5 * p.height()));
+  for (int i : {0, 4, 5, 9})
+    EXPECT_EQ(w.panels()[size_t(i)]->mapTo(&w, QPoint()), QPoint(i < 5 ? 0 : p.width(), 30 + (i % 5) * p.height()));
+
+  // Scrolled to the end, then Tab from the first column to the sixth panel and on to the last.
+  bar->setValue(bar->maximum());
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  const auto tabTo = [&](CPortDlg* panel) {
+    auto* onOff = control<QPushButton>(panel, IDC_ON_OFF);
+    for (int tabs = 0; tabs < 200 && QApplication::focusWidget() != onOff; ++tabs)
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), onOff);
+    EXPECT_TRUE(area->viewport()->rect().contains(QRect(panel->mapTo(area->viewport(), QPoint()), p)));
+    return onOff;
+  };
+  tabTo(w.panels()[5]);
+  QPushButton* onOff = tabTo(w.panels().back());
+  EXPECT_EQ(w.childAt(onOff->mapTo(&w, onOff->rect().center())), onOff);
+  click(onOff);
+  EXPECT_EQ(onOff->text(), "ON");
+  EXPECT_TRUE(loopback::connectTo(port));
 }
 
 TEST_F(MainWindowTest, PropertiesAreRefusedWhileAPortIsOnOrTheCountIsUnusual) {
@@ -112,7 +151,7 @@ TEST_F(MainWindowTest, PropertiesAreRefusedWhileAPortIsOnOrTheCountIsUnusual) {
   window.reset();
 
   // Laid out bounded, refused as stored.
-  const std::pair<std::string, size_t> counts[] = {{"3", 3}, {"0", 1}, {"11", 10}};
+  const std::pair<std::string, size_t> counts[] = {{"3", 3}, {"0", 1}, {"11", 11}};
   for (const auto& [stored, panels] : counts) {
     SCOPED_TRACE(stored);
     window.reset();
