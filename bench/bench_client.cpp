@@ -169,8 +169,16 @@ void runHalfClosePhase(const Options& o) {
 void runBulkPhase(const Options& o) {
   for (int streams : {1, 8}) {
     for (auto [dir, name] : {std::pair{Direction::Up, "up"}, std::pair{Direction::Down, "down"}}) {
-      std::string key = "bulk" + std::to_string(streams) + "_" + name;
-      print(key.c_str(), median(o.repeats, [&] { return runBulk(o, dir, streams).mibPerSec; }));
+      const std::string key = "bulk" + std::to_string(streams) + "_" + name;
+      std::vector<double> cpu;
+      print(key.c_str(), median(o.repeats, [&] {
+              const Bulk b = runBulk(o, dir, streams);
+              if (b.relayCpuSPerGiB >= 0) cpu.push_back(b.relayCpuSPerGiB);
+              return b.mibPerSec;
+            }));
+      if (cpu.empty()) continue;
+      std::sort(cpu.begin(), cpu.end());
+      print((key + "_cpu").c_str(), cpu[cpu.size() / 2]);
     }
   }
 }

@@ -35,6 +35,7 @@ extern Faults gFaults;
 
 struct Bulk {
   double mibPerSec = 0;
+  double relayCpuSPerGiB = -1;  // the relay's CPU per GiB moved, when its pid is known
 };
 enum class Direction { Up, Down };  // client to server, server to client
 Bulk runBulk(const Options& o, Direction dir, int streams);

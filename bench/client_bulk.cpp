@@ -97,6 +97,7 @@ StreamStats pullStream(const Options& o, std::latch& go) {
 Bulk runBulk(const Options& o, Direction dir, int streams) {
   std::vector<StreamStats> stats(static_cast<size_t>(streams));
   std::latch go(streams);
+  const int64_t cpuAtStart = o.relayPid > 0 ? treeCpuNs(o.relayPid) : 0;
   std::vector<std::thread> threads;
   for (int i = 0; i < streams; ++i)
     threads.emplace_back([&, i] {
@@ -114,6 +115,7 @@ Bulk runBulk(const Options& o, Direction dir, int streams) {
     last = std::max(last, s.lastNs);
   }
   if (total > 0 && last > first) b.mibPerSec = double(total) / (1 << 20) / ((last - first) / 1e9);
+  if (total > 0 && o.relayPid > 0) b.relayCpuSPerGiB = double(treeCpuNs(o.relayPid) - cpuAtStart) / 1e9 / (double(total) / (1 << 30));
   return b;
 }
 

@@ -61,6 +61,17 @@ start_quillex_poll() {
   STARTED_PID=$!
 }
 
+# The same copying every byte through its buffers, as it does where the
+# system cannot move bytes between sockets and pipes: the path before and
+# after, side by side.
+start_quillex_copy() {
+  local port=$1 srv=$2 dir=$3
+  [ -x "$QUILLEX_BIN" ] || return 1
+  write_quillex_profile "$port" "$srv" "$dir"
+  QUILLEX_ZEROCOPY=0 "$QUILLEX_BIN" --headless --profile "$dir/Quillex.ini" >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  STARTED_PID=$!
+}
+
 # The same, but its connection log goes to a pipe that nobody reads until
 # the end (a stuck journal, a supervisor that stopped reading): relaying
 # must not notice. The pipe's holder is stopped with the benchmark.

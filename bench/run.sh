@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Relay benchmark on 127.0.0.1: a direct connection, Quillex --headless
-# (release build, default buffer size, timeouts set), the same with its
-# connection log on a pipe nobody reads and on the event loop's poll backend,
+# (release build, default buffer size, timeouts set), the same copying every
+# byte through its buffers, with its connection log on a pipe nobody reads
+# and on the event loop's poll backend,
 # Quillex with its window on a private
 # X server (when Xvfb is installed) and the peer relays socat, rinetd,
 # haproxy (one thread) and nginx stream (one worker), measured in one run and
@@ -42,7 +43,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-targets=(direct Quillex Quillex+unread Quillex+poll)
+targets=(direct Quillex Quillex+copy Quillex+unread Quillex+poll)
 # Quillex with an IPv6 listener, where this machine has IPv6 loopback.
 declare -A via
 if python3 -c 'import socket; s = socket.socket(socket.AF_INET6); s.bind(("::1", 0))' 2>/dev/null; then

@@ -17,11 +17,15 @@ function cell(t, k,   v, d) {
   return sprintf("%s (%.2fx)", fmt(v), v / d)
 }
 BEGIN {
-  nrows = split("bulk1_up bulk1_down bulk8_up bulk8_down rtt1_p50 rtt1_p99 rtt1_cpu rtt4k_p50 rtt4k_p99 cps idle_kib idle_cpu idle_held ports_kib ports_cpu close_up close_down halfclose menu_p50 menu_max menu_log_p50 menu_log_max dropped refused lost", rows, " ")
+  nrows = split("bulk1_up bulk1_down bulk8_up bulk8_down bulk1_up_cpu bulk1_down_cpu bulk8_up_cpu bulk8_down_cpu rtt1_p50 rtt1_p99 rtt1_cpu rtt4k_p50 rtt4k_p99 cps idle_kib idle_cpu idle_held ports_kib ports_cpu close_up close_down halfclose menu_p50 menu_max menu_log_p50 menu_log_max dropped refused lost", rows, " ")
   label["bulk1_up"] = "bulk 1 stream c->s MiB/s"
   label["bulk1_down"] = "bulk 1 stream s->c MiB/s"
   label["bulk8_up"] = "bulk 8 streams c->s MiB/s"
   label["bulk8_down"] = "bulk 8 streams s->c MiB/s"
+  label["bulk1_up_cpu"] = "relay CPU s per GiB, 1 stream c->s"
+  label["bulk1_down_cpu"] = "relay CPU s per GiB, 1 stream s->c"
+  label["bulk8_up_cpu"] = "relay CPU s per GiB, 8 streams c->s"
+  label["bulk8_down_cpu"] = "relay CPU s per GiB, 8 streams s->c"
   label["rtt1_p50"] = "round trip 1 B p50 us"
   label["rtt1_p99"] = "round trip 1 B p99 us"
   label["rtt1_cpu"] = "relay CPU us per 1 B trip"
