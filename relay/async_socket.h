@@ -62,6 +62,9 @@ class CAsyncSocket : private CEventHandler {
   // stream shows as a hang-up, which is then no reset.
   bool ShutDown(int how = ws::kSdSend);
   bool sendingShutDown() const { return sendShut_; }
+  // This side shut its sending and read the peer's end: a shutdown has
+  // nothing left to end.
+  bool bothWaysEnded() const { return sendShut_ && readState_ == ReadState::Ended; }
   bool GetPeerName(std::string& address, unsigned& port);
   bool GetSockName(std::string& address, unsigned& port);
   // The same ends as socket addresses; false when the call fails.

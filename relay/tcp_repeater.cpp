@@ -37,11 +37,13 @@ void CTcpStreamPair::retire() {
 }
 
 // Each stream is shut down, closed and, as far as its trace goes, destroyed
-// here; its memory may follow later (see retire).
+// here; its memory may follow later (see retire). A stream whose both
+// directions have ended already is not shut down again: the call would
+// only fail, once per stream of every connection.
 void CTcpStreamPair::closeBoth() {
   for (std::unique_ptr<CTcpSockStream>* stream : {&acceptStream, &connectStream}) {
     if (!*stream || (*stream)->retired()) continue;
-    ws::shutdown((*stream)->m_hSocket.get(), ws::kSdBoth);
+    if (!(*stream)->bothWaysEnded()) ws::shutdown((*stream)->m_hSocket.get(), ws::kSdBoth);
     (*stream)->Close();
     (*stream)->retire();
   }
