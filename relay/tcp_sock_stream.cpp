@@ -37,7 +37,7 @@ void CTcpSockStream::setBufferSize(int kbytes) {
 void CTcpSockStream::writeSendBuffer(const char* data, int size) {
   if (size < 0 || size > getSendFreeSize()) return;
   if (pipe_) {  // behind the bytes in the pipe, so the order holds
-    if (platform::writeSome(pipe_.writeEnd.get(), data, size_t(size)) == size) commitSendBuffer(size);
+    if (platform::writeSome(pipe_.writeEnd.get(), data, size_t(size)) == size) commitToPipe(size);
     return;
   }
   char* room = sendRoom(size);
@@ -51,22 +51,29 @@ bool CTcpSockStream::writeSendBuffer2Socket() {
   const unsigned int waiting = sRemainCount;
   int sent = 0;
   while (sRemainCount > 0) {
-    sent = pipe_ ? SendFromPipe(pipe_.readEnd.get(), int(sRemainCount))
-                 : Send(sendBuffer.get() + sendHead, int(sRemainCount), 0);
+    // The buffer's bytes came before any in the pipe.
+    const unsigned int buffered = inBuffer();
+    sent = buffered > 0 ? Send(sendBuffer.get() + sendHead, int(buffered), 0)
+                        : SendFromPipe(pipe_.readEnd.get(), int(pipeBytes_));
     QTRACE("★SEND reqSize=%d, sendSize=%d\n", int(sRemainCount), sent);
     if (sent == ws::kSocketError) break;
     QTRACE("●--●SEND BUFFER SendSize=%d\n", sent);
     sentBytes += unsigned(sent);
     sRemainCount -= unsigned(sent);
-    if (!pipe_) sendHead += unsigned(sent);  // the rest stays where it is
+    if (buffered > 0) {
+      sendHead += unsigned(sent);  // the rest stays where it is
+    } else {
+      pipeBytes_ -= unsigned(sent);
+      pipedBytes += unsigned(sent);
+    }
   }
   if (sRemainCount < waiting) noteActivity();  // once per flush, not per send
-  if (sRemainCount == 0) {
-    // Nothing waits: the memory or the pipe may serve another stream.
+  // Nothing waits in one: its memory or pipe may serve another stream.
+  if (inBuffer() == 0) {
     sendHead = 0;
     sendBuffer.giveBack();
-    releasePipe();
   }
+  if (pipeBytes_ == 0) releasePipe();
   // Room again: the pair may read what it left waiting in its socket.
   if (pairSocket && pairSocket->readingPaused_ && getSendFreeSize() > 0) pairSocket->resumeReading();
   if (sent != ws::kSocketError) return true;
@@ -99,11 +106,12 @@ void CTcpSockStream::resumeReading() {
 char* CTcpSockStream::sendRoom(int size) {
   char* buffer = sendBuffer.acquire();
   if (!buffer) return nullptr;
-  if (sendHead + sRemainCount + unsigned(size) > unsigned(sendBufferSize) + kBufferSlack) {
-    std::memmove(buffer, buffer + sendHead, sRemainCount);
+  const unsigned int buffered = inBuffer();
+  if (sendHead + buffered + unsigned(size) > unsigned(sendBufferSize) + kBufferSlack) {
+    std::memmove(buffer, buffer + sendHead, buffered);
     sendHead = 0;
   }
-  return buffer + sendHead + sRemainCount;
+  return buffer + sendHead + buffered;
 }
 
 void CTcpSockStream::commitSendBuffer(int size) {
@@ -134,7 +142,8 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
     pauseReading();
     return;
   }
-  if (receiveThroughPipe(free)) return;
+  // Bytes waiting in the pipe come first: what follows them goes there too.
+  if ((bulk_ || pairSocket->pipe_) && receiveThroughPipe(free)) return;
   // Received straight into the pair's send buffer, where the bytes would be
   // copied anyway: one copy less, and the scratch buffer's pages stay untouched.
   char* room = pairSocket->sendRoom(free);
@@ -144,24 +153,29 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
   }
   int n = Receive(room, free, 0);
   if (n >= 1) {
+    noteSize(n, free);
     relayReceived(n);
     return;
   }
-  if (pairSocket->sRemainCount == 0) pairSocket->sendBuffer.giveBack();
+  if (pairSocket->inBuffer() == 0) pairSocket->sendBuffer.giveBack();
   finishReceive(n);
 }
 
 bool CTcpSockStream::holdPipe() {
   if (pipe_) return true;
-  if (sRemainCount > 0) return false;
   pipe_ = loop().pipePool().take(size_t(sendBufferSize));
   return bool(pipe_);
+}
+
+void CTcpSockStream::commitToPipe(int size) {
+  pipeBytes_ += unsigned(size);
+  commitSendBuffer(size);
 }
 
 // Only an emptied pipe serves again; the bytes of one closed with bytes
 // still in it are gone, as those of a buffer would be.
 void CTcpSockStream::releasePipe() {
-  if (pipe_) loop().pipePool().put(std::move(pipe_), sRemainCount == 0);
+  if (pipe_) loop().pipePool().put(std::move(pipe_), pipeBytes_ == 0);
 }
 
 // Bytes move into the pair's pipe, at most what its buffer would take. A
@@ -172,10 +186,12 @@ bool CTcpSockStream::receiveThroughPipe(int free) {
   if (!to.holdPipe()) return false;
   const int n = ReceiveToPipe(to.pipe_.writeEnd.get(), free);
   if (n >= 1) {
+    noteSize(n, free);
+    to.pipeBytes_ += unsigned(n);
     relayReceived(n);
     return true;
   }
-  if (to.sRemainCount == 0) {
+  if (to.pipeBytes_ == 0) {
     to.releasePipe();
   } else if (n == ws::kSocketError && ws::WSAGetLastError() == ws::kWSAEWOULDBLOCK &&
              platform::readableNow(m_hSocket.get())) {

@@ -2,9 +2,10 @@
 // One TCP connection of the relay with a send buffer of its own. Bytes that
 // arrive on a stream go into its pair's send buffer and out through the pair's
 // socket, so each direction holds its bytes in exactly one place. Where the
-// system can, and nothing waits in the buffer, they go through a kernel pipe
-// the pair holds instead (relay/pipe_pool.h), never copied into the process;
-// every count and limit means the same for the bytes in the pipe.
+// system can, nothing waits in the buffer and bytes come in bulk, they go
+// through a kernel pipe the pair holds instead (relay/pipe_pool.h), never
+// copied into the process; every count and limit means the same for the
+// bytes in the pipe.
 //
 // A stream owns its two buffers. It does not own its parent or its pair, and
 // it never destroys itself or its pair: only the parent does.
@@ -65,6 +66,8 @@ class CTcpSockStream : public CAsyncSocket {
   int closePending = 0;
   // Bytes sent to this stream's peer: the pair's count of one direction.
   uint64_t sentBytes = 0;
+  // Of those, the bytes that went through a pipe, never copied.
+  uint64_t pipedBytes = 0;
   // When bytes last arrived on this stream or left it (the loop's
   // milliseconds), kept only for a pair with an idle timeout: -1 while not kept.
   int64_t lastActivityMs = -1;
@@ -90,9 +93,12 @@ class CTcpSockStream : public CAsyncSocket {
   }
   void relayWithoutBuffer();
   bool receiveThroughPipe(int free);
-  // The pair's pipe for the next bytes: false while bytes wait in the buffer
-  // (they go first) or when no pipe can be had.
+  void noteSize(int received, int room) { bulk_ = received >= room || received >= kBulkReceive; }
+  // The pair's pipe for the next bytes (those in the buffer go first); false
+  // when no pipe can be had.
   bool holdPipe();
+  void commitToPipe(int size);
+  unsigned int inBuffer() const { return sRemainCount - pipeBytes_; }
   void releasePipe();
   void finishReceive(int n);
   // Room for size more bytes at the end of those waiting; null without memory.
@@ -106,6 +112,14 @@ class CTcpSockStream : public CAsyncSocket {
 
   bool readingPaused_ = false;
   bool retired_ = false;
-  // Held while this stream's waiting bytes are in it, and only then.
+  // Held while bytes of this stream wait in it, and only then; they are the
+  // last pipeBytes_ of sRemainCount, behind those in the buffer.
   CPipe pipe_;
+  unsigned int pipeBytes_ = 0;
+  // Whether the last receive brought bulk (this much, or all the room there
+  // was), or none came yet: the next one goes through the pipe. Small
+  // messages, a request and its answer, cost less copied: the system copies
+  // a small piece into a page of its own to put it in a pipe.
+  bool bulk_ = true;
+  static constexpr int kBulkReceive = 16 * 1024;
 };
