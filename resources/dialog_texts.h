@@ -8,6 +8,8 @@
 // Address list panel.
 constexpr const char* kEntryFormatMessage =
     "書式誤り。255.255.255.255[/32] の形式で入力してください";
+// The same for an entry with a colon, which is taken as IPv6.
+constexpr const char* kEntryFormatMessage6 = "書式誤り。2001:db8::1[/128] の形式で入力してください";
 constexpr const char* kEntryLimitFormat = "登録は%d件までです";  // printf format
 constexpr const char* kRefusePanelTitle = "接続拒否";
 constexpr const char* kEnablePanelTitle = "接続可能";

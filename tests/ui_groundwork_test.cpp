@@ -183,7 +183,7 @@ QStringList textsOf(const QWidget* window) {
 }
 
 QStringList settingMessages() {
-  QStringList texts{QString::fromUtf8(kEntryFormatMessage),
+  QStringList texts{QString::fromUtf8(kEntryFormatMessage), QString::fromUtf8(kEntryFormatMessage6),
                     QString::asprintf(kEntryLimitFormat, 10),
                     QString::fromUtf8(kRefusePanelTitle), QString::fromUtf8(kEnablePanelTitle),
                     QString::fromUtf8(kLocalhostQuestion), QStringLiteral("Quillex")};
