@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -150,6 +151,27 @@ TEST_F(StatusDlgTest, PairStillConnectingShowsAnEmptyOutgoingSide) {
     expectRow(table, 0,
               {"127.0.0.1", QString::number(localPort(client.get())), "127.0.0.1",
                QString::number(listenPort), "0", "", "0", "", "0", "3", "0", "0"});
+  });
+}
+
+// An IPv6 address is drawn whole: its cell looks as it does with room to
+// spare. The IPv4 columns keep their widths.
+TEST_F(StatusDlgTest, AnIPv6AddressShowsWholeAndIPv4ColumnsKeepTheirWidths) {
+  startOn("::ffff:127.0.0.1");  // reached over an IPv6 socket, so both outgoing ends are IPv6 text
+  auto [client, server] = relayedConnection();
+  openStatus(repeater, [&](CStatusDlg&, QTableWidget& table) {
+    const auto drawn = [&](int column) {
+      return table.viewport()->grab(table.visualItemRect(table.item(0, column))).toImage();
+    };
+    for (int column : {5, 7}) {
+      SCOPED_TRACE(column);
+      EXPECT_EQ(cell(table, 0, column), "::ffff:127.0.0.1");
+      const QImage shown = drawn(column);
+      table.setColumnWidth(column, 400);
+      EXPECT_EQ(shown, drawn(column).copy(shown.rect()));
+    }
+    EXPECT_EQ(table.columnWidth(0), 80);
+    EXPECT_EQ(table.columnWidth(2), 80);
   });
 }
 
