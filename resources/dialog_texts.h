@@ -16,6 +16,10 @@ constexpr const char* kEnablePanelTitle = "接続可能";
 
 // Port settings.
 constexpr const char* kLocalhostQuestion = "localhost(同じPC内)への転送に変更しますか？";
+// An IPv6 bind address that is none, worded as the entries' messages.
+constexpr const char* kBindFormatMessage6 = "書式誤り。2001:db8::1[%eth0] の形式で入力してください";
+// The IPv6 field's hint while it is empty.
+constexpr const char* kBindHint6 = "2001:db8::1";
 // Filter mode captions by mode 0..3; the second's spelling, "locahost", is kept.
 constexpr std::array<const char*, 4> kFilterCaptions = {
     "全て許可", "locahost限定", "LAN内限定", "個別設定"};
