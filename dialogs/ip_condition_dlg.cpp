@@ -18,10 +18,18 @@
 
 namespace {
 
-// The filter's own parser is the only rule for a well-formed entry.
+// An entry with a colon is IPv6; any other keeps the IPv4 rules and
+// message, none of which takes a colon.
+bool isIPv6Entry(const QString& text) { return text.contains(QLatin1Char(':')); }
+
+// The filter's own parsers are the only rule for a well-formed entry.
 bool isWellFormedEntry(const QString& text) {
-  uint8_t a = 0, b = 0, c = 0, d = 0;
   int prefix = 0;
+  if (isIPv6Entry(text)) {
+    uint8_t bytes[16];
+    return CIpFilter::parseEntry6(text.toStdString(), bytes, prefix);
+  }
+  uint8_t a = 0, b = 0, c = 0, d = 0;
   return CIpFilter::parseEntry(text.toStdString(), a, b, c, d, prefix);
 }
 
@@ -84,7 +92,7 @@ void CIpConditionDlg::OnBnClickedAdd() {
   // The form is checked before the count, so a full list still tells the
   // user that a malformed entry is malformed.
   if (!isWellFormedEntry(entryText)) {
-    showMessage(this, QString::fromUtf8(kEntryFormatMessage));
+    showMessage(this, QString::fromUtf8(isIPv6Entry(entryText) ? kEntryFormatMessage6 : kEntryFormatMessage));
     return;
   }
   if (getEntryCount() >= MAX_FILTER_ENTRIES) {

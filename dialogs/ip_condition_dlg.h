@@ -1,6 +1,6 @@
 #pragma once
 // The address list panel: edits one list of filter entries (a.b.c.d or
-// a.b.c.d/n) under a title, with "追加" and "削除". It checks the form of an
+// a.b.c.d/n, or IPv6 as 2001:db8::1 or 2001:db8::/32) under a title, with "追加" and "削除". It checks the form of an
 // entry when it is added and holds at most MAX_FILTER_ENTRIES entries; it
 // stores nothing itself, its owner fills and reads the list. Enter and Esc
 // typed inside it stay inside it: Enter in the entry field adds the entry,

@@ -9,10 +9,10 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "dialogs/bind_address_choice.h"
 #include "dialogs/filter_condition_dlg.h"
 #include "dialogs/setting_dlg_listener.h"
 #include "filter/ip_filter.h"
-#include "relay/platform/net.h"
 #include "resources/dialog_texts.h"
 #include "resources/ip_address_edit.h"
 #include "resources/message_box.h"
@@ -39,12 +39,6 @@ bool namesThisComputer(const QString& host) {
   return upper == QLatin1String("LOCALHOST") || upper == QLatin1String("127.0.0.1");
 }
 
-// The address as inet_addr reads it; text it cannot read gives
-// 255.255.255.255, its failure value.
-uint32_t parseBindAddress(const std::string& text) {
-  return ntohl(::inet_addr(text.c_str()));
-}
-
 }  // namespace
 
 CSettingDlg::CSettingDlg(QWidget* parent) : QDialog(parent) {
@@ -54,6 +48,8 @@ CSettingDlg::CSettingDlg(QWidget* parent) : QDialog(parent) {
   bufferSizeSpin = control<CSpinButton>(this, IDC_BUFFER_SIZE_SPIN);
   forwardPortSpin = control<CSpinButton>(this, IDC_FORWARD_PORT_SPIN);
   listenPortSpin = control<CSpinButton>(this, IDC_LISTEN_PORT_SPIN);
+  listenBind = new CBindAddressChoice(this, IDC_LISTEN_BIND_ADDRESS, IDC_LISTEN_BIND_IPV6, IDC_LISTEN_BIND_TEXT);
+  connectBind = new CBindAddressChoice(this, IDC_CONNECT_BIND_ADDRESS, IDC_CONNECT_BIND_IPV6, IDC_CONNECT_BIND_TEXT);
   connectHandlers();
 }
 
@@ -87,11 +83,12 @@ void CSettingDlg::loadSettings(const CSettingValues& values, CIpFilter* editFilt
   bufferSizeSpin->setRange(MIN_BUFFER_KBYTES, MAX_BUFFER_KBYTES);
   bufferSizeSpin->setPosition(values.bufferSize);
   isListenBind = values.isListenBind != 0 ? 1 : 0;
-  listenBindAddressCtrl->setEnabled(isListenBind != 0);
-  listenBindAddressCtrl->setAddress(parseBindAddress(values.ipListenBind));
+  listenBind->setBindEnabled(isListenBind != 0);
+  listenBind->load(values.ipListenBind);
   isConnectBind = values.isConnectBind != 0 ? 1 : 0;
-  connectBindAddressCtrl->setEnabled(isConnectBind != 0);
-  connectBindAddressCtrl->setAddress(parseBindAddress(values.ipConnectBind));
+  connectBind->setBindEnabled(isConnectBind != 0);
+  connectBind->load(values.ipConnectBind);
+  listenDual = values.listenDual == 1 ? 1 : 0;
   filter = editFilter;
   updateFilterCaption();
   updateData(false);
@@ -108,9 +105,10 @@ CSettingValues CSettingDlg::readSettings() {
   values.forwardPort = forwardPortSpin->position();
   values.bufferSize = bufferSizeSpin->position();
   values.isListenBind = isListenBind;
-  values.ipListenBind = listenBindAddressCtrl->addressText().toStdString();
+  values.ipListenBind = listenBind->address();
   values.isConnectBind = isConnectBind;
-  values.ipConnectBind = connectBindAddressCtrl->addressText().toStdString();
+  values.ipConnectBind = connectBind->address();
+  values.listenDual = listenDual;
   return values;
 }
 
@@ -121,6 +119,7 @@ void CSettingDlg::cancelEdit(const CSettingDlgListener* editor) {
 }
 
 void CSettingDlg::accept() {
+  if (!checkBindAddresses()) return;
   QPointer<CSettingDlg> self(this);
   OnOK();
   if (self) QDialog::accept();
@@ -149,12 +148,30 @@ void CSettingDlg::OnBnClickedDefault() { bufferSizeSpin->setPosition(DEFAULT_BUF
 
 void CSettingDlg::OnBnClickedListenBind() {
   updateData(true);
-  listenBindAddressCtrl->setEnabled(isListenBind == 1);
+  listenBind->setBindEnabled(isListenBind == 1);
+  updateListenDual();
 }
 
 void CSettingDlg::OnBnClickedConnectBind() {
   updateData(true);
-  connectBindAddressCtrl->setEnabled(isConnectBind == 1);
+  connectBind->setBindEnabled(isConnectBind == 1);
+}
+
+// Both families are a choice for the listener without a bind address only;
+// with one, the choice is kept but has no say.
+void CSettingDlg::updateListenDual() { findControl(this, IDC_LISTEN_DUAL)->setEnabled(isListenBind == 0); }
+
+bool CSettingDlg::checkBindAddresses() {
+  updateData(true);
+  for (const CBindAddressChoice* side : {listenBind, connectBind}) {
+    QLineEdit* bad = side->badField();
+    if (!bad) continue;
+    showMessage(this, QString::fromUtf8(kBindFormatMessage6));
+    bad->setFocus();
+    bad->selectAll();
+    return false;
+  }
+  return true;
 }
 
 void CSettingDlg::OnBnClickedFilter() {
@@ -191,21 +208,25 @@ void CSettingDlg::OnCancel() {
 void CSettingDlg::updateData(bool save) {
   auto* hostEdit = control<QLineEdit>(this, IDC_FORWARD_HOST);
   auto* localhost = control<QCheckBox>(this, IDC_LOCALHOST);
-  auto* listenBind = control<QCheckBox>(this, IDC_LISTEN_BIND);
-  auto* connectBind = control<QCheckBox>(this, IDC_CONNECT_BIND);
+  auto* listenBindCheck = control<QCheckBox>(this, IDC_LISTEN_BIND);
+  auto* connectBindCheck = control<QCheckBox>(this, IDC_CONNECT_BIND);
+  auto* dual = control<QCheckBox>(this, IDC_LISTEN_DUAL);
   auto* caption = control<QLabel>(this, IDC_FILTER_CAPTION);
   if (save) {
     forwardHost = hostEdit->text();
     localhostCheck = localhost->isChecked() ? 1 : 0;
-    isListenBind = listenBind->isChecked() ? 1 : 0;
-    isConnectBind = connectBind->isChecked() ? 1 : 0;
+    isListenBind = listenBindCheck->isChecked() ? 1 : 0;
+    isConnectBind = connectBindCheck->isChecked() ? 1 : 0;
+    listenDual = dual->isChecked() ? 1 : 0;
     filterCaption = caption->text();
   } else {
     hostEdit->setText(forwardHost);
     hostEdit->setCursorPosition(0);  // a long host shows its start, not its end
     localhost->setChecked(localhostCheck != 0);
-    listenBind->setChecked(isListenBind != 0);
-    connectBind->setChecked(isConnectBind != 0);
+    listenBindCheck->setChecked(isListenBind != 0);
+    connectBindCheck->setChecked(isConnectBind != 0);
+    dual->setChecked(listenDual != 0);
+    updateListenDual();
     caption->setText(filterCaption);
   }
 }

@@ -4,7 +4,9 @@
 // fills it (loadSettings) and is called back on OK through its listener;
 // the dialog validates nothing and writes nothing back itself, except filter
 // changes confirmed in the filter dialog, which go to the panel's working
-// copy of its filter. Owned by the main window.
+// copy of its filter. Beyond the original, either bind address may be IPv6
+// (OK refuses one that is none, with a message) and the listener without a
+// bind address may take both families. Owned by the main window.
 
 #include <QDialog>
 #include <QString>
@@ -12,6 +14,7 @@
 
 #include "settings/setting_values.h"
 
+class CBindAddressChoice;
 class CIpAddressEdit;
 class CIpFilter;
 class CSettingDlgListener;
@@ -44,6 +47,9 @@ class CSettingDlg : public QDialog {
   void OnBnClickedListenBind();
   void OnBnClickedConnectBind();
   void OnBnClickedFilter();
+  void updateListenDual();
+  // false, after telling the user, when a bind address is no address.
+  bool checkBindAddresses();
   void OnOK();
   void OnCancel();
   void connectHandlers();
@@ -56,10 +62,13 @@ class CSettingDlg : public QDialog {
   CSpinButton* bufferSizeSpin;
   CSpinButton* forwardPortSpin;
   CSpinButton* listenPortSpin;
+  CBindAddressChoice* listenBind;   // IPv4 or IPv6 around the controls above
+  CBindAddressChoice* connectBind;
   QString forwardHost;
   int localhostCheck = 0;
   int isListenBind = 0;
   int isConnectBind = 0;
+  int listenDual = 0;
   QString filterCaption;
   int isFree = 1;
   CSettingDlgListener* listener = nullptr;  // the panel being edited; not owned

@@ -18,19 +18,20 @@ struct CColumn {
   const char* heading;
   Qt::Alignment alignment;
   int width;  // pixels
+  bool address = false;
 };
 
 // The ten columns of the table, then the bytes relayed each way; every
 // number as "%d" writes it, so a copied row reads the same in every column.
 constexpr std::array<CColumn, 12> kColumns = {{
-    {"AcceptPeer", Qt::AlignLeft, 80},
+    {"AcceptPeer", Qt::AlignLeft, 80, true},
     {"Port", Qt::AlignRight, 50},
-    {"BindIp", Qt::AlignLeft, 80},
+    {"BindIp", Qt::AlignLeft, 80, true},
     {"Port", Qt::AlignRight, 50},
     {"UsedBuff", Qt::AlignRight, 70},
-    {"BindIp", Qt::AlignLeft, 80},
+    {"BindIp", Qt::AlignLeft, 80, true},
     {"Port", Qt::AlignRight, 50},
-    {"ConnectPeer", Qt::AlignLeft, 80},
+    {"ConnectPeer", Qt::AlignLeft, 80, true},
     {"Port", Qt::AlignRight, 50},
     {"UsedBuff", Qt::AlignRight, 70},
     {"UpBytes", Qt::AlignRight, 90},
@@ -52,6 +53,7 @@ std::array<QString, kColumns.size()> cellsOf(const CTcpStreamPair& pair) {
 }  // namespace
 
 CStatusDlg::CStatusDlg(QWidget* parent) : CTemplateDialog(IDD_STATUS, parent) {
+  for (const CColumn& column : kColumns) columnWidths.push_back(column.width);
   connectionList = control<QTableWidget>(this, IDC_CONNECTION_LIST);
   // "閉じる" is the OK command; it only closes.
   connect(control<QPushButton>(this, IDOK), &QPushButton::clicked, this, &QDialog::accept);
@@ -69,12 +71,12 @@ bool CStatusDlg::eventFilter(QObject* watched, QEvent* event) {
 // wider one shares the extra room out in proportion, so the table fills it.
 void CStatusDlg::fitColumns() {
   int total = 0;
-  for (const CColumn& column : kColumns) total += column.width;
+  for (int width : columnWidths) total += width;
   const int room = std::max(connectionList->viewport()->width(), total);
   int used = 0;
-  for (int i = 0; i < int(kColumns.size()); ++i) {
-    const bool last = i + 1 == int(kColumns.size());
-    const int width = last ? room - used : kColumns[size_t(i)].width * room / total;
+  for (int i = 0; i < int(columnWidths.size()); ++i) {
+    const bool last = i + 1 == int(columnWidths.size());
+    const int width = last ? room - used : columnWidths[i] * room / total;
     connectionList->setColumnWidth(i, width);
     used += width;
   }
@@ -114,7 +116,20 @@ void CStatusDlg::insertRows() {
       auto* item = new QTableWidgetItem(cells[column]);
       item->setTextAlignment(kColumns[column].alignment | Qt::AlignVCenter);
       connectionList->setItem(row, column, item);
+      widenForIPv6(*item);
     }
     ++row;
   }
+  fitColumns();
+}
+
+// An IPv6 address is shown whole: its column grows to the width its cell
+// asks for. IPv4 rows keep the list's own widths, as they always have, even
+// where they cut a long dotted address: kept.
+void CStatusDlg::widenForIPv6(const QTableWidgetItem& item) {
+  const int column = item.column();
+  if (!kColumns[size_t(column)].address || !item.text().contains(QLatin1Char(':'))) return;
+  const int width = connectionList->sizeHintForIndex(connectionList->model()->index(item.row(), column)).width();
+  // The grid line takes a pixel of the cell's width.
+  columnWidths[column] = std::max(columnWidths[column], width + (connectionList->showGrid() ? 1 : 0));
 }

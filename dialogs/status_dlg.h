@@ -4,14 +4,18 @@
 // keeps no pointer into the connection table after that reading, so pairs
 // that close while it is shown cannot leave it dangling. It opens at its
 // template size and can be made larger, the columns sharing the width;
-// "コピー" and Ctrl+C copy the selected row.
+// "コピー" and Ctrl+C copy the selected row. An IPv6 address widens its
+// column so it shows whole.
 //
 // Does not own the repeater.
+
+#include <QList>
 
 #include "resources/template_dialog.h"
 
 class CTcpRepeater;
 class QTableWidget;
+class QTableWidgetItem;
 
 class CStatusDlg : public CTemplateDialog {
   Q_OBJECT
@@ -30,6 +34,8 @@ class CStatusDlg : public CTemplateDialog {
   void fitColumns();
   void insertColumns();
   void insertRows();
+  void widenForIPv6(const QTableWidgetItem& item);
 
   QTableWidget* connectionList = nullptr;  // control 1029, owned by the dialog
+  QList<int> columnWidths;  // the least width of each column, in pixels
 };

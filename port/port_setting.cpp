@@ -53,15 +53,22 @@ class CSectionWriter {
 };
 
 // Writes every written row of a key table from its field; each entry key
-// right after its count key.
+// right after its count key. p is the profile as it stands before the write.
 template <class Record>
 struct CKeyWriter {
   CSectionWriter& w;
   const Record& r;
+  const CProfile& p;
+  const std::string& section;
 
   template <class F>
   void operator()(const CNumberKey<F>& key) const {
-    if (key.written) w.number(key.name, key.field(r));
+    const int value = key.field(r);
+    if (key.write == CKeyWrite::Never) return;
+    if (key.write == CKeyWrite::WhenChanged &&
+        value == boundedKeyValue(key.bound, p.getInt(section, key.name, key.defaultValue)))
+      return;
+    w.number(key.name, value);
   }
   template <class F>
   void operator()(const CTextKey<F>& key) const {
@@ -98,7 +105,7 @@ struct CKeyComparer {
 template <class Record, class Keys>
 bool writeSection(CProfile& profile, const std::string& section, const Keys& keys, const Record& r) {
   CSectionWriter w(section);
-  forEachKey(keys, CKeyWriter<Record>{w, r});
+  forEachKey(keys, CKeyWriter<Record>{w, r, profile, section});
   return w.applyTo(profile);
 }
 

@@ -22,14 +22,13 @@ struct CPortSetting : CSettingValues {
   // Optional, never written: HALFCLOSE=1 passes a half-close on;
   // CONNECTTIMEOUT, IDLETIMEOUT and KEEPALIVE are seconds (0: off): a
   // destination connect that has not completed, a pair with no byte either
-  // way, and the silence before keepalive probes begin; LISTENDUAL=1 makes
-  // the wildcard listener take IPv6 callers beside IPv4 ones. Absent, the
-  // section reads and writes exactly as it always has.
+  // way, and the silence before keepalive probes begin. Absent, the section
+  // reads and writes exactly as it always has. (LISTENDUAL, which the
+  // settings dialog edits, is in the base.)
   int halfClose = 0;
   int connectTimeout = 0;
   int idleTimeout = 0;
   int keepAlive = 0;
-  int listenDual = 0;
 };
 
 // Whether two records describe the same port, key for key.

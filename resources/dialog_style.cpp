@@ -117,14 +117,32 @@ void CDialogStyle::drawPushedIn(const QStyleOption* option, QPainter* painter, c
   }
 }
 
-// The base style already keeps a margin of its own beside a cell's text.
+namespace {
+
+// The padding a report list's cell keeps beyond the base style's own margin
+// beside its text; 0 elsewhere.
+int extraCellPadding(const QStyle& base, const QStyleOption* option, const QWidget* widget) {
+  if (!qobject_cast<const QTableView*>(widget)) return 0;
+  const int own = base.pixelMetric(QStyle::PM_FocusFrameHMargin, option, widget) + 1;
+  return std::max(0, kCellPadding - own);
+}
+
+}  // namespace
+
 QRect CDialogStyle::subElementRect(SubElement element, const QStyleOption* option,
                                    const QWidget* widget) const {
   const QRect rect = QProxyStyle::subElementRect(element, option, widget);
-  if (element != SE_ItemViewItemText || !qobject_cast<const QTableView*>(widget)) return rect;
-  const int own = QProxyStyle::pixelMetric(PM_FocusFrameHMargin, option, widget) + 1;
-  const int extra = std::max(0, kCellPadding - own);
+  if (element != SE_ItemViewItemText) return rect;
+  const int extra = extraCellPadding(*baseStyle(), option, widget);
   return rect.adjusted(extra, 0, -extra, 0);
+}
+
+// A cell asks for its padding too, so a column sized to its text shows it whole.
+QSize CDialogStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& contentsSize,
+                                     const QWidget* widget) const {
+  const QSize size = QProxyStyle::sizeFromContents(type, option, contentsSize, widget);
+  if (type != CT_ItemViewItem) return size;
+  return size + QSize(2 * extraCellPadding(*baseStyle(), option, widget), 0);
 }
 
 void CDialogStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,

@@ -24,6 +24,8 @@ class CDialogStyle : public QProxyStyle {
                    const QWidget* widget = nullptr) const override;
   QRect subElementRect(SubElement element, const QStyleOption* option,
                        const QWidget* widget = nullptr) const override;
+  QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& contentsSize,
+                         const QWidget* widget = nullptr) const override;
   int pixelMetric(PixelMetric metric, const QStyleOption* option = nullptr,
                   const QWidget* widget = nullptr) const override;
   int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,

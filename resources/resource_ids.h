@@ -47,8 +47,15 @@ constexpr int IDC_BUFFER_SIZE = 1031;
 constexpr int IDC_BUFFER_SIZE_SPIN = 1033;
 constexpr int IDC_LISTEN_BIND = 1035;
 constexpr int IDC_LISTEN_BIND_ADDRESS = 1036;
+// Beyond the original's controls: a bind address may be IPv6, and the
+// listener without one may take both families.
+constexpr int IDC_LISTEN_BIND_IPV6 = 1037;
+constexpr int IDC_LISTEN_BIND_TEXT = 1038;
+constexpr int IDC_LISTEN_DUAL = 1043;
 constexpr int IDC_CONNECT_BIND = 1039;
 constexpr int IDC_CONNECT_BIND_ADDRESS = 1040;
+constexpr int IDC_CONNECT_BIND_IPV6 = 1041;
+constexpr int IDC_CONNECT_BIND_TEXT = 1042;
 constexpr int IDC_FILTER = 1051;
 constexpr int IDC_FILTER_CAPTION = 1052;
 

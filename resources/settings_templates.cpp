@@ -27,12 +27,20 @@ constexpr ControlTemplate kSettingControls[] = {
     {IDC_DEFAULT, K::PushButton, "デフォルトに戻す", 120, 63, 59, 13},
     {kNoId, K::GroupBox, "Listen IP Bind 設定", 2, 91, 88, 43},
     {IDC_LISTEN_BIND, K::CheckBox, "有効にする", 9, 101, 59, 13},
+    // "IPv6" sits in the room the check box's text leaves free; its text
+    // field takes the address control's place, as wide as the group allows.
+    {IDC_LISTEN_BIND_IPV6, K::CheckBox, "IPv6", 58, 101, 30, 13},
     {IDC_LISTEN_BIND_ADDRESS, K::IpAddress, "", 9, 118, 64, 12},
+    {IDC_LISTEN_BIND_TEXT, K::Edit, "", 9, 118, 77, 12, kHidden},
     {kNoId, K::GroupBox, "Connect IP Bind 設定", 94, 91, 93, 43},
     {IDC_CONNECT_BIND, K::CheckBox, "有効にする", 100, 101, 59, 13},
+    {IDC_CONNECT_BIND_IPV6, K::CheckBox, "IPv6", 154, 101, 30, 13},
     {IDC_CONNECT_BIND_ADDRESS, K::IpAddress, "", 100, 118, 75, 12},
+    {IDC_CONNECT_BIND_TEXT, K::Edit, "", 100, 118, 83, 12, kHidden},
     {IDC_FILTER, K::PushButton, "フィルタ条件設定", 4, 141, 87, 15},
     {IDC_FILTER_CAPTION, K::Static, "", 96, 142, 85, 13, kSunken | kAlignCenter},
+    // For the listener without a bind address; in the free row above OK.
+    {IDC_LISTEN_DUAL, K::CheckBox, "IPv4とIPv6の両方で待ち受ける", 9, 157, 130, 10},
     {IDOK, K::PushButton, "OK", 17, 168, 50, 14, kDefaultButton},
     {IDCANCEL, K::PushButton, "ｷｬﾝｾﾙ", 118, 168, 50, 14},
 };

@@ -26,15 +26,24 @@ constexpr int boundedKeyValue(CKeyBound bound, int value) {
   return value;
 }
 
+// When a number key is written with its section.
+enum class CKeyWrite {
+  Always,
+  Never,        // optional, kept in the file as the user wrote it
+  WhenChanged,  // optional and edited in the window: written only when the
+                // value differs from what the profile reads for it
+};
+
 // A key holding a decimal number. An optional key is read when present and
-// never written, so a section without it reads and writes as it always has.
+// written at most when changed, so a section without it reads and writes as
+// it always has.
 template <class Field>
 struct CNumberKey {
   const char* name;
   Field field;
   int defaultValue;
   CKeyBound bound = CKeyBound::None;
-  bool written = true;
+  CKeyWrite write = CKeyWrite::Always;
 };
 
 // A key holding a text (a host or an address).
@@ -77,11 +86,12 @@ inline constexpr auto kPortKeys = std::tuple{
                   [](auto& r) -> auto& { return r.filter.enableIp; }, kDefaultEntry},
     CEntryListKey{"REFUSEIPCOUNT", "REFUSEIP", [](auto& r) -> auto& { return r.filter.refuseIpCount; },
                   [](auto& r) -> auto& { return r.filter.refuseIp; }, kDefaultEntry},
-    CNumberKey{"HALFCLOSE", [](auto& r) -> auto& { return r.halfClose; }, 0, CKeyBound::OnlyOne, false},
-    CNumberKey{"CONNECTTIMEOUT", [](auto& r) -> auto& { return r.connectTimeout; }, 0, CKeyBound::Seconds, false},
-    CNumberKey{"IDLETIMEOUT", [](auto& r) -> auto& { return r.idleTimeout; }, 0, CKeyBound::Seconds, false},
-    CNumberKey{"KEEPALIVE", [](auto& r) -> auto& { return r.keepAlive; }, 0, CKeyBound::Seconds, false},
-    CNumberKey{"LISTENDUAL", [](auto& r) -> auto& { return r.listenDual; }, 0, CKeyBound::OnlyOne, false},
+    CNumberKey{"HALFCLOSE", [](auto& r) -> auto& { return r.halfClose; }, 0, CKeyBound::OnlyOne, CKeyWrite::Never},
+    CNumberKey{"CONNECTTIMEOUT", [](auto& r) -> auto& { return r.connectTimeout; }, 0, CKeyBound::Seconds, CKeyWrite::Never},
+    CNumberKey{"IDLETIMEOUT", [](auto& r) -> auto& { return r.idleTimeout; }, 0, CKeyBound::Seconds, CKeyWrite::Never},
+    CNumberKey{"KEEPALIVE", [](auto& r) -> auto& { return r.keepAlive; }, 0, CKeyBound::Seconds, CKeyWrite::Never},
+    CNumberKey{"LISTENDUAL", [](auto& r) -> auto& { return r.listenDual; }, 0, CKeyBound::OnlyOne,
+               CKeyWrite::WhenChanged},
 };
 
 inline constexpr auto kSystemKeys = std::tuple{

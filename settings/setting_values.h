@@ -11,7 +11,10 @@ struct CSettingValues {
   int forwardPort = 0;
   int bufferSize = 0;  // kibibytes
   int isListenBind = 0;
-  std::string ipListenBind;  // dotted IPv4
+  std::string ipListenBind;  // dotted IPv4, or an IPv6 literal
   int isConnectBind = 0;
-  std::string ipConnectBind;  // dotted IPv4
+  std::string ipConnectBind;  // dotted IPv4, or an IPv6 literal
+  // Optional (LISTENDUAL): without a listen address, one socket takes IPv4
+  // and IPv6 callers; only 1 switches it on.
+  int listenDual = 0;
 };

@@ -51,6 +51,8 @@ TEST(EventLogTest, EachLineSaysWhenWhichPortAndWhatInJapanese) {
                           failed = record(End::ConnectFailed, 10061, "198.51.100.4"),
                           closed = record(End::ClosedByCaller, 0, "2001:db8::5"),
                           reset = record(End::ResetByDestination, 10060, "198.51.100.4");
+  CConnectionRecord caller6 = record(End::ClosedByDestination, 0, "2001:db8::5");
+  caller6.callerAddress = "2001:db8::7";
   const struct {
     CLogEvent event;
     std::string text;
@@ -62,6 +64,8 @@ TEST(EventLogTest, EachLineSaysWhenWhichPortAndWhatInJapanese) {
       {event(&failed), "192.0.2.7:51234 → db.example:5432 (198.51.100.4:5432) 転送先に接続できません: "
                        "接続を拒否されました (エラー 10061)" + tail},
       {event(&closed), "192.0.2.7:51234 → db.example:5432 ([2001:db8::5]:5432) 接続元が閉じました" + tail},
+      {event(&caller6, "[2001:db8::5]:5432"),  // reached what was named
+       "[2001:db8::7]:51234 → [2001:db8::5]:5432 転送先が閉じました" + tail},
       {event(&reset, "198.51.100.4:5432"),  // reached what was named
        "192.0.2.7:51234 → 198.51.100.4:5432 転送先でエラー: 時間内に応答がありません (エラー 10060)" + tail},
   };

@@ -139,6 +139,7 @@ TEST(FilterConditionDlgTest, OkWritesTheModeAndBothListsInOrder) {
     const Panels panels = panelsOf(dialog);
     click(control<QRadioButton>(dialog, IDC_MODE_INDIVIDUAL));
     addEntry(panels.refuse, "172.16.0.0/12");
+    addEntry(panels.refuse, "2001:DB8::/32");
     clickRow(control<QListWidget>(panels.enable, IDC_ENTRY_LIST), 1);
     click(control<QPushButton>(panels.enable, IDC_DELETE));
     addEntry(panels.enable, "127.0.0.1");
@@ -148,10 +149,11 @@ TEST(FilterConditionDlgTest, OkWritesTheModeAndBothListsInOrder) {
   });
   EXPECT_EQ(result, QDialog::Accepted);
   EXPECT_EQ(filter.mode, CIpFilter::FILTER_ALL);
-  ASSERT_EQ(filter.refuseIpCount, 3);
+  ASSERT_EQ(filter.refuseIpCount, 4);
   EXPECT_EQ(filter.refuseIp[0], "10.0.0.5");
   EXPECT_EQ(filter.refuseIp[1], "192.168.1.0/24");
   EXPECT_EQ(filter.refuseIp[2], "172.16.0.0/12");
+  EXPECT_EQ(filter.refuseIp[3], "2001:DB8::/32");  // as typed
   ASSERT_EQ(filter.enableIpCount, 3);
   EXPECT_EQ(filter.enableIp[0], "192.168.0.0/16");
   EXPECT_EQ(filter.enableIp[1], "9.9.9.9");

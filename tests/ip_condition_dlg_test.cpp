@@ -77,6 +77,33 @@ TEST_F(IpConditionDlgTest, MalformedEntriesGetTheFormatMessageAndChangeNothing) 
   }
 }
 
+// IPv6 entries and prefixes share the ten slots with IPv4 ones, kept as
+// typed. Text with a colon is judged as IPv6 and told IPv6's form; any other
+// keeps IPv4's rules, quirks and message.
+TEST_F(IpConditionDlgTest, IPv6EntriesAreAddedAsTypedAndOthersKeepIPv4sRules) {
+  const char* const v4 = kEntryFormatMessage;
+  const char* const v6 = kEntryFormatMessage6;
+  const struct {
+    const char* typed;
+    const char* message;  // null: added
+  } cases[] = {
+      {"2001:db8::/32", nullptr}, {"fe80::1", nullptr}, {"::1", nullptr}, {"::/0", nullptr},
+      {"2001:DB8:0:0:0:0:0:1/128", nullptr}, {"::ffff:192.0.2.1", nullptr}, {"10..0.1", nullptr},
+      {"2001:db8::/129", v6}, {"fe80::1%eth0", v6}, {"[::1]", v6}, {"1::2::3", v6}, {"::1 ", v6},
+      {"2001:db8::/", v6}, {"12345::", v6}, {"1.2.3.4:80", v6}, {"::", nullptr},
+      {"1.2.3.4/33", v4}, {"2001.db8", v4}, {"", v4},
+  };
+  QStringList added;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    const CModalRecord box = add(QString::fromUtf8(c.typed));
+    EXPECT_EQ(box.seen, c.message != nullptr);
+    EXPECT_EQ(box.text, c.message ? QString::fromUtf8(c.message) : QString());
+    if (!c.message) added << QString::fromUtf8(c.typed);
+  }
+  EXPECT_EQ(entries(), added);
+}
+
 TEST_F(IpConditionDlgTest, TheEleventhEntryIsRefusedUntilOneIsDeleted) {
   for (int i = 0; i < 10; ++i) ASSERT_FALSE(add(QString("10.0.0.%1").arg(i)).seen);
   const QStringList full = entries();

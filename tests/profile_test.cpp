@@ -188,6 +188,25 @@ TEST_F(ProfileFile, OptionalKeysAreReadBoundedAndNeverWritten) {
     EXPECT_EQ(written.find(key), std::string::npos) << key;
 }
 
+// LISTENDUAL, which the settings dialog edits, is written only when its
+// value differs from what the file reads: switched on, and off again.
+TEST_F(ProfileFile, ListenDualIsWrittenOnlyWhenChanged) {
+  writeFile(path, "[TCP-PORT0]\nLISTENDUAL=7\n");
+  CPortSetting s = loadPortSetting(path, 0);
+  const auto line = [&] {
+    const std::string text = readFile(path);
+    const size_t at = text.find("LISTENDUAL=");
+    return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+  };
+  const std::pair<int, const char*> steps[] = {{0, "LISTENDUAL=7"}, {1, "LISTENDUAL=1"}, {1, "LISTENDUAL=1"},
+                                               {0, "LISTENDUAL=0"}};
+  for (const auto& [dual, expected] : steps) {
+    s.listenDual = dual;
+    ASSERT_TRUE(savePortSetting(path, 0, s));
+    EXPECT_EQ(line(), expected) << dual;
+  }
+}
+
 TEST(ProfileReading, IntegersTextsAndNamesFollowTheLookupRules) {
   const std::string longText(300, 'h');
   const std::string kana =

@@ -25,60 +25,9 @@
 #include "resources/resource_ids.h"
 #include "resources/template_builder.h"
 #include "tests/gui_test_util.h"
+#include "tests/setting_dlg_fixture.h"
 
 namespace {
-
-// Stands in for a port panel: a live filter, the working copy the dialog
-// edits, and the values collected on OK.
-class CFakePanel : public CSettingDlgListener {
- public:
-  explicit CFakePanel(CSettingDlg& dialog) : dialog_(dialog) {}
-  void notifySettingOk() override {
-    ++calls;
-    values = dialog_.readSettings();
-    filter = editFilter;
-  }
-  void edit(const CSettingValues& loaded) {
-    editFilter = filter;
-    dialog_.beginEdit(this);
-    dialog_.loadSettings(loaded, &editFilter);
-  }
-
-  int calls = 0;
-  CSettingValues values;
-  CIpFilter filter;
-  CIpFilter editFilter;
-
- private:
-  CSettingDlg& dialog_;
-};
-
-CSettingValues defaults() {
-  return {.port = 10080, .forwardHost = "server1", .forwardPort = 80, .bufferSize = 128, .isListenBind = 0,
-          .ipListenBind = "127.0.0.1", .isConnectBind = 1, .ipConnectBind = "192.168.1.5"};
-}
-
-class SettingDlgTest : public ::testing::Test {
- protected:
-  QLineEdit* edit(int id) { return control<QLineEdit>(&dialog, id); }
-  QCheckBox* check(int id) { return control<QCheckBox>(&dialog, id); }
-  QPushButton* button(int id) { return control<QPushButton>(&dialog, id); }
-  CIpAddressEdit* address(int id) { return control<CIpAddressEdit>(&dialog, id); }
-  QString caption() { return control<QLabel>(&dialog, IDC_FILTER_CAPTION)->text(); }
-  // Clicks OK and returns what the panel collected.
-  CSettingValues ok() {
-    const int before = panel.calls;
-    click(button(IDOK));
-    EXPECT_EQ(panel.calls, before + 1);
-    return panel.values;
-  }
-  CModalRecord clickLocalhost(QMessageBox::StandardButton answer) {
-    return answerMessageBox([&] { click(check(IDC_LOCALHOST)); }, answer);
-  }
-
-  CSettingDlg dialog;
-  CFakePanel panel{dialog};
-};
 
 TEST_F(SettingDlgTest, OkHandsTheTypedValuesToTheListenerAndFreesTheDialog) {
   panel.edit(defaults());
@@ -350,6 +299,8 @@ TEST_F(SettingDlgTest, TheAddressControlIsOneTabStop) {
   const auto press = [&](Qt::Key key) { QTest::keyClick(dialog.focusWidget(), key); };
   check(IDC_CONNECT_BIND)->setFocus();
   press(Qt::Key_Tab);
+  EXPECT_EQ(dialog.focusWidget(), check(IDC_CONNECT_BIND_IPV6));  // the family, on the same row
+  press(Qt::Key_Tab);
   EXPECT_EQ(dialog.focusWidget(), ip->field(0));
   for (int i = 0; i < 4; ++i) {
     ip->field(i)->setFocus();
@@ -357,7 +308,7 @@ TEST_F(SettingDlgTest, TheAddressControlIsOneTabStop) {
     EXPECT_EQ(dialog.focusWidget(), button(IDC_FILTER)) << i;
     ip->field(i)->setFocus();
     press(Qt::Key_Backtab);
-    EXPECT_EQ(dialog.focusWidget(), check(IDC_CONNECT_BIND)) << i;
+    EXPECT_EQ(dialog.focusWidget(), check(IDC_CONNECT_BIND_IPV6)) << i;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -24,8 +25,8 @@ namespace {
 
 class StatusDlgTest : public RelayFixture {
  protected:
-  void startOn(const std::string& host) {
-    repeater = &start(host);
+  void startOn(const std::string& host, int port = 0) {
+    repeater = &start(host, port);
     listenPort = portOf(*repeater);
   }
   std::pair<Fd, Fd> relayedConnection() { return RelayFixture::relayedConnection(*repeater); }
@@ -150,6 +151,41 @@ TEST_F(StatusDlgTest, PairStillConnectingShowsAnEmptyOutgoingSide) {
     expectRow(table, 0,
               {"127.0.0.1", QString::number(localPort(client.get())), "127.0.0.1",
                QString::number(listenPort), "0", "", "0", "", "0", "3", "0", "0"});
+  });
+}
+
+// An IPv6 address is drawn whole: its cell looks as it does with room to
+// spare. The outgoing side runs over ::1; loopback has no longer address, so
+// the destination's text is then set on the live pair as a global one would
+// read. The IPv4 columns keep their widths.
+TEST_F(StatusDlgTest, AnIPv6AddressShowsWholeAndIPv4ColumnsKeepTheirWidths) {
+  uint16_t port6 = 0;
+  Fd destination6 = listenIPv6(port6);
+  if (!destination6) GTEST_SKIP() << "no IPv6 loopback here";
+  startOn("::1", port6);
+  Fd client = connectTo(uint16_t(listenPort));
+  ASSERT_TRUE(pumpUntil(loop, [&] { return !counts.counts.empty() && counts.counts.back() == 1; }));
+  Fd server = acceptOne(destination6.get(), 5000);
+  int position = 0;
+  CTcpStreamPair* pair = repeater->getNextConnection(position);
+  ASSERT_TRUE(pair && server);
+  const char* global = "2001:db8:85a3::8a2e:370:7334";
+  pair->connectStream->peerAddress = global;
+  openStatus(repeater, [&](CStatusDlg&, QTableWidget& table) {
+    const auto drawn = [&](int column) {
+      return table.viewport()->grab(table.visualItemRect(table.item(0, column))).toImage();
+    };
+    for (const auto& [column, text] : {std::pair{5, "::1"}, std::pair{7, global}}) {
+      SCOPED_TRACE(column);
+      EXPECT_EQ(cell(table, 0, column), text);
+      table.scrollToItem(table.item(0, column));
+      const QImage shown = drawn(column);
+      ASSERT_FALSE(shown.isNull());
+      table.setColumnWidth(column, 400);
+      EXPECT_EQ(shown, drawn(column).copy(shown.rect()));
+    }
+    EXPECT_EQ(table.columnWidth(0), 80);
+    EXPECT_EQ(table.columnWidth(2), 80);
   });
 }
 

@@ -183,10 +183,11 @@ QStringList textsOf(const QWidget* window) {
 }
 
 QStringList settingMessages() {
-  QStringList texts{QString::fromUtf8(kEntryFormatMessage),
+  QStringList texts{QString::fromUtf8(kEntryFormatMessage), QString::fromUtf8(kEntryFormatMessage6),
                     QString::asprintf(kEntryLimitFormat, 10),
                     QString::fromUtf8(kRefusePanelTitle), QString::fromUtf8(kEnablePanelTitle),
-                    QString::fromUtf8(kLocalhostQuestion), QStringLiteral("Quillex")};
+                    QString::fromUtf8(kLocalhostQuestion), QString::fromUtf8(kBindFormatMessage6),
+                    QString::fromUtf8(kBindHint6), QStringLiteral("Quillex")};
   for (const char* caption : kFilterCaptions) texts << QString::fromUtf8(caption);
   return texts;
 }
