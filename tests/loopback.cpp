@@ -43,9 +43,19 @@ Fd listenAny(uint16_t& port, int backlog) {
   return fd;
 }
 
+// Free on every address of both families where there is IPv6: a test may
+// listen on ::1 or both at once, and parallel tests take ports of either.
 uint16_t freePort() {
+  Fd fd(testsys::openSocket(AF_INET6, SOCK_STREAM));
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  socklen_t length = sizeof sa;
+  if (fd && testsys::setIntOption(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, 0) &&
+      bind(fd.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+      getsockname(fd.get(), reinterpret_cast<sockaddr*>(&sa), &length) == 0)
+    return ntohs(sa.sin6_port);  // closed again at once
   uint16_t port = 0;
-  listenAny(port);  // closed again at once
+  listenAny(port);
   return port;
 }
 
