@@ -107,17 +107,7 @@ bool isLoopback(const in6_addr& a) { return isMapped(a) ? a.s6_addr[12] == 127 :
 // Whether this host has the address; cannot tell counts as yes: let the connects say.
 bool isHostAddress(const in6_addr& a) {
   sockaddr_storage sa{};
-  socklen_t length = sizeof(sockaddr_in6);
-  if (isMapped(a)) {
-    auto& v4 = reinterpret_cast<sockaddr_in&>(sa);
-    v4.sin_family = AF_INET;
-    std::memcpy(&v4.sin_addr, &a.s6_addr[12], 4);
-    length = sizeof v4;
-  } else {
-    auto& v6 = reinterpret_cast<sockaddr_in6&>(sa);
-    v6.sin6_family = AF_INET6;
-    v6.sin6_addr = a;
-  }
+  const socklen_t length = socketAddressOf(a.s6_addr, sa);
   return platform::checkLocalAddress(reinterpret_cast<sockaddr*>(&sa), length) != platform::CAddressCheck::NotLocal;
 }
 

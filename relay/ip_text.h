@@ -3,6 +3,7 @@
 // one form of callers, listeners, bind addresses and the filter), and an
 // IPv6 destination, bare or in brackets. No name is ever looked up here.
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -47,4 +48,22 @@ inline std::string bareIPv6Literal(const std::string& text) {
   const size_t scope = text.find('%');
   if (scope == std::string::npos) return bare;
   return bare + text.substr(scope, text.size() - scope - (text.back() == ']' ? 1 : 0));
+}
+
+// An address kept as IPv6 keeps IPv4 as IPv6 maps it (::ffff:a.b.c.d);
+// as a socket address (from its 16 bytes) it is of the family it stands
+// for. The length.
+inline socklen_t socketAddressOf(const uint8_t* address, sockaddr_storage& out) {
+  static const uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  out = sockaddr_storage{};
+  if (std::memcmp(address, kMappedPrefix, sizeof kMappedPrefix) == 0) {
+    auto& v4 = reinterpret_cast<sockaddr_in&>(out);
+    v4.sin_family = AF_INET;
+    std::memcpy(&v4.sin_addr, &address[12], 4);
+    return sizeof v4;
+  }
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(out);
+  v6.sin6_family = AF_INET6;
+  std::memcpy(&v6.sin6_addr, address, 16);
+  return sizeof v6;
 }

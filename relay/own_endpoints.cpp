@@ -95,18 +95,7 @@ bool isLoopback(const CEndpoint& e) {
 // Whether this host has the address: it can be bound.
 bool isHostAddress(const CEndpoint& e) {
   sockaddr_storage sa{};
-  socklen_t length;
-  if (isMapped(e)) {
-    auto& v4 = reinterpret_cast<sockaddr_in&>(sa);
-    v4.sin_family = AF_INET;
-    std::memcpy(&v4.sin_addr, &e.address[12], 4);
-    length = sizeof v4;
-  } else {
-    auto& v6 = reinterpret_cast<sockaddr_in6&>(sa);
-    v6.sin6_family = AF_INET6;
-    std::memcpy(&v6.sin6_addr, e.address.data(), 16);
-    length = sizeof v6;
-  }
+  const socklen_t length = socketAddressOf(e.address.data(), sa);
   return platform::checkLocalAddress(reinterpret_cast<sockaddr*>(&sa), length) == platform::CAddressCheck::Local;
 }
 
