@@ -1,12 +1,9 @@
 #include "app/qt_loop_adapter.h"
 
 namespace {
-// Long enough to drain a burst in one pass, short against the 50 ms in which
-// the window must answer input.
+// Long enough to drain a burst, or to see a request's answer come back, in
+// one pass; short against the 50 ms in which the window must answer input.
 constexpr int64_t kBudgetUs = 2000;
-// A batch this small is all there usually is (a request, or its answer):
-// looking again would cost an empty system call at every step of a round trip.
-constexpr int kLoneBatch = 1;
 }  // namespace
 
 CQtLoopAdapter::CQtLoopAdapter(CEventLoop& loop, QObject* parent) : QObject(parent), loop_(loop) {
@@ -73,7 +70,7 @@ void CQtLoopAdapter::onActivated(QSocketNotifier* which) {
     }
     return;
   }
-  if (loop_.dispatchReady() > kLoneBatch) loop_.dispatchWhileBusy(kBudgetUs);
+  loop_.dispatchFor(kBudgetUs);
   for (QPointer<QSocketNotifier>& rested : resting_)
     if (rested) rested->setEnabled(true);
   resting_.clear();

@@ -2,11 +2,11 @@
 // Joins the engine's reactor to Qt's event loop. Where the backend has one
 // descriptor for all (epoll), one QSocketNotifier watches it; where it has
 // none (poll), the adapter watches every registered descriptor with
-// notifiers of its own. Each activation dispatches what is ready without
-// waiting, batch after batch while more keeps coming, for a few
-// milliseconds at most, so that a busy relay costs few passes of Qt's loop
-// and input still gets its turn; a QTimer stands for the reactor's next
-// timer. Qt's nested loops (modal dialogs, message boxes) keep serving the
+// notifiers of its own. Each activation dispatches what is ready, then
+// waits in the reactor for what comes next, for a few milliseconds at most:
+// a burst, or a request and its answer, costs one pass of Qt's loop instead
+// of one per step, and input still gets its turn. A QTimer stands for the
+// reactor's next timer. Qt's nested loops (modal dialogs, message boxes) keep serving the
 // notifiers, so relaying goes on while a dialog is open. The adapter does
 // not own the reactor, which must outlive it.
 

@@ -241,11 +241,15 @@ void CEventLoop::run() {
   while (!quit_) runOnce(-1);
 }
 
-int CEventLoop::dispatchWhileBusy(int64_t maxUs) {
-  int dispatched = 0;
-  const int64_t start = platform::monotonicUs();
-  for (int n = runOnce(0); n > 0 && !quit_; n = platform::monotonicUs() - start < maxUs ? runOnce(0) : 0) dispatched += n;
-  return dispatched;
+int CEventLoop::dispatchFor(int64_t maxUs) {
+  const int64_t end = platform::monotonicUs() + maxUs;
+  int dispatched = runOnce(0);
+  // Waits are whole milliseconds: the last part of the budget is not waited.
+  for (;;) {
+    const int64_t left = end - platform::monotonicUs();
+    if (quit_ || left < 1000) return dispatched;
+    dispatched += runOnce(int(left / 1000));
+  }
 }
 
 void CEventLoop::deliver(const CPoller::Event& event) {

@@ -132,10 +132,11 @@ class CEventLoop {
   // Dispatches what is ready now, without waiting. Does nothing when called
   // from inside a dispatch.
   int dispatchReady() { return runOnce(0); }
-  // Dispatches batch after batch without waiting while events keep coming,
-  // for at most maxUs; another loop joined to this one then makes one pass
-  // for a burst instead of one per batch.
-  int dispatchWhileBusy(int64_t maxUs);
+  // Dispatches what is ready, then goes on waiting for and dispatching what
+  // comes for at most maxUs in all: another loop joined to this one then
+  // makes one pass for a burst, or for a request and its answer, instead of
+  // one per batch, and the wait is this loop's own.
+  int dispatchFor(int64_t maxUs);
   // Sequence number of the batch being (or last) dispatched.
   uint64_t batch() const { return batch_; }
   bool dispatching() const { return dispatching_; }

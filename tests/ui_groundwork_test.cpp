@@ -284,3 +284,36 @@ TEST(QtLoopAdapterTest, TheReactorRunsInsideQtsLoopAndInsideModalDialogs) {
 }
 
 }  // namespace
+
+namespace {
+
+// Never drains its descriptor, which so stays ready.
+class CBusyHandler : public CEventHandler {
+ public:
+  void handleEvents(uint32_t) override { ++calls; }
+  int calls = 0;
+};
+
+}  // namespace
+
+// A descriptor that is always ready keeps the reactor busy without end: the
+// window's own events still get their turn, again and again.
+TEST(QtLoopAdapterTest, AReactorThatIsNeverIdleLeavesTheWindowItsTurn) {
+  CEventLoop loop;
+  ASSERT_TRUE(loop.ok());
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+  ASSERT_EQ(::write(fds[1], "x", 1), 1);
+  CBusyHandler busy;
+  const CEventLoop::Registration registration = loop.add(fds[0], ready::kReadable, &busy);
+  CQtLoopAdapter adapter(loop);
+  int turns = 0;
+  QTimer windowTimer;
+  QObject::connect(&windowTimer, &QTimer::timeout, [&] { ++turns; });
+  windowTimer.start(0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return turns >= 20; }, 5000));
+  EXPECT_GT(busy.calls, 20);
+  loop.remove(registration);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
