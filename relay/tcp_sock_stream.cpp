@@ -143,7 +143,7 @@ void CTcpSockStream::OnReceive(int nErrorCode) {
     return;
   }
   // Bytes waiting in the pipe come first: what follows them goes there too.
-  if ((bulk_ || pairSocket->pipe_) && receiveThroughPipe(free)) return;
+  if ((bulk_ || pairSocket->pipe_) && !copyOnly_ && receiveThroughPipe(free)) return;
   // Received straight into the pair's send buffer, where the bytes would be
   // copied anyway: one copy less, and the scratch buffer's pages stay untouched.
   char* room = pairSocket->sendRoom(free);
@@ -191,12 +191,16 @@ bool CTcpSockStream::receiveThroughPipe(int free) {
     relayReceived(n);
     return true;
   }
-  if (to.pipeBytes_ == 0) {
-    to.releasePipe();
-  } else if (n == ws::kSocketError && ws::WSAGetLastError() == ws::kWSAEWOULDBLOCK &&
-             platform::readableNow(m_hSocket.get())) {
-    pauseReading();  // the pair's next send resumes it
+  const bool leftWaiting = n == ws::kSocketError && ws::WSAGetLastError() == ws::kWSAEWOULDBLOCK &&
+                           platform::readableNow(m_hSocket.get());
+  if (leftWaiting && to.pipeBytes_ > 0) {
+    pauseReading();  // a full pipe: the pair's next send resumes it
     return true;
+  }
+  if (to.pipeBytes_ == 0) to.releasePipe();
+  if (leftWaiting) {
+    copyOnly_ = true;  // an empty pipe the system would not fill
+    return false;
   }
   finishReceive(n);
   return true;

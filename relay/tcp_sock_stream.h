@@ -121,5 +121,9 @@ class CTcpSockStream : public CAsyncSocket {
   // messages, a request and its answer, cost less copied: the system copies
   // a small piece into a page of its own to put it in a pipe.
   bool bulk_ = true;
+  // The system left readable bytes of this socket where they were (it moves
+  // nothing past an urgent byte's mark, which only a copying receive steps
+  // over): they are copied from then on.
+  bool copyOnly_ = false;
   static constexpr int kBulkReceive = 16 * 1024;
 };

@@ -392,6 +392,25 @@ TEST_F(MovedStreamTest, APipeLeftWithBytesByAResetNeverServesAgain) {
   }
 }
 
+// The system moves nothing past an urgent byte's mark: bulk on both sides of
+// one still arrives whole, the urgent byte left out.
+TEST_F(MovedStreamTest, BulkAroundAnUrgentByteArrivesWhole) {
+  auto [client, server] = connectedPair(64);
+  ASSERT_TRUE(server);
+  const std::vector<char> data = pattern(kMiB / 2, 10);
+  std::vector<char> got(2 * data.size());
+  Transfer send([&] {
+    return writeAll(client.get(), data.data(), data.size()) && testsys::sendUrgentByte(client.get(), '!') &&
+           writeAll(client.get(), data.data(), data.size());
+  });
+  Transfer receive([&] { return readExact(server.get(), got.data(), got.size(), 30000); });
+  EXPECT_TRUE(pumpUntil(loop, [&] { return receive.done() && send.done(); }));
+  EXPECT_TRUE(send.ok() && receive.ok());
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), got.begin()) &&
+              std::equal(data.begin(), data.end(), got.begin() + std::ptrdiff_t(data.size())));
+  EXPECT_GT(pair().connectStream->pipedBytes, data.size() / 2) << "bulk went through the buffer";
+}
+
 // With descriptors short, a stream copies through its buffer instead of
 // holding a pipe, and the bytes still arrive.
 TEST_F(MovedStreamTest, ShortOfDescriptorsAStreamCopiesInstead) {
