@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "relay/platform/descriptor.h"
+#include "relay/platform/signals.h"
 #include "relay/platform/socket.h"
 #include "relay/trace.h"
 
@@ -31,7 +32,7 @@ bool nearTheLimit(int fd) {
 
 }  // namespace
 
-CPipePool::CPipePool(CEventLoop& loop) : loop_(loop), enabled_(platform::zeroCopyAvailable() && movingAsked()) {}
+CPipePool::CPipePool(CEventLoop& loop) : loop_(loop), enabled_(platform::zeroCopyAvailable() && movingAsked() && platform::brokenPipeIsHarmless()) {}
 
 CPipe CPipePool::take(size_t bytes) {
   if (!enabled_ || trace::enabled()) return {};

@@ -8,7 +8,8 @@
 // A pipe costs two descriptors: a stream gets none when descriptors run
 // short (it copies through its buffer instead), so callers are not refused
 // for the sake of speed. The debug trace shows every buffered step, so
-// streams copy while it is on, as they do where the system has no such move.
+// streams copy while it is on, as they do where the system has no such move
+// and where a reader gone while bytes move to it would end the program.
 //
 // Owned by its loop; owns every pipe it keeps.
 

@@ -83,6 +83,7 @@ void resetOnClose(int fd) {
 
 bool shutDownSending(int fd) { return shutdown(fd, SHUT_WR) == 0; }
 bool sendUrgentByte(int fd, char byte) { return send(fd, &byte, 1, MSG_OOB | MSG_NOSIGNAL) == 1; }
+void letBrokenPipeEndTheProgram() { std::signal(SIGPIPE, SIG_DFL); }
 
 bool makeFullPipe(CUniqueFd& readEnd, CUniqueFd& writeEnd, size_t capacity) {
   int ends[2];

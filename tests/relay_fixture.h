@@ -12,6 +12,7 @@
 #include "port/port_setting.h"
 #include "port/repeater_setup.h"
 #include "relay/event_loop.h"
+#include "relay/platform/signals.h"
 #include "relay/tcp_repeater.h"
 #include "tests/fake_name_server.h"
 #include "tests/loopback.h"
@@ -42,6 +43,7 @@ class RelayFixture : public ::testing::Test {
   };
 
   void SetUp() override {
+    platform::ignoreBrokenPipe();  // as the programs do, so bytes move as they do there
     testsys::setEnv("QUILLEX_NAME_SERVER", "127.0.0.1:" + std::to_string(names.port()));
     destination = loopback::listenAny(destinationPort);
     ASSERT_TRUE(destination);

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <thread>
 
+#include "relay/pipe_pool.h"
+#include "relay/platform/signals.h"
 #include "relay/platform/socket.h"
 #include "tests/relay_fixture.h"
 #include "tests/test_system.h"
@@ -441,4 +443,16 @@ TEST_F(MovedStreamTest, ShortOfDescriptorsAStreamCopiesInstead) {
   phase = 2;
   EXPECT_TRUE(pumpWatching([&] { return receive.done() && send.done(); }));
   EXPECT_TRUE(send.ok() && receive.ok() && got == data);
+}
+
+// Moving bytes into a socket whose reader went raises the broken-pipe
+// signal, which no flag can stop as a send's does: a program that has not
+// set it aside copies instead of ending.
+TEST_F(MovedStreamTest, WhereABrokenPipeWouldEndTheProgramNoPipeIsGiven) {
+  testsys::letBrokenPipeEndTheProgram();
+  CEventLoop other;
+  EXPECT_FALSE(other.pipePool().take(64 * 1024));
+  platform::ignoreBrokenPipe();
+  CEventLoop another;
+  EXPECT_TRUE(another.pipePool().take(64 * 1024));
 }

@@ -45,6 +45,8 @@ void resetOnClose(int fd);
 // Ends this side's sending: the peer reads the end of the stream.
 bool shutDownSending(int fd);
 bool sendUrgentByte(int fd, char byte);
+// A broken pipe ends the program again, where the system has such a signal.
+void letBrokenPipeEndTheProgram();
 
 // A pipe whose buffer (of about `capacity` bytes) is full of 'f's; the
 // writing end blocks again, as a parent hands such a pipe over.

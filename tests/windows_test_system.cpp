@@ -114,6 +114,7 @@ void resetOnClose(int fd) {
 
 bool shutDownSending(int fd) { return shutdown(socketOf(fd), SD_SEND) == 0; }
 bool sendUrgentByte(int fd, char byte) { return send(socketOf(fd), &byte, 1, MSG_OOB) == 1; }
+void letBrokenPipeEndTheProgram() {}
 
 namespace {
 

@@ -45,6 +45,11 @@ bool takeSignal(int fd, CProcessSignal& signal) {
 bool hasHangUpSignal() { return true; }
 
 void ignoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
+
+bool brokenPipeIsHarmless() {
+  struct sigaction action {};
+  return sigaction(SIGPIPE, nullptr, &action) == 0 && action.sa_handler != SIG_DFL;
+}
 void ignoreQuitKey() { ::signal(SIGQUIT, SIG_IGN); }
 int processId() { return int(::getpid()); }
 

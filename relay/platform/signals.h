@@ -20,6 +20,10 @@ bool hasHangUpSignal();
 
 // A reader that goes away (a closed pipe) makes the write fail, never ends the program.
 void ignoreBrokenPipe();
+// Whether a write to a socket whose reader went leaves the program running.
+// Moving bytes from a pipe into a socket cannot ask for no signal, as a
+// send does, so bytes move only where it does.
+bool brokenPipeIsHarmless();
 // The terminal's quit key does not end a program that shows its trace there.
 void ignoreQuitKey();
 int processId();

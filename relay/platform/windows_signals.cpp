@@ -106,6 +106,7 @@ bool hasHangUpSignal() { return false; }
 
 // A write to a socket whose reader went fails with an error; no signal is raised.
 void ignoreBrokenPipe() {}
+bool brokenPipeIsHarmless() { return true; }
 // The console has no quit key.
 void ignoreQuitKey() {}
 int processId() { return int(GetCurrentProcessId()); }
