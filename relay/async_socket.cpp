@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "relay/ip_text.h"
+#include "relay/pipe_pool.h"
 #include "relay/platform/errors.h"
 #include "relay/platform/socket.h"
 #include "relay/platform/unique_fd.h"
@@ -42,6 +43,12 @@ void shedOneCaller(int listenFd) {
   gSpareFd.reset();
   CUniqueFd(platform::acceptCaller(listenFd, nullptr));  // accepted and closed at once
   openSpareFd();
+}
+
+// Pipes kept for the next bulk hold descriptors: a caller or its outgoing
+// connection that finds none left gets theirs before it is refused.
+bool freedKeptPipes(CEventLoop& loop) {
+  return platform::isOutOfDescriptors(platform::lastSystemError()) && loop.pipePool().dropKept();
 }
 
 // Dotted IPv4 text, or IPv6 text for an IPv6 end. An IPv4 caller of a
@@ -176,6 +183,7 @@ bool CAsyncSocket::Create(unsigned port, int type, long events, const char* bind
 
   // Not the object's until it is bound: a failed Create leaves it unopened.
   CUniqueFd fd(platform::openStreamSocket(sa.ss_family));
+  if (!fd && freedKeptPipes(*loop_)) fd.reset(platform::openStreamSocket(sa.ss_family));
   if (!fd) return failFromSystem();
   // An IPv6 address takes IPv6 callers alone unless one socket for both was asked.
   if (sa.ss_family == AF_INET6 && !platform::setIPv6Only(fd.get(), !dualStack)) return failFromSystem();
@@ -225,7 +233,8 @@ bool CAsyncSocket::registerWithLoop(Phase phase) {
 
 bool CAsyncSocket::Accept(CAsyncSocket& connected) {
   sockaddr_storage caller{};
-  const int fd = platform::acceptCaller(m_hSocket.get(), &caller);
+  int fd = platform::acceptCaller(m_hSocket.get(), &caller);
+  if (fd < 0 && freedKeptPipes(*loop_)) fd = platform::acceptCaller(m_hSocket.get(), &caller);
   if (fd < 0) {
     const int err = platform::lastSystemError();
     if (platform::isOutOfDescriptors(err)) shedOneCaller(m_hSocket.get());

@@ -65,6 +65,13 @@ void CPipePool::put(CPipe pipe, bool empty) {
   if (!timer_.armed()) loop_.schedule(timer_, kTrimPeriodMs);
 }
 
+bool CPipePool::dropKept() {
+  if (free_.empty()) return false;
+  free_.clear();
+  lowWater_ = 0;
+  return true;
+}
+
 void CPipePool::trim() {
   free_.erase(free_.begin(), free_.begin() + std::ptrdiff_t(lowWater_));
   lowWater_ = free_.size();

@@ -37,6 +37,9 @@ class CPipePool {
   // A pipe with bytes still in it is closed, and they go with it.
   void put(CPipe pipe, bool empty);
   size_t kept() const { return free_.size(); }
+  // Closes every kept pipe, for a caller who finds no descriptor left;
+  // false when none was kept.
+  bool dropKept();
 
  private:
   CPipe open(size_t bytes);

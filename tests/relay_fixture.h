@@ -12,6 +12,7 @@
 #include "port/port_setting.h"
 #include "port/repeater_setup.h"
 #include "relay/event_loop.h"
+#include "relay/pipe_pool.h"
 #include "relay/platform/signals.h"
 #include "relay/tcp_repeater.h"
 #include "tests/fake_name_server.h"

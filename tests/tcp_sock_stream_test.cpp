@@ -445,6 +445,35 @@ TEST_F(MovedStreamTest, ShortOfDescriptorsAStreamCopiesInstead) {
   EXPECT_TRUE(send.ok() && receive.ok() && got == data);
 }
 
+// Pipes kept for the next bulk give their descriptors up to a caller who
+// finds none left, rather than the caller being refused.
+TEST_F(MovedStreamTest, KeptPipesMakeWayForACallerWhenDescriptorsRunOut) {
+  SKIP_WITHOUT(testsys::CFacility::DescriptorLimit);
+  CTcpRepeater& r = startRelay(64);
+  {
+    auto [client, server] = relayedConnection(r);
+    const std::vector<char> data = pattern(kMiB / 4, 11);
+    std::vector<char> got(data.size());
+    Transfer receive([&] { return readExact(server.get(), got.data(), got.size(), 30000); });
+    ASSERT_TRUE(writeAll(client.get(), data.data(), data.size()));
+    ASSERT_TRUE(pumpUntil(loop, [&] { return receive.done(); }));
+  }
+  ASSERT_TRUE(pumpUntil(loop, [&] { return pairGone(); }));
+  ASSERT_GT(loop.pipePool().kept(), 0u);
+  Fd caller = connectTo(portOf(r));  // waits in the listener's queue until the loop runs
+  {
+    const testsys::CDescriptorShortage shortage;
+    EXPECT_TRUE(pumpUntil(loop, [&] { return pairs(r) == 1; }, 5000)) << "the caller was refused";
+  }
+  Fd server = acceptOne(destination.get(), 5000);
+  ASSERT_TRUE(server);
+  ASSERT_TRUE(writeAll(caller.get(), "hello", 5));
+  char got[5];
+  Transfer receive([&] { return readExact(server.get(), got, sizeof got, 5000); });
+  EXPECT_TRUE(pumpUntil(loop, [&] { return receive.done(); }));
+  EXPECT_EQ(std::string(got, sizeof got), "hello");
+}
+
 // Moving bytes into a socket whose reader went raises the broken-pipe
 // signal, which no flag can stop as a send's does: a program that has not
 // set it aside copies instead of ending.
