@@ -242,6 +242,7 @@ void CEventLoop::run() {
 }
 
 int CEventLoop::dispatchFor(int64_t maxUs) {
+  if (dispatching_) return 0;  // runOnce would refuse at once, again and again
   const int64_t end = platform::monotonicUs() + maxUs;
   int dispatched = runOnce(0);
   // Waits are whole milliseconds: the last part of the budget is not waited.

@@ -4,7 +4,7 @@
 // about streams or the user interface, and nothing of the system's
 // readiness calls: those live in a backend (poller.h). Another loop joins
 // it by watching fd() (or, when the backend has none, each descriptor the
-// watcher is told of) and calling dispatchReady(), and by waking it when
+// watcher is told of) and calling dispatchFor(), and by waking it when
 // msUntilNextTimer() has passed.
 
 #include <cstdint>
@@ -129,13 +129,11 @@ class CEventLoop {
   // Waits at most timeoutMs (-1: until something happens) and dispatches
   // one batch: ready descriptors, due timers, deferred tasks.
   int runOnce(int timeoutMs);
-  // Dispatches what is ready now, without waiting. Does nothing when called
-  // from inside a dispatch.
-  int dispatchReady() { return runOnce(0); }
   // Dispatches what is ready, then goes on waiting for and dispatching what
   // comes for at most maxUs in all: another loop joined to this one then
   // makes one pass for a burst, or for a request and its answer, instead of
-  // one per batch, and the wait is this loop's own.
+  // one per batch, and the wait is this loop's own. Does nothing when called
+  // from inside a dispatch.
   int dispatchFor(int64_t maxUs);
   // Sequence number of the batch being (or last) dispatched.
   uint64_t batch() const { return batch_; }
